@@ -1,0 +1,3 @@
+#include "Setup.h"
+
+int launcher_main(HINSTANCE module, const wchar_t* command_line) { return 0; }

@@ -1,0 +1,54 @@
+# Cross build: the two launchers, the Windows build of the packing tool, unit and
+# integration tests run under Wine.
+enable_language(RC)
+set(QZ_WARN -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+set(QZ_DEFS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+set(QZ_SYSLIBS z shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 comdlg32 version)
+
+# Sources that mention QZ_PREREQUISITES are built once per deliverable; the rest once.
+set(QZ_VARIANT "")
+set(QZ_COMMON "")
+foreach(f IN LISTS QZ_ALL)
+  file(STRINGS ${f} hit REGEX "QZ_PREREQUISITES" LIMIT_COUNT 1)
+  if(hit)
+    list(APPEND QZ_VARIANT ${f})
+  else()
+    list(APPEND QZ_COMMON ${f})
+  endif()
+endforeach()
+
+function(qz_target_defaults t)
+  target_compile_definitions(${t} PRIVATE ${QZ_DEFS})
+  target_compile_options(${t} PRIVATE ${QZ_WARN})
+  target_include_directories(${t} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/Src/Runtime/MSI/Shared/Setup ${CMAKE_SOURCE_DIR}/Src/Runtime/Shared/Setup)
+endfunction()
+
+add_library(qz_common OBJECT ${QZ_COMMON})
+qz_target_defaults(qz_common)
+foreach(v setup chain)
+  add_library(qzlauncher_${v} STATIC ${QZ_VARIANT} $<TARGET_OBJECTS:qz_common>)
+  qz_target_defaults(qzlauncher_${v})
+  target_link_libraries(qzlauncher_${v} PUBLIC ${QZ_SYSLIBS})
+endforeach()
+target_compile_definitions(qzlauncher_chain PUBLIC QZ_PREREQUISITES=1)
+
+# Resources are shared by both deliverables and by tests that need the string table.
+set(QZ_RC ${CMAKE_SOURCE_DIR}/resources/launcher.rc)
+set_source_files_properties(${QZ_RC} PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico;${CMAKE_SOURCE_DIR}/resources/strings.rc;${CMAKE_SOURCE_DIR}/resources/resource.h")
+
+foreach(exe setup chainsetup)
+  if(exe STREQUAL setup)
+    set(lib qzlauncher_setup)
+  else()
+    set(lib qzlauncher_chain)
+  endif()
+  add_executable(${exe} WIN32 app/launcher_main.cpp ${QZ_RC})
+  qz_target_defaults(${exe})
+  target_link_libraries(${exe} PRIVATE ${lib})
+  # Stripped and static: the stream is found at the PE image end.
+  target_link_options(${exe} PRIVATE -municode -mwindows -s)
+endforeach()
+
+include(${CMAKE_SOURCE_DIR}/cmake/WindowsTests.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/cmake/Tools.cmake OPTIONAL)

@@ -1,0 +1,53 @@
+# Unit tests (GoogleTest, cross-built, one binary per folder of tests/unit run under
+# Wine) and integration tests (Python scripts that start the real launchers under Wine).
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(QZ_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(QZ_WINE_RUN ${CMAKE_SOURCE_DIR}/tests/tools/wine-run.sh)
+set(QZ_TEST_ENV "WINEPREFIX=${QZ_WINEPREFIX};WINEDEBUG=-all;QZ_BUILD_DIR=${CMAKE_BINARY_DIR};QZ_SOURCE_DIR=${CMAKE_SOURCE_DIR};QZ_NATIVE_BUILD_DIR=${QZ_NATIVE_BUILD_DIR}")
+
+# The prefix is made once per run and its wineserver kept alive, so each process starts fast.
+add_test(NAME wine_prefix_start COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh start ${QZ_WINEPREFIX})
+add_test(NAME wine_prefix_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh stop ${QZ_WINEPREFIX})
+set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
+set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+
+# Helper programs for tests (console programs): one per file in tests/tools.
+file(GLOB QZ_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.c ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp)
+foreach(src IN LISTS QZ_TEST_TOOLS)
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_compile_definitions(${name} PRIVATE UNICODE _UNICODE)
+  target_link_options(${name} PRIVATE -municode -s)
+  target_link_libraries(${name} PRIVATE user32 gdi32 advapi32 shell32 ole32 crypt32)
+endforeach()
+
+file(GLOB QZ_UNIT_DIRS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/unit/*)
+foreach(dir IN LISTS QZ_UNIT_DIRS)
+  if(NOT IS_DIRECTORY ${dir})
+    continue()
+  endif()
+  get_filename_component(name ${dir} NAME)
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT srcs)
+    continue()
+  endif()
+  add_executable(unit_${name} ${srcs} ${QZ_RC})
+  qz_target_defaults(unit_${name})
+  target_link_libraries(unit_${name} PRIVATE qzlauncher_chain gtest gmock gtest_main)
+  set_target_properties(unit_${name} PROPERTIES CROSSCOMPILING_EMULATOR ${QZ_WINE_RUN})
+  add_test(NAME unit_${name} COMMAND unit_${name} --gtest_brief=1)
+  set_tests_properties(unit_${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QZ_TEST_ENV}" TIMEOUT 300
+                       WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+endforeach()
+
+find_program(PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+file(GLOB QZ_INTEGRATION CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/integration/test_*.py)
+foreach(py IN LISTS QZ_INTEGRATION)
+  get_filename_component(name ${py} NAME_WE)
+  add_test(NAME integration_${name} COMMAND ${PYTHON3} -m unittest -v ${name}
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/integration)
+  set_tests_properties(integration_${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QZ_TEST_ENV}" TIMEOUT 600)
+endforeach()

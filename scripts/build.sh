@@ -1,0 +1,17 @@
+#!/bin/bash
+# Builds everything: the native tree (packing tool, portable parsers and their tests)
+# and the cross tree (setup.exe, chainsetup.exe, test programs).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+jobs=$(nproc)
+native=$root/build/native
+win=$root/build/win
+cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$native" -j "$jobs"
+cmake -S "$root" -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQZ_NATIVE_BUILD_DIR="$native" >/dev/null
+cmake --build "$win" -j "$jobs"
+# The launchers must end at their PE image end and carry the right manifest.
+pecheck=$root/../shared/tools/pecheck.py
+if [ -f "$pecheck" ]; then python3 "$pecheck" "$win/setup.exe" "$win/chainsetup.exe"; fi

@@ -1,0 +1,11 @@
+#!/bin/bash
+# Builds everything and runs every test: native unit tests, then the cross-built unit
+# tests and the integration tests under Wine (private prefix in build/win, virtual display).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/build.sh"
+status=0
+ctest --test-dir "$root/build/native" --output-on-failure -j 2 || status=1
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  ctest --test-dir "$root/build/win" --output-on-failure -j 2 --timeout 600 || status=1
+exit $status

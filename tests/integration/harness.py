@@ -1,0 +1,155 @@
+"""Shared helpers for the integration tests: run the built launchers under the run's
+private Wine prefix, read their full exit codes, the prefix's registry and files.
+
+Every process started here has a time limit. The prefix and its persistent
+wineserver are made by the CTest fixture (scripts/wine-prefix.sh)."""
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+SRC = os.environ.get('QZ_SOURCE_DIR') or os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+BUILD = os.environ.get('QZ_BUILD_DIR') or os.path.join(SRC, 'build', 'win')
+NATIVE = os.environ.get('QZ_NATIVE_BUILD_DIR') or os.path.join(SRC, 'build', 'native')
+PREFIX = os.environ.get('WINEPREFIX') or os.path.join(BUILD, 'wineprefix')
+SCRATCH = os.path.join(BUILD, 'scratch')
+
+
+def wine_env(extra=None):
+    env = dict(os.environ)
+    env['WINEPREFIX'] = PREFIX
+    env.setdefault('WINEDEBUG', '-all')
+    if extra:
+        env.update(extra)
+    return env
+
+
+def winpath(unix_path):
+    """Windows form of a Unix path (drive Z: is the root; the prefix's C: maps back)."""
+    p = os.path.abspath(unix_path)
+    c = os.path.join(PREFIX, 'drive_c')
+    if p == c or p.startswith(c + os.sep):
+        return 'C:' + p[len(c):].replace('/', '\\') or 'C:\\'
+    return 'Z:' + p.replace('/', '\\')
+
+
+def unixpath(win_path):
+    p = win_path.replace('\\', '/')
+    if len(p) >= 2 and p[1] == ':':
+        drive = p[0].upper()
+        rest = p[2:]
+        if drive == 'Z':
+            return rest or '/'
+        return os.path.join(PREFIX, 'dosdevices', drive.lower() + ':') + rest
+    return p
+
+
+class Result:
+    def __init__(self, code, stdout, stderr, seconds):
+        self.code, self.stdout, self.stderr, self.seconds = code, stdout, stderr, seconds
+
+    @property
+    def signed(self):
+        return self.code - (1 << 32) if self.code is not None and self.code >= 1 << 31 else self.code
+
+    def __repr__(self):
+        return f'Result(code={self.code}, seconds={self.seconds:.1f})'
+
+
+def run(program, args='', timeout=60, env=None, cwd=None):
+    """Starts PROGRAM (a Unix path) with the argument text ARGS through runexit.exe and
+    returns its full 32-bit exit code. The argument text is passed to the program as is."""
+    runexit = os.path.join(BUILD, 'runexit.exe')
+    cmdline = f'"{winpath(program)}"' + (' ' + args if args else '')
+    e = wine_env(env)
+    e['QZ_RUNEXIT_TIMEOUT_MS'] = str(int(timeout * 1000))
+    t0 = time.time()
+    # wine rebuilds a command line from its argv and would re-quote ours: hand the
+    # exact text over in the environment instead.
+    e['QZ_RUNEXIT_CMDLINE'] = cmdline
+    p = subprocess.run(['wine', runexit], env=e, cwd=cwd,
+                       capture_output=True, timeout=timeout + 30)
+    out = p.stdout.decode('utf-8', 'replace')
+    code = None
+    for line in out.splitlines():
+        if line.startswith('exit='):
+            v = line[5:].split()[0]
+            if v.isdigit():
+                code = int(v)
+            elif v == 'timeout':
+                raise TimeoutError(f'{program} {args} still ran after {timeout} s')
+    return Result(code, out, p.stderr.decode('utf-8', 'replace'), time.time() - t0)
+
+
+def wine(*args, timeout=60, check=False):
+    p = subprocess.run(['wine'] + list(args), env=wine_env(), capture_output=True, timeout=timeout)
+    if check and p.returncode != 0:
+        raise RuntimeError(f'wine {args} failed: {p.stderr!r}')
+    return p
+
+
+def reg_query(key, value=None):
+    """The data of one registry value as text, or None when it is missing."""
+    args = ['reg', 'query', key] + (['/v', value] if value is not None else ['/ve'])
+    p = wine(*args)
+    if p.returncode != 0:
+        return None
+    for line in p.stdout.decode('utf-8', 'replace').splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[1].startswith('REG_'):
+            name = parts[0]
+            if value is None or name.lower() == value.lower() or (value == '' and name == '(Default)'):
+                return parts[2] if len(parts) > 2 else ''
+    return None
+
+
+def reg_add(key, value, data, kind='REG_SZ'):
+    wine('reg', 'add', key, '/v', value, '/t', kind, '/d', str(data), '/f', check=True)
+
+
+def reg_delete(key, value=None):
+    args = ['reg', 'delete', key] + (['/v', value] if value is not None else []) + ['/f']
+    wine(*args)
+
+
+def user_temp():
+    """The prefix user's temporary folder (Unix path)."""
+    users = os.path.join(PREFIX, 'drive_c', 'users')
+    for u in sorted(os.listdir(users)):
+        t = os.path.join(users, u, 'AppData', 'Local', 'Temp')
+        if u != 'Public' and os.path.isdir(t):
+            return t
+    t = os.path.join(PREFIX, 'drive_c', 'windows', 'temp')
+    return t
+
+
+def read_utf16(path):
+    with open(path, 'rb') as f:
+        data = f.read()
+    if data.startswith(b'\xff\xfe'):
+        data = data[2:]
+    return data.decode('utf-16-le')
+
+
+def wait_until(pred, timeout=20.0, step=0.2):
+    end = time.time() + timeout
+    while time.time() < end:
+        if pred():
+            return True
+        time.sleep(step)
+    return pred()
+
+
+class WineTest(unittest.TestCase):
+    """Gives every test a fresh scratch folder under the build tree."""
+
+    def setUp(self):
+        self.dir = os.path.join(SCRATCH, self.id().replace('__main__.', ''))
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+
+    def copy_launcher(self, name='setup.exe', target_name=None):
+        dst = os.path.join(self.dir, target_name or name)
+        shutil.copy(os.path.join(BUILD, name), dst)
+        return dst
