@@ -1,0 +1,36 @@
+// The setup driver of an in-process run: creates the session, feeds it the
+// command line, applies the single-instance rule, runs the action chain and maps
+// the process-wide exit code through the custom return codes.
+#pragma once
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+struct LaunchSettings;
+class Session;
+
+class QzSetup {
+ public:
+  QzSetup();
+  virtual ~QzSetup();
+
+  bool init(HINSTANCE module, int argc, wchar_t** argv, const std::wstring& clone_path,
+            const std::wstring& debug_log_path, LaunchSettings& settings);
+  int run();
+#ifdef QZ_PREREQUISITES
+  int run_prerequisites(const std::wstring& features);
+  int advertise();
+#endif
+  int exit_code(int code);
+
+  Session* session() { return session_.get(); }
+
+ private:
+  HINSTANCE module_ = nullptr;
+  std::unique_ptr<Session> session_;
+};
+
+// True when another instance of this product's setup runs (`MultipleExeLaunch`);
+// otherwise *mutex may hold the taken lock for the caller to release and close.
+bool check_single_instance(HANDLE* mutex);

@@ -1,0 +1,32 @@
+// Process-wide state shared by the launcher's parts (one launcher process, one
+// user-interface thread).
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+struct LaunchSettings;
+
+namespace qzproc {
+
+// The result code the process exits with: error numbers, child exit codes,
+// 7002 (restart pending), -1 (cancelled), 0xCCCCCCCC (child not started).
+int exit_code();
+void set_exit_code(int code);
+
+HINSTANCE module();
+void set_module(HINSTANCE module);
+
+// The run's temporary folder (at most 1024 characters); empty until the entry
+// point chooses it. The clean-up deletes it at the end.
+const std::wstring& temp_folder();
+void set_temp_folder(const std::wstring& folder);
+
+// The process's launch settings, published by the entry point (null before).
+LaunchSettings* settings();
+void set_settings(LaunchSettings* settings);
+
+// The launcher's own file name as the system reports it.
+std::wstring own_file_name();
+
+}  // namespace qzproc
