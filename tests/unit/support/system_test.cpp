@@ -58,6 +58,13 @@ TEST_F(TempNameTest, FolderNamesAreGuidsAndTheirFolderIsCreated) {
   EXPECT_TRUE(TemporaryName(7, holder, L"", false).empty());
 }
 
+TEST_F(TempNameTest, OverlongFoldersAreRefused) {
+  const std::wstring longer = dir_ + L"\\" + std::wstring(300, L'n');
+  EXPECT_TRUE(TemporaryName(1, longer, L"", false).empty());
+  EXPECT_TRUE(TemporaryName(0, longer, L"", false).empty());
+  EXPECT_TRUE(SecureTemporaryFolder(longer, false).empty());
+}
+
 TEST_F(TempNameTest, SecureFolderExists) {
   std::wstring f = SecureTemporaryFolder(dir_, false);
   ASSERT_FALSE(f.empty());
@@ -109,7 +116,8 @@ TEST(Registry, ReadsStringsAndFallsBackToTheDefault) {
 using ProfileTest = ScratchTest;
 
 TEST_F(ProfileTest, ReadsValuesRelativeToTheCurrentFolder) {
-  write_file(path(L"p.ini"), "[S]\r\nname=text here\r\nnum=-12\r\nbad=x\r\n");
+  write_file(path(L"p.ini"), "[S]\r\nname=text here\r\nnum=-12\r\nbad=x\r\nlong=" + std::string(3000, 'v') + "\r\n");
+  EXPECT_EQ(ProfileString(path(L"p.ini"), L"S", L"long", L"d"), std::wstring(3000, L'v'));
   EXPECT_EQ(ProfileString(path(L"p.ini"), L"S", L"name", L"d"), L"text here");
   EXPECT_EQ(ProfileInt(path(L"p.ini"), L"S", L"num", 3), -12);
   EXPECT_EQ(ProfileInt(path(L"p.ini"), L"S", L"bad", 3), 3);
