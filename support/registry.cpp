@@ -45,6 +45,8 @@ std::wstring RegReadString(HKEY root, const std::wstring& key, const std::wstrin
   return default_value;
 }
 
+// Read through the system's profile functions for now; the launcher's own INI
+// reader is to take this over.
 std::wstring ProfileString(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                            const std::wstring& default_value) {
   // The profile functions look for a bare name in the Windows folder; callers mean

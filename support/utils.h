@@ -100,7 +100,10 @@ std::wstring RegReadString(HKEY root, const std::wstring& key, const std::wstrin
 LSTATUS RegQueryString(HKEY root, const std::wstring& key, const std::wstring& value, REGSAM access,
                        std::wstring* text);
 
+// The system's query where it exists; otherwise the default user's
+// "ResourceLocale" or "Locale" (hexadecimal); else 1033.
 LANGID SystemDefaultUILanguage();
+// Major version of the running system (not the manifest-dependent one); 0 when unknown.
 DWORD OsMajorVersion();
 bool IsX64();
 bool IsItanium();
