@@ -99,9 +99,9 @@ class EntryTest(harness.WineTest):
 
     def test_wait_installation_returns_the_clones_exit_code(self):
         self.write_ini(WaitInstallation='y')
-        r = self.launch('/s notaswitch')
+        r = self.launch('/s /debuglog notaswitch')
         self.assertEqual(r.code, 1203)  # the clone's invalid command line, passed on
-        self.assertFalse(os.path.exists(self.log))  # no switch, no registry value: no log
+        self.assertIn(' /waitingforchildprocess ', self.clone_command(self.messages()))
 
     def test_skip_clone_wait_beats_wait_installation(self):
         self.write_ini(WaitInstallation='Y')
@@ -125,6 +125,7 @@ class EntryTest(harness.WineTest):
         os.makedirs(temp)
         r = self.launch(f'/q"{harness.winpath(self.exe)}" /tempdisk1folder"{harness.winpath(temp)}" /s notaswitch')
         self.assertEqual(r.code, 1203)
+        self.assertFalse(os.path.exists(self.log))  # no switch, no registry value: no log
 
     def test_setup_without_prerequisites_ends_with_0(self):
         r = self.launch('/runprerequisites"x" /s /debuglog')
@@ -140,7 +141,7 @@ class EntryTest(harness.WineTest):
         with open(self.log, 'rb') as f:
             self.assertEqual(f.read(2), b'\xff\xfe')
         msgs = self.messages(SHORT_LINE)
-        self.assertTrue(msgs)
+        self.clone_command(msgs)
         self.assertFalse(any(LONG_LINE.match(l) for l in self.log_lines()))
         self.assertEqual(self.log_lines()[0].split(': ', 1)[1],
                          'Brackenwright setup.exe (Unicode) started, cmdline: /s /debuglog notaswitch')

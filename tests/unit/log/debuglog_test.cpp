@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <shellapi.h>
 
 #include <fstream>
 #include <regex>
@@ -12,6 +11,27 @@
 #include <vector>
 
 namespace {
+
+// Removes a scratch folder and everything in it.
+inline void remove_tree(const std::wstring& dir) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = fd.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring child = dir + L"\\" + name;
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        remove_tree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+  }
+  RemoveDirectoryW(dir.c_str());
+}
 
 const wchar_t kWorkbench[] = L"SOFTWARE\\Brackenwright\\31.0\\Workbench";
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\Setup";
@@ -63,12 +83,7 @@ class DebugLog : public ::testing::Test {
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
     RegCloseKey(hive_);
     RegDeleteTreeW(HKEY_CURRENT_USER, hive_name_.c_str());
-    std::wstring from = dir_ + L'\0';
-    SHFILEOPSTRUCTW op{};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
+    remove_tree(dir_);
   }
   void set_dword(const wchar_t* name, DWORD v) {
     ASSERT_EQ(RegSetKeyValueW(hive_, kWorkbench, name, REG_DWORD, &v, sizeof v), ERROR_SUCCESS);
