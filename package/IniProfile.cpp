@@ -112,23 +112,24 @@ bool IniProfile::get_string(const wchar_t* section, const wchar_t* key, const wc
     copy_out(k == s->second.end() ? std::wstring_view() : std::wstring_view(k->second), buffer, capacity);
     return true;
   }
-  // Names with their zeros, cut so that the list still ends in two zeros.
+  // Names with their zeros and a final zero; cut so that it still ends in two zeros.
   if (capacity == 0) return true;
-  if (capacity == 1) {
-    buffer[0] = L'\0';
-    return true;
-  }
-  size_t at = 0;
-  const size_t room = capacity - 2;
+  std::wstring list;
   for (const auto& [name, value] : s->second) {
-    if (at >= room) break;
-    size_t n = std::min(name.size(), room - at);
-    std::copy_n(name.data(), n, buffer + at);
-    at += n;
-    if (at < room) buffer[at++] = L'\0';
+    list += name;
+    list.push_back(L'\0');
   }
-  buffer[at] = L'\0';
-  buffer[at + 1] = L'\0';
+  if (list.empty()) list.push_back(L'\0');
+  list.push_back(L'\0');
+  if (list.size() <= capacity) {
+    std::copy(list.begin(), list.end(), buffer);
+  } else if (capacity == 1) {
+    buffer[0] = L'\0';
+  } else {
+    std::copy_n(list.begin(), capacity - 2, buffer);
+    buffer[capacity - 2] = L'\0';
+    buffer[capacity - 1] = L'\0';
+  }
   return true;
 }
 

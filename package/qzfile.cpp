@@ -39,7 +39,7 @@ uint32_t file::open(const std::wstring& path, uint32_t access, uint32_t share, u
   }
   uint32_t err = open_local(access, share, creation);
   if (err) return err;
-  detect();
+  if (access & kFileRead) detect();  // a write-only handle cannot be read
   return 0;
 }
 

@@ -214,15 +214,15 @@ void append_utf8(std::wstring_view text, Bytes& out) {
 uint32_t encode_text(std::wstring_view text, int32_t code_page, bool has_bom, AnsiEncoder ansi, Bytes& out) {
   switch (code_page) {
     case kCodePageUtf16LE:
-      if (has_bom) out.insert(out.end(), {0xFF, 0xFE});
+      if (has_bom) push_unit(out, 0xFEFF, false);
       append_utf16(text, false, out);
       return 0;
     case kCodePageUtf16BE:
-      if (has_bom) out.insert(out.end(), {0xFE, 0xFF});
+      if (has_bom) push_unit(out, 0xFEFF, true);
       append_utf16(text, true, out);
       return 0;
     case kCodePageUtf8:
-      if (has_bom) out.insert(out.end(), {0xEF, 0xBB, 0xBF});
+      if (has_bom) append_utf8(L"\uFEFF", out);
       append_utf8(text, out);
       return 0;
     default:
