@@ -59,6 +59,7 @@ bool IniProfile::load() {
   } catch (const std::bad_alloc&) {
     return false;
   }
+  sections_.clear();
   load_bytes(bytes, system_ansi_decode);
   return true;
 }

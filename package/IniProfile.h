@@ -30,11 +30,11 @@ class IniProfile {
   void set_path(std::wstring path) { path_ = std::move(path); }
   const std::wstring& path() const { return path_; }
 
-  // Reads the file named by path() into the profile (adding to what is there). False
-  // when it cannot be opened or read or is larger than the file object accepts.
+  // Replaces the profile by the file named by path(). False (profile unchanged) when
+  // it cannot be opened or read or is larger than the file object accepts.
   bool load();
-  // The same over bytes in memory; ANSI text goes through `ansi` with the thread's
-  // code page (3).
+  // Adds what the bytes hold to the profile; ANSI text goes through `ansi` with the
+  // thread's code page (3).
   void load_bytes(ByteView bytes, AnsiDecoder ansi);
 
   // Copies at most capacity-1 characters and a terminator. Missing section: the

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "ini_test_util.h"
+#include "package/inifilex.h"
 #include "package/qzfile.h"
 
 using namespace qz;
@@ -242,4 +243,30 @@ TEST(IniProfile, HostileInputs) {
   EXPECT_EQ(Parse(huge).find(L"S", L"k")->size(), 4u << 20);
   IniProfile lf = Parse(std::string(200000, '\n'));
   EXPECT_TRUE(lf.sections().empty());
+}
+
+TEST(IniProfile, LoadReplacesTheProfileOnlyWhenTheFileIsRead) {
+  initest::TempFile f;
+  IniProfile p(f.wpath());
+  p.write_string(L"Old", L"k", L"v");
+  EXPECT_FALSE(p.load());
+  EXPECT_EQ(p.find(L"Old", L"k"), L"v");
+  f.write(B("[New]\r\nk=w\r\n"));
+  ASSERT_TRUE(p.load());
+  EXPECT_EQ(p.find(L"Old", L"k"), std::nullopt);
+  EXPECT_EQ(p.find(L"New", L"k"), L"w");
+}
+
+TEST(IniProfile, OversizedFilesAreRefusedNotRead) {
+  initest::TempFile f;
+  f.write(B("[S]\r\nk=v\r\n"));
+  std::filesystem::resize_file(f.path(), kMaxTextFileBytes + 1);  // sparse: nothing is written
+  IniProfile p(f.wpath());
+  EXPECT_FALSE(p.load());
+  inifilex doc;
+  EXPECT_FALSE(doc.load(f.wpath(), L"=", false));
+  EXPECT_EQ(doc.last_error(), kErrorFileTooLarge);
+  std::filesystem::resize_file(f.path(), kMaxTextFileBytes);
+  IniProfile at_limit(f.wpath());
+  EXPECT_TRUE(at_limit.load()) << "the limit itself is accepted";  // (the zero padding makes it UTF-16)
 }
