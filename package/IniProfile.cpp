@@ -54,9 +54,10 @@ bool IniProfile::load() {
     if (f.open(path_, kFileRead, kShareRead, kOpenExisting)) return false;
     bytes = f.read_all();
     f.close();
-  } catch (const file_exception&) {
-    return false;
   } catch (const std::bad_alloc&) {
+    return false;
+  } catch (...) {
+    if (!caught_file_error()) throw;
     return false;
   }
   sections_.clear();
@@ -196,7 +197,8 @@ bool IniProfile::save(const std::wstring& path) {
     if (f.open(target, kFileWrite, kShareRead, kCreateAlways)) return false;
     f.write(bytes.data(), bytes.size());
     f.close();
-  } catch (const file_exception&) {
+  } catch (...) {
+    if (!caught_file_error()) throw;
     return false;
   }
   if (target != path_) path_ = target;

@@ -256,8 +256,9 @@ bool inifilex::save_as(std::wstring path, unsigned flags, int32_t code_page, boo
         f.write(bytes.data(), bytes.size());
         f.close();
       }
-    } catch (const file_exception& e) {
-      err = e.code() ? e.code() : 31;
+    } catch (...) {
+      err = caught_file_error();
+      if (!err) throw;
     }
   }
   saving_ = false;

@@ -3,13 +3,13 @@
 // A local file through the system (CreateFileW on Windows, stdio elsewhere), or an
 // Internet address read whole through the transport (open_internet_file). After a
 // local open the text encoding is detected from the byte order mark and the position
-// is at the start. Read, seek, size and close failures throw qz::file_exception.
+// is at the start. Read, seek, size and close failures throw qz::file_exception
+// (package/file_exception.h).
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "package/file_exception.h"
 #include "package/text_encoding.h"
 
 namespace qz {
@@ -33,6 +33,13 @@ inline constexpr uint64_t kMaxTextFileBytes = 128ull << 20;
 // code page 0 = CP_ACP, 3 = CP_THREAD_ACP). Elsewhere the Latin-1 stand-ins.
 std::wstring system_ansi_decode(ByteView bytes, uint32_t code_page);
 uint32_t system_ansi_encode(std::wstring_view text, uint32_t code_page, Bytes& out);
+
+// Throws qz::file_exception for the file. Defined by the platform file, so that
+// portable code needs no system header for the exception.
+[[noreturn]] void throw_file_error(uint32_t code, const std::wstring& path);
+// Inside a catch block: the code of the qz::file_exception being handled (31 when it
+// carries none), or 0 when the exception is of another kind.
+uint32_t caught_file_error();
 
 // "http://" or "https://", any case.
 bool is_internet_path(std::wstring_view path);
@@ -84,7 +91,7 @@ class file {
   void write_local(const void* data, size_t bytes);
 
   void detect();
-  [[noreturn]] void fail(uint32_t code) const { throw file_exception(code, path_); }
+  [[noreturn]] void fail(uint32_t code) const { throw_file_error(code, path_); }
 
   std::wstring path_;
   void* handle_ = nullptr;  // HANDLE or FILE*

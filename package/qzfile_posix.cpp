@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "package/file_exception.h"
 #include "package/qzfile.h"
 
 namespace qz {
@@ -28,6 +29,18 @@ uint32_t from_errno(int e) {
 FILE* handle(void* h) { return static_cast<FILE*>(h); }
 
 }  // namespace
+
+[[noreturn]] void throw_file_error(uint32_t code, const std::wstring& path) { throw file_exception(code, path); }
+
+uint32_t caught_file_error() {
+  try {
+    throw;
+  } catch (const file_exception& e) {
+    return e.code() ? static_cast<uint32_t>(e.code()) : 31;
+  } catch (...) {
+    return 0;
+  }
+}
 
 std::wstring system_ansi_decode(ByteView bytes, uint32_t code_page) { return latin1_decode(bytes, code_page); }
 

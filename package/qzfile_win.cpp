@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "package/file_exception.h"
 #include "package/qzfile.h"
 
 namespace qz {
@@ -14,6 +15,18 @@ HANDLE handle(void* h) { return static_cast<HANDLE>(h); }
 constexpr size_t kChunk = 1u << 30;
 
 }  // namespace
+
+[[noreturn]] void throw_file_error(uint32_t code, const std::wstring& path) { throw file_exception(code, path); }
+
+uint32_t caught_file_error() {
+  try {
+    throw;
+  } catch (const file_exception& e) {
+    return e.code() ? static_cast<uint32_t>(e.code()) : 31;
+  } catch (...) {
+    return 0;
+  }
+}
 
 std::wstring system_ansi_decode(ByteView bytes, uint32_t code_page) {
   if (bytes.empty() || bytes.size() > INT_MAX) return std::wstring();
