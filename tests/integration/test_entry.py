@@ -191,6 +191,17 @@ class EntryTest(harness.WineTest):
         self.assertEqual(r.code, 0)
         self.assertTrue(os.path.exists(msi_log), 'msiexec did not run with the given arguments')
 
+    def test_restart_command_starts_the_launcher_again_without_waiting(self):
+        r = self.launch('/K /s /debuglog')
+        self.assertEqual(r.code, 0)
+        self.wait_for_clone()
+        msgs = self.messages()
+        self.assertIn(f'Attempting to launch (no wait): {harness.winpath(self.exe)} /s /debuglog', msgs)
+        starts = [m for m in msgs if 'started, cmdline: ' in m]
+        self.assertEqual(len(starts), 3, msgs)  # the command, the launcher it started, that one's clone
+        self.assertTrue(starts[1].endswith('cmdline: /s /debuglog'), starts[1])
+        self.clone_command([m for m in msgs if 'tempdisk1folder' in m])
+
     def test_signature_command_is_not_trusted_yet(self):
         r = self.launch(f'/G{harness.winpath(self.exe)} /sCN')
         self.assertEqual(r.code, 1621)
