@@ -81,7 +81,9 @@ int shell_execute_and_wait(const std::wstring& file, const std::wstring& paramet
   if (animated) prerequisite_progress(session, true);
   SHELLEXECUTEINFOW sei{};
   sei.cbSize = sizeof(sei);
-  sei.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // No shell error box for a missing file: failures go back to the caller, and a
+  // silent run must never stop at a dialog.
+  sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   sei.lpFile = file.c_str();
   sei.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
   sei.nShow = show ? SW_SHOWNORMAL : SW_HIDE;
