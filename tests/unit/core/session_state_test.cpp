@@ -142,6 +142,7 @@ TEST_F(SessionTest, TemporaryFolderSwitch) {
   EXPECT_TRUE(session.apply({L"e\"C:\\Tmp X\""}));
   EXPECT_EQ(session.temp_folder, L"C:\\Tmp X");
   EXPECT_EQ(session.temp_folder_override(), L"C:\\Tmp X");
+  EXPECT_EQ(settings.temp_folder, L"C:\\Tmp X");
   EXPECT_EQ(settings.setup_ini_path, L"C:\\Tmp X\\Setup.INI");
   EXPECT_EQ(session.get_value(kValuePackageName), L"product.msi");
   EXPECT_EQ(session.extraction_mode(), kExtractInstallerOnly);

@@ -27,6 +27,13 @@ TEST(SwitchRules, IntTextFollowsWcstolWithFull32BitHex) {
   for (auto& r : rows) EXPECT_EQ(parse_int_text(r.text), r.value) << r.text;
 }
 
+TEST(SwitchRules, DecimalTextIgnoresHexPrefix) {
+  EXPECT_EQ(parse_decimal_text(L"3"), 3);
+  EXPECT_EQ(parse_decimal_text(L"0x3"), 0);
+  EXPECT_EQ(parse_decimal_text(L"-12z"), -12);
+  EXPECT_EQ(parse_decimal_text(L"99999999999"), 2147483647);
+}
+
 TEST(SwitchRules, InstanceChoice) {
   struct { const wchar_t* text; int choice; } rows[] = {
       {L"default", -1}, {L"DeFault", -1}, {L"3", 3}, {L"0", 0}, {L"", -3},
@@ -134,6 +141,7 @@ TEST(ExitCodeRules, CustomReturnCodes) {
       {0, {{L"CustomRetCode", L"Y"}, {L"CustomRetCodeOnSuccess", L"16"}}, false, 16},
       {0, {{L"CustomRetCode", L"Y"}, {L"CustomRetCodeOnSuccess", L"16"}}, true, 0},
       {0, {{L"CustomRetCode", L"N"}, {L"CustomRetCodeOnSuccess", L"16"}}, false, 0},
+      {-3, {{L"CustomRetCode", L"Y"}, {L"ScriptDriven", L"0x1"}, {L"CustomRetCodeOnFail", L"9"}}, false, 9},
   };
   for (auto& r : rows) {
     auto read = [&](const std::wstring& key) {

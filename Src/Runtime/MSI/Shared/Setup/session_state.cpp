@@ -14,6 +14,8 @@ bool starts_with_ci(std::wstring_view text, std::wstring_view prefix) {
 
 }  // namespace
 
+SessionState::~SessionState() { clear_setup_password(); }
+
 void SessionState::set_value(uint32_t id, const std::wstring& text, bool keep_empty) {
   if (text.empty() && !keep_empty)
     values_.erase(id);
@@ -46,7 +48,7 @@ void SessionState::clear_setup_password() {
 uint16_t SessionState::requested_language() const { return settings_.requested_language; }
 
 bool SessionState::script_driven_is_3() {
-  if (!script_driven_is_3_) script_driven_is_3_ = parse_int_text(packaged_setting(L"Startup", L"ScriptDriven")) == 3;
+  if (!script_driven_is_3_) script_driven_is_3_ = parse_decimal_text(packaged_setting(L"Startup", L"ScriptDriven")) == 3;
   return *script_driven_is_3_;
 }
 
@@ -219,6 +221,7 @@ bool SessionState::apply_e(const std::wstring& rest) {
   // a cut path would name another folder, which the clean-up then removes.
   if (folder.empty() || folder.size() >= kTempFolderCapacity) return false;
   temp_folder_override_ = folder;
+  settings_.temp_folder = folder;
   temp_folder_given(folder);
   quiet_ = true;
   settings_.setup_ini_path = zpath(folder).join(L"Setup.INI");

@@ -46,7 +46,7 @@ enum ExtractionMode { kExtractNormal = 1, kExtractInstallerOnly = 2, kExtractNon
 class SessionState {
  public:
   explicit SessionState(LaunchSettings& settings) : settings_(settings) {}
-  virtual ~SessionState() = default;
+  virtual ~SessionState();
   SessionState(const SessionState&) = delete;
   SessionState& operator=(const SessionState&) = delete;
 

@@ -99,7 +99,10 @@ bool Session::take_placeholder(const std::wstring& name, std::wstring* value) {
     ok = false;
   }
   if (!ok) QZ_LOG(L"The value %s is longer than %d characters", name.c_str(), int(switch_rules::kPlaceholderCapacity - 1));
-  if (can_delete && rc != ERROR_FILE_NOT_FOUND) RegDeleteValueW(key.get(), name.c_str());
+  if (rc != ERROR_FILE_NOT_FOUND) {
+    if (!can_delete || RegDeleteValueW(key.get(), name.c_str()) != ERROR_SUCCESS)
+      QZ_LOG(L"The value %s could not be deleted", name.c_str());
+  }
   return ok;
 }
 

@@ -66,6 +66,16 @@ int parse_int_text(std::wstring_view text) {
   return negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
 }
 
+int parse_decimal_text(std::wstring_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
+  const uint64_t limit = negative ? uint64_t(INT_MAX) + 1 : uint64_t(INT_MAX);
+  uint64_t v = leading_number(text.substr(i), 10, limit);
+  return negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
+}
+
 int parse_instance_choice(std::wstring_view value) {
   if (wide_iequals(value, L"default")) return kInstanceDefault;
   if (value.empty()) return kInstanceInvalid;

@@ -32,6 +32,9 @@ uint16_t parse_language_id(std::wstring_view text);
 // ("0xFFFFFFFF" is -1).
 int parse_int_text(std::wstring_view text);
 
+// An optional sign and leading decimal digits (0 when none), saturated at the int range.
+int parse_decimal_text(std::wstring_view text);
+
 // The value after "instance=": "default" (any case) → -1, a decimal number → that
 // number, anything else (including numbers beyond the int range) → -3.
 int parse_instance_choice(std::wstring_view value);
