@@ -51,7 +51,7 @@ class FakeSession : public SessionState {
     folders_checked.push_back(folder);
     return folder_creatable;
   }
-  bool folder_writable(const std::wstring&) override { return writable; }
+  bool can_write_in_folder(const std::wstring&) override { return writable; }
   void temp_folder_given(const std::wstring& folder) override { temp_folder = folder; }
   bool recognises_prerequisite_switches() const override { return prerequisites; }
 };

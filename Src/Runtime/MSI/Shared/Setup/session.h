@@ -32,7 +32,7 @@ class Session : public SessionState {
   bool take_placeholder(const std::wstring& name, std::wstring* value) override;
   void delete_resume_entry() override;
   bool ensure_folder(const std::wstring& folder) override;
-  bool folder_writable(const std::wstring& folder) override;
+  bool can_write_in_folder(const std::wstring& folder) override;
   void temp_folder_given(const std::wstring& folder) override;
   bool recognises_prerequisite_switches() const override;
 

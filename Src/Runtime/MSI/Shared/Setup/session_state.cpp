@@ -235,7 +235,7 @@ bool SessionState::apply_f(const std::wstring& rest) {
     std::wstring path = rest.substr(1);
     std::wstring folder = zpath(path).folder();
     if (!ensure_folder(folder)) return false;
-    response_folder_writable_ = folder_writable(folder);
+    response_folder_writable_ = can_write_in_folder(folder);
     add_switch(L"/f1", path);
     response_file_given_ = true;
     return true;

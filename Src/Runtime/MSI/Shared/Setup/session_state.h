@@ -125,7 +125,7 @@ class SessionState {
   // The folder exists or could be created.
   virtual bool ensure_folder(const std::wstring& folder) { return true; }
   // A test file can be created and deleted in the folder.
-  virtual bool folder_writable(const std::wstring& folder) { return true; }
+  virtual bool can_write_in_folder(const std::wstring& folder) { return true; }
   // The run's temporary folder was given on the command line.
   virtual void temp_folder_given(const std::wstring& folder) {}
   // The prerequisite-capable build recognises /runprerequisites here.

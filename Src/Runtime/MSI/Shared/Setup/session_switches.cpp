@@ -116,7 +116,7 @@ bool Session::ensure_folder(const std::wstring& folder) {
   return create_folder_tree(folder);
 }
 
-bool Session::folder_writable(const std::wstring& folder) {
+bool Session::can_write_in_folder(const std::wstring& folder) {
   std::wstring probe = folder.empty() ? std::wstring(L"_MSI5166._QZ") : zpath(folder).join(L"_MSI5166._QZ");
   FileHandle file(CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
