@@ -6,6 +6,8 @@
 #include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/handles.h"
+#include "support/utils.h"
 #include "support/zstring.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\session_switches";
@@ -14,56 +16,6 @@ namespace {
 
 const wchar_t kCurrentVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-class RegKey {
- public:
-  RegKey() = default;
-  ~RegKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  LONG open(HKEY root, const wchar_t* path, REGSAM access) { return RegOpenKeyExW(root, path, 0, access, &key_); }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() { close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-  bool close() {
-    if (!valid()) return true;
-    BOOL ok = CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-    return ok != FALSE;
-  }
-
- private:
-  HANDLE h_;
-};
-
-bool is_folder(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Creates each missing folder of `path`, root first.
-bool create_folder_tree(const std::wstring& path) {
-  zpath p(path);
-  p.remove_backslash();
-  if (p.empty() || is_folder(p)) return true;
-  zpath parent = p.folder();
-  if (!parent.empty() && parent != p && !(parent.size() == 2 && parent[1] == L':') && !create_folder_tree(parent))
-    return false;
-  if (CreateDirectoryW(p.c_str(), nullptr)) return true;
-  return GetLastError() == ERROR_ALREADY_EXISTS && is_folder(p);
-}
 
 }  // namespace
 
@@ -77,9 +29,12 @@ bool Session::process_switch(const std::wstring& text) {
 
 bool Session::take_placeholder(const std::wstring& name, std::wstring* value) {
   value->clear();
-  RegKey key;
-  bool can_delete = key.open(HKEY_LOCAL_MACHINE, kCurrentVersionKey, KEY_QUERY_VALUE | KEY_SET_VALUE) == ERROR_SUCCESS;
-  if (!can_delete && key.open(HKEY_LOCAL_MACHINE, kCurrentVersionKey, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
+  qz::reg_key key;
+  bool can_delete =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive()) ==
+      ERROR_SUCCESS;
+  if (!can_delete && RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE, key.receive()) !=
+                         ERROR_SUCCESS) {
     QZ_LOG(L"Cannot open HKLM\\%s to read %s", kCurrentVersionKey, name.c_str());
     return false;
   }
@@ -107,20 +62,21 @@ bool Session::take_placeholder(const std::wstring& name, std::wstring* value) {
 }
 
 void Session::delete_resume_entry() {
-  RegKey key;
-  if (key.open(HKEY_LOCAL_MACHINE, kRunKey, KEY_SET_VALUE) == ERROR_SUCCESS) RegDeleteValueW(key.get(), L"QZSetup");
+  qz::reg_key key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
+    RegDeleteValueW(key.get(), L"QZSetup");
 }
 
 bool Session::ensure_folder(const std::wstring& folder) {
   if (folder.empty()) return true;  // a bare file name lies in the current folder
-  return create_folder_tree(folder);
+  return qz::PathExists(folder, qz::kPathFolder) || qz::CreateFolderTree(folder);
 }
 
 bool Session::can_write_in_folder(const std::wstring& folder) {
   std::wstring probe = folder.empty() ? std::wstring(L"_MSI5166._QZ") : zpath(folder).join(L"_MSI5166._QZ");
-  FileHandle file(CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
+  qz::file_handle file(CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   if (!file.close()) return false;
   return DeleteFileW(probe.c_str()) != FALSE;
 }
