@@ -130,7 +130,8 @@ TEST_F(SessionSwitches, ResponseFileInFolderThatCannotBeCreated) {
 }
 
 TEST(UsageMessage, JoinsTheNineTexts) {
-  EXPECT_EQ(usage_message_text(GetModuleHandleW(nullptr)),
+  LaunchSettings settings;
+  EXPECT_EQ(usage_message_text(settings),
             L"Command line parameters:\r\n/a Perform an administrative installation\r\n/L language ID\r\n"
             L"/S Hide intialization dialog.  For silent mode use: /S /v/qn\r\n/V parameters to MsiExec.exe\r\n"
             L"/UA<url to InstMsiA.exe>\r\n/UW<url to InstMsiW.exe>\r\n/UM<url to msi package>\r\n"

@@ -42,9 +42,9 @@ class Session : public SessionState {
   bool reboot_scheduled_ = false;
 };
 
-// The usage text: string-table entries 1203, 1211, 1204, 1205, 1206, 1630 to 1633
-// joined by "\r\n".
-std::wstring usage_message_text(HINSTANCE module);
+// The usage text in the UI language: string-table entries 1203, 1211, 1204, 1205,
+// 1206, 1630 to 1633 joined by "\r\n".
+std::wstring usage_message_text(const LaunchSettings& settings);
 // Shows the usage message unless the launch is silent.
 void show_usage_message(Session& session);
 // Before the usage message: makes the setup's own language available for it.

@@ -5,6 +5,7 @@
 #include "LaunchSettings.h"
 #include "process_state.h"
 #include "session.h"
+#include "package/load_string.h"
 #include "support/debuglog.h"
 #include "support/handles.h"
 #include "support/utils.h"
@@ -83,22 +84,19 @@ bool Session::can_write_in_folder(const std::wstring& folder) {
 
 void Session::temp_folder_given(const std::wstring& folder) { qzproc::set_temp_folder(folder); }
 
-std::wstring usage_message_text(HINSTANCE module) {
-  static const UINT kIds[] = {1203, 1211, 1204, 1205, 1206, 1630, 1631, 1632, 1633};
-  if (!module) module = GetModuleHandleW(nullptr);
+std::wstring usage_message_text(const LaunchSettings& settings) {
+  static const unsigned kIds[] = {1203, 1211, 1204, 1205, 1206, 1630, 1631, 1632, 1633};
   std::wstring text;
   for (size_t i = 0; i < sizeof(kIds) / sizeof(kIds[0]); ++i) {
-    const wchar_t* s = nullptr;
-    int n = LoadStringW(module, kIds[i], reinterpret_cast<LPWSTR>(&s), 0);
     if (i) text += L"\r\n";
-    if (n > 0 && s) text.append(s, n);
+    text += load_string(settings, kIds[i]);
   }
   return text;
 }
 
 void show_usage_message(Session& session) {
   if (session.settings().silent) return;
-  std::wstring text = usage_message_text(session.module());
+  std::wstring text = usage_message_text(session.settings());
   const std::wstring& title = session.settings().product_name;
   MessageBoxW(nullptr, text.c_str(), title.empty() ? nullptr : title.c_str(), MB_OK | MB_ICONINFORMATION);
 }
