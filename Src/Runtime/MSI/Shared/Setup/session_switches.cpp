@@ -1,0 +1,112 @@
+// The system side of the command line: registry placeholders, the resume entry,
+// the response-file folder checks and the usage message.
+#include <windows.h>
+
+#include "LaunchSettings.h"
+#include "process_state.h"
+#include "session.h"
+#include "package/load_string.h"
+#include "support/debuglog.h"
+#include "support/handles.h"
+#include "support/utils.h"
+#include "support/zstring.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\session_switches";
+
+namespace {
+
+const wchar_t kCurrentVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+}  // namespace
+
+bool Session::process_switch(const std::wstring& text) {
+  if (apply_switch(text)) return true;
+  // Only the switch letter: the text of an invalid switch may be part of a password.
+  QZ_LOG(L"Invalid command line switch beginning with '%c'", text.empty() ? L' ' : text[0]);
+  report_invalid_command_line(*this);
+  return false;
+}
+
+bool Session::take_placeholder(const std::wstring& name, std::wstring* value) {
+  value->clear();
+  qz::reg_key key;
+  bool can_delete =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive()) ==
+      ERROR_SUCCESS;
+  if (!can_delete && RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE, key.receive()) !=
+                         ERROR_SUCCESS) {
+    QZ_LOG(L"Cannot open HKLM\\%s to read %s", kCurrentVersionKey, name.c_str());
+    return false;
+  }
+  wchar_t buffer[switch_rules::kPlaceholderCapacity] = {};
+  DWORD type = 0, bytes = sizeof(buffer);
+  LONG rc = RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+  bool ok = true;
+  if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    size_t n = bytes / sizeof(wchar_t);
+    if (n > switch_rules::kPlaceholderCapacity - 1 && buffer[switch_rules::kPlaceholderCapacity - 1] != 0) {
+      ok = false;  // fills the buffer without a terminator: one character too long
+    } else {
+      while (n > 0 && buffer[n - 1] == 0) --n;
+      value->assign(buffer, n);
+    }
+  } else if (rc == ERROR_MORE_DATA) {
+    ok = false;
+  }
+  if (!ok) QZ_LOG(L"The value %s is longer than %d characters", name.c_str(), int(switch_rules::kPlaceholderCapacity - 1));
+  if (rc != ERROR_FILE_NOT_FOUND) {
+    if (!can_delete || RegDeleteValueW(key.get(), name.c_str()) != ERROR_SUCCESS)
+      QZ_LOG(L"The value %s could not be deleted", name.c_str());
+  }
+  return ok;
+}
+
+void Session::delete_resume_entry() {
+  qz::reg_key key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
+    RegDeleteValueW(key.get(), L"QZSetup");
+}
+
+bool Session::ensure_folder(const std::wstring& folder) {
+  if (folder.empty()) return true;  // a bare file name lies in the current folder
+  return qz::PathExists(folder, qz::kPathFolder) || qz::CreateFolderTree(folder);
+}
+
+bool Session::can_write_in_folder(const std::wstring& folder) {
+  std::wstring probe = folder.empty() ? std::wstring(L"_MSI5166._QZ") : zpath(folder).join(L"_MSI5166._QZ");
+  qz::file_handle file(CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  if (!file.close()) return false;
+  return DeleteFileW(probe.c_str()) != FALSE;
+}
+
+void Session::temp_folder_given(const std::wstring& folder) { qzproc::set_temp_folder(folder); }
+
+std::wstring usage_message_text(const LaunchSettings& settings) {
+  static const unsigned kIds[] = {1203, 1211, 1204, 1205, 1206, 1630, 1631, 1632, 1633};
+  std::wstring text;
+  for (size_t i = 0; i < sizeof(kIds) / sizeof(kIds[0]); ++i) {
+    if (i) text += L"\r\n";
+    text += load_string(settings, kIds[i]);
+  }
+  return text;
+}
+
+void show_usage_message(Session& session) {
+  if (session.settings().silent) return;
+  std::wstring text = usage_message_text(session.settings());
+  const std::wstring& title = session.settings().product_name;
+  MessageBoxW(nullptr, text.c_str(), title.empty() ? nullptr : title.c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
+void prepare_usage_language(Session& session) {
+  // The disk step that extracts setup.ini and picks the UI language hooks in here,
+  // so the usage message can appear in the setup's language.
+}
+
+void report_invalid_command_line(Session& session) {
+  prepare_usage_language(session);
+  show_usage_message(session);
+}

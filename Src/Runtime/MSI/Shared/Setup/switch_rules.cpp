@@ -1,0 +1,217 @@
+// portable
+#include "switch_rules.h"
+
+#include <climits>
+#include <cstdint>
+
+#include "SwitchList.h"
+#include "support/zstring.h"
+
+namespace switch_rules {
+namespace {
+
+int hex_digit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+bool has_hex_prefix(std::wstring_view t) { return t.size() >= 2 && t[0] == L'0' && (t[1] == L'x' || t[1] == L'X'); }
+
+// Leading digits in `radix`, saturated at `limit` so long input cannot overflow.
+uint64_t leading_number(std::wstring_view t, int radix, uint64_t limit) {
+  uint64_t v = 0;
+  for (wchar_t c : t) {
+    int d = hex_digit(c);
+    if (d < 0 || d >= radix) break;
+    v = v * radix + d;
+    if (v > limit) v = limit;
+  }
+  return v;
+}
+
+bool needs_quotes(std::wstring_view text) {
+  return text.find(L' ') != std::wstring_view::npos || text.find(L'"') != std::wstring_view::npos;
+}
+
+bool is_switch_char(wchar_t c) { return c == L'/' || c == L'-'; }
+
+// "/name" or "-name" exactly, or with a value when `prefix` is set.
+bool token_is(const std::wstring& token, std::wstring_view name, bool prefix, std::wstring* value = nullptr) {
+  if (token.size() < 1 + name.size() || !is_switch_char(token[0])) return false;
+  if (!wide_iequals(std::wstring_view(token).substr(1, name.size()), name)) return false;
+  if (!prefix && token.size() != 1 + name.size()) return false;
+  if (value) *value = token.substr(1 + name.size());
+  return true;
+}
+
+}  // namespace
+
+uint16_t parse_language_id(std::wstring_view text) {
+  if (has_hex_prefix(text)) return static_cast<uint16_t>(leading_number(text.substr(2), 16, 0xFFFFFFFFu) & 0xFFFF);
+  return static_cast<uint16_t>(leading_number(text, 10, 0xFFFFFFFFu) & 0xFFFF);
+}
+
+int parse_int_text(std::wstring_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
+  std::wstring_view rest = text.substr(i);
+  // Hexadecimal covers the full 32 bits, so exit codes such as 0xCCCCCCCC can be written.
+  if (!negative && has_hex_prefix(rest)) return static_cast<int32_t>(static_cast<uint32_t>(leading_number(rest.substr(2), 16, 0xFFFFFFFFu)));
+  const uint64_t limit = negative ? uint64_t(INT_MAX) + 1 : uint64_t(INT_MAX);
+  uint64_t v = has_hex_prefix(rest) ? leading_number(rest.substr(2), 16, limit) : leading_number(rest, 10, limit);
+  return negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
+}
+
+int parse_decimal_text(std::wstring_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
+  const uint64_t limit = negative ? uint64_t(INT_MAX) + 1 : uint64_t(INT_MAX);
+  uint64_t v = leading_number(text.substr(i), 10, limit);
+  return negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
+}
+
+int parse_instance_choice(std::wstring_view value) {
+  if (wide_iequals(value, L"default")) return kInstanceDefault;
+  if (value.empty()) return kInstanceInvalid;
+  int64_t v = 0;
+  for (wchar_t c : value) {
+    if (c < L'0' || c > L'9') return kInstanceInvalid;
+    v = v * 10 + (c - L'0');
+    if (v > INT_MAX) return kInstanceInvalid;
+  }
+  return static_cast<int>(v);
+}
+
+bool setting_is_true(std::wstring_view text) {
+  return wide_iequals(text, L"yes") || wide_iequals(text, L"y") || text == L"1" || wide_iequals(text, L"true");
+}
+
+std::wstring quote_value(std::wstring_view text) {
+  std::wstring out;
+  out.reserve(text.size() + 2);
+  out.push_back(L'"');
+  for (wchar_t c : text) {
+    if (c == L'"') out.push_back(L'\\');
+    out.push_back(c);
+  }
+  out.push_back(L'"');
+  return out;
+}
+
+std::wstring relaunch_switch_text(std::wstring_view sw, std::wstring_view text, bool force_quotes) {
+  std::wstring out = L" ";
+  out.append(sw);
+  if (text.empty()) return out;
+  bool quote = force_quotes || needs_quotes(text) || (sw == L"/z" && text.find(L'=') != std::wstring_view::npos);
+  out += quote ? quote_value(text) : std::wstring(text);
+  return out;
+}
+
+std::wstring engine_switch_text(std::wstring_view sw, std::wstring_view text, bool force_quotes) {
+  std::wstring out = L" ";
+  out.append(sw);
+  if (text.empty()) return out;
+  out += (force_quotes || needs_quotes(text)) ? quote_value(text) : std::wstring(text);
+  return out;
+}
+
+bool switch_goes_to_engine(std::wstring_view sw, const std::function<bool()>& script_driven_is_3) {
+  if (sw.find(L"no_engine") != std::wstring_view::npos) return false;
+  if (sw == L"-d" || sw == L"/d") return false;
+  if (sw.find(L"auto") != std::wstring_view::npos) return true;
+  return sw != L"/v" && script_driven_is_3 && script_driven_is_3();
+}
+
+bool is_absolute_folder(std::wstring_view folder) {
+  if (folder.size() >= 2 && folder[1] == L':' &&
+      ((folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z')))
+    return true;
+  return folder.size() >= 2 && folder[0] == L'\\' && folder[1] == L'\\';
+}
+
+std::wstring strip_relaunch_switches(const std::wstring& command_line, const std::wstring& launcher_path) {
+  std::vector<std::wstring> tokens = tokenize_command_line(command_line);
+  bool relaunched = false;
+  for (const auto& t : tokens)
+    if (token_is(t, L"QZ_temp", false)) relaunched = true;
+  if (!relaunched) return command_line;
+
+  std::wstring first_launcher;
+  bool have_first = false;
+  std::wstring out;
+  for (const auto& t : tokens) {
+    std::wstring value;
+    if (token_is(t, L"QZ_temp", false) || token_is(t, L"tempdisk1folder", true) || token_is(t, L"runfromtemp", false) ||
+        token_is(t, L"eprq", false))
+      continue;
+    if (token_is(t, L"q", true, &value)) {
+      if (!have_first) first_launcher = unquote_text(value);
+      have_first = true;
+      continue;
+    }
+    if (!out.empty()) out.push_back(L' ');
+    out += t;
+  }
+  if (!have_first || launcher_path.empty()) return out;
+  std::wstring replaced;
+  size_t pos = 0;
+  for (;;) {
+    size_t hit = out.find(launcher_path, pos);
+    if (hit == std::wstring::npos) break;
+    replaced.append(out, pos, hit - pos);
+    replaced += first_launcher;
+    pos = hit + launcher_path.size();
+  }
+  replaced.append(out, pos, std::wstring::npos);
+  return replaced;
+}
+
+std::wstring relaunch_switches_text(const RelaunchSwitches& s) {
+  std::wstring out;
+  if (s.remove_as_major_upgrade) {
+    out += L" /Q" + quote_value(s.launcher_path);
+    if (!s.unc_path.empty()) out += L" /unc" + quote_value(s.unc_path);
+  }
+  if (s.language != 0) out += L" /l" + std::to_wstring(s.language);
+  if (!s.password.empty()) out += L" /p" + quote_value(s.password);
+  return out;
+}
+
+std::wstring mask_password_in_command_line(std::wstring_view text) {
+  // Tokens split at blanks and tabs outside double quotes: tabs too, because the
+  // system's argument splitter separates at tabs and would hand such a token on
+  // as a password.
+  std::wstring out;
+  out.reserve(text.size());
+  size_t i = 0, n = text.size();
+  while (i < n) {
+    if (text[i] == L' ' || text[i] == L'\t') {
+      out.push_back(text[i++]);
+      continue;
+    }
+    size_t start = i;
+    bool quoted = false;
+    while (i < n && (quoted || (text[i] != L' ' && text[i] != L'\t'))) {
+      if (text[i] == L'"') quoted = !quoted;
+      ++i;
+    }
+    std::wstring_view token = text.substr(start, i - start);
+    // A token may begin with a quote ("/pword" reaches the program as /pword).
+    size_t s = token.size() > 0 && token[0] == L'"' ? 1 : 0;
+    if (token.size() > s + 2 && is_switch_char(token[s]) && (token[s + 1] == L'p' || token[s + 1] == L'P')) {
+      out.append(token.substr(0, s + 2));
+      out += L"********";
+    } else {
+      out.append(token);
+    }
+  }
+  return out;
+}
+
+}  // namespace switch_rules

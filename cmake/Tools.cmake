@@ -1,0 +1,26 @@
+# The setup author's packing tool (both trees), the Windows front end over the
+# launcher's stream reader used by tests and benchmarks, and the benchmark helpers.
+if(WIN32)
+  # Until the tree carries a debug log implementation the tools link a silent one.
+  file(GLOB QZ_DEBUGLOG_IMPL ${CMAKE_SOURCE_DIR}/support/debuglog*.cpp)
+  set(QZ_TOOL_EXTRA "")
+  if(NOT QZ_DEBUGLOG_IMPL)
+    set(QZ_TOOL_EXTRA ${CMAKE_SOURCE_DIR}/tools/debuglog_standin.cpp)
+  endif()
+  foreach(tool mksetup streamx)
+    add_executable(${tool} ${CMAKE_SOURCE_DIR}/tools/${tool}.cpp ${QZ_TOOL_EXTRA})
+    qz_target_defaults(${tool})
+    target_link_libraries(${tool} PRIVATE qzlauncher_setup psapi)
+    target_link_options(${tool} PRIVATE -municode -s)
+  endforeach()
+else()
+  add_executable(mksetup ${CMAKE_SOURCE_DIR}/tools/mksetup.cpp)
+  target_link_libraries(mksetup PRIVATE qzportable)
+  target_compile_options(mksetup PRIVATE ${QZ_WARN})
+  # Benchmark helper: plain zlib deflate/inflate file to file, the native baseline.
+  add_executable(zbench ${CMAKE_SOURCE_DIR}/bench/zbench.cpp)
+  target_link_libraries(zbench PRIVATE ZLIB::ZLIB)
+  target_compile_options(zbench PRIVATE ${QZ_WARN})
+  set_target_properties(zbench PROPERTIES EXCLUDE_FROM_ALL ON)
+  add_custom_target(bench DEPENDS mksetup zbench)
+endif()

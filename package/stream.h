@@ -1,0 +1,82 @@
+// The setup stream carried after the launcher's PE image: finds it, reads its member
+// directory and writes members to disk (descrambling, inflating, restoring file
+// times). The byte format lives in package/stream_format.h.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "package/stream_format.h"
+#include "support/zstring.h"
+
+// Progress and status sink of the stream reader (the Session implements it).
+class IStreamProgress {
+ public:
+  // done of total stored bytes; true asks to cancel.
+  virtual bool progress(uint32_t done, uint32_t total) = 0;
+  // kind 0 = extracting, 1 = decompressing.
+  virtual void show_status(int kind, const zString& name) = 0;
+  virtual ~IStreamProgress() = default;
+};
+
+struct StreamEntry {
+  zString name;
+  uint32_t flags = 0;
+  uint32_t stored_size = 0;
+  uint16_t compressed = 0;
+  FILETIME creation_time{}, last_write_time{}, last_access_time{};  // type 4 only
+  uint32_t data_offset = 0;
+  uint32_t stream_type = 0;
+
+  // UTF-8 copy of the name, built on first use.
+  const std::string& narrow_name() const;
+
+ private:
+  mutable std::string narrow_;
+  mutable bool narrow_built_ = false;
+};
+
+struct StreamNameLess {
+  bool operator()(const zString& a, const zString& b) const;
+};
+
+class STREAM {
+ public:
+  // Called by extract_all for each member: leaves the target path in `target`
+  // (left empty, the member fails).
+  using ChooseTarget = void (*)(const StreamEntry& member, void* context, zpath& target);
+  using Entries = std::map<zString, StreamEntry, StreamNameLess>;
+
+  explicit STREAM(const zpath& path);
+  virtual ~STREAM();
+  STREAM(const STREAM&) = delete;
+  STREAM& operator=(const STREAM&) = delete;
+
+  bool is_valid() const { return valid_; }
+  bool contains(const zString& name) const;
+  uint32_t total_size() const;
+  bool extract(const zString& name, const zpath& target, IStreamProgress* progress);
+  bool extract_all(ChooseTarget choose, void* context, IStreamProgress* progress);
+
+  const Entries& entries() const { return entries_; }
+  const StreamEntry* find(const zString& name) const;
+  DWORD last_error() const { return last_error_; }
+  uint32_t stream_start() const { return stream_start_; }
+  uint32_t stream_type() const { return stream_type_; }
+
+ private:
+  bool write_member(const StreamEntry& entry, const zpath& target, IStreamProgress* progress);
+
+  zpath path_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  bool open_ = false;
+  uint32_t stream_start_ = 0;
+  DWORD last_error_ = 0;
+  uint32_t header_size_ = 46;
+  uint32_t entry_header_size_ = 48;
+  Entries entries_;
+  uint32_t stream_type_ = 4;
+  bool valid_ = false;
+};
