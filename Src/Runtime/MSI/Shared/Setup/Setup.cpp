@@ -168,7 +168,10 @@ std::wstring system_temp_folder() {
 // A new uniquely named folder under base (the system temporary folder when empty).
 std::wstring new_folder_under(const std::wstring& base) {
   if (qz::IsElevatedAdministrator()) return qz::SecureTemporaryFolder(base, false);
-  return qz::TemporaryName(0, base.empty() ? system_temp_folder() : base, L"", false);
+  // A kind-0 name only names the folder (its parent is made): create it here.
+  std::wstring folder = qz::TemporaryName(0, base.empty() ? system_temp_folder() : base, L"", false);
+  if (folder.empty() || !CreateDirectoryW(folder.c_str(), nullptr)) return std::wstring();
+  return folder;
 }
 
 // ---- the launcher's one run --------------------------------------------------
