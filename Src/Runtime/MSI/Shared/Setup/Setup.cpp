@@ -17,6 +17,7 @@
 #include "launch.h"
 #include "packaged_setting.h"
 #include "password_mask.h"
+#include "prerequisite_pass.h"
 #include "process_state.h"
 #include "relaunch.h"
 #include "support/debuglog.h"
@@ -55,13 +56,6 @@ bool call_script_engine(const std::wstring& library, const EngineRequest& reques
 // Extracts one member of the launcher's stream into target; false when there is
 // none. The stream reader is not part of this build.
 bool extract_stream_member(const std::wstring& name, const std::wstring& target) { return false; }
-
-// The single-instance rule of the setup driver: true when another instance of
-// this product's setup holds the lock. Not part of this build: never another.
-bool another_instance_running(HANDLE* mutex) {
-  *mutex = nullptr;
-  return false;
-}
 
 // ---- small owners ------------------------------------------------------------
 
@@ -443,12 +437,11 @@ int Launcher::in_process() {
   HANDLE lock = nullptr;
   bool other_instance = false;
   if (initialised) {
-    other_instance = another_instance_running(&lock);
+    other_instance = check_single_instance(&lock);
     if (!other_instance) {
       if (has_prerequisites_) {
 #ifdef QZ_PREREQUISITES
-        int result = setup.run_prerequisites(unquote_text(prerequisites_value_));
-        if (result == 0) setup.advertise();
+        int result = run_prerequisite_pass(setup, unquote_text(prerequisites_value_));
 #else
         int result = 0;  // this deliverable has no prerequisite pass
 #endif
