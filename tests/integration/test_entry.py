@@ -85,6 +85,7 @@ class EntryTest(harness.WineTest):
         self.assertEqual(len(starts), 2, msgs)
         self.assertTrue(starts[1].endswith('cmdline: ' + clone[len(temp) + len('\\setup.exe '):]), (starts[1], clone))
         self.assertEqual(sum('Relaunching setup from temp' in x for x in msgs), 1)
+        self.assertFalse([x for x in msgs if 'CoInitializeSecurity failed' in x])
 
     def test_clone_command_line_has_the_fixed_form(self):
         self.write_ini(WaitInstallation='Y')

@@ -116,6 +116,36 @@ TEST_F(DeletionList, NothingHappensWithoutATemporaryFolder) {
   EXPECT_TRUE(exists(dir_ + L"\\_QZMSIDEL.INI"));
 }
 
+// The parent's copies into the temporary folder, driven by the setup.ini beside
+// the running program (here the test program).
+TEST_F(DeletionList, CompanionFilesAreCopiedAndRecorded) {
+  wchar_t exe[MAX_PATH];
+  std::wstring own(exe, GetModuleFileNameW(nullptr, exe, MAX_PATH));
+  std::wstring ini = own.substr(0, own.find_last_of(L'\\')) + L"\\setup.ini";
+  ASSERT_FALSE(exists(ini)) << "a setup.ini already lies beside the tests";
+  {
+    std::ofstream f(ini.c_str(), std::ios::binary);
+    f << "[Startup]\r\nSkin=my.qzn\r\n[Languages]\r\nSupported=0x0409, ..\\escape,0x0407\r\n";
+  }
+  std::wstring src = dir_ + L"\\src", tmp = dir_ + L"\\tmp";
+  CreateDirectoryW(src.c_str(), nullptr);
+  CreateDirectoryW(tmp.c_str(), nullptr);
+  for (const wchar_t* n : {L"setup.exe", L"Setup.INI", L"my.qzn", L"0x0409.ini", L"1033.mst", L"0x0407.ini"})
+    touch(src + L"\\" + n);
+  touch(dir_ + L"\\escape.ini");
+  qzproc::set_temp_folder(tmp);
+  copy_companion_files(src, tmp, L"setup.exe");
+  DeleteFileW(ini.c_str());
+  for (const wchar_t* n : {L"setup.exe", L"Setup.INI", L"my.qzn", L"0x0409.ini", L"1033.mst", L"0x0407.ini"}) {
+    EXPECT_TRUE(exists(tmp + L"\\" + n)) << n;
+    EXPECT_EQ(profile(L"Files", n), tmp + L"\\" + n);
+  }
+  EXPECT_FALSE(exists(tmp + L"\\QZSetup.dll"));
+  EXPECT_EQ(profile(L"Files", L"QZSetup.dll"), tmp + L"\\QZSetup.dll");  // listed although not copied
+  EXPECT_EQ(profile(L"Files", L"1031.mst"), L"<none>");                   // not there, not listed
+  EXPECT_EQ(profile(L"Files", L"escape.ini"), L"<none>");
+}
+
 int g_reboots = 0;
 bool count_reboot() {
   ++g_reboots;
