@@ -207,6 +207,26 @@ class EntryTest(harness.WineTest):
         r = self.launch(f'/G{harness.winpath(self.exe)} /sCN')
         self.assertEqual(r.code, 1621)
 
+    def test_resume_after_restart_cleans_the_named_folder(self):
+        def folder_with_list(name):
+            d = os.path.join(self.dir, name)
+            os.makedirs(d)
+            with open(os.path.join(d, 'a.txt'), 'w') as f:
+                f.write('x')
+            with open(os.path.join(d, '_QZMSIDEL.INI'), 'w', newline='') as f:
+                f.write(f'[Files]\r\na.txt={harness.winpath(os.path.join(d, "a.txt"))}\r\n')
+            return d
+        plain = folder_with_list('plain')
+        r = self.launch(f'/reboot /cleanuptempfolder"{harness.winpath(plain)}" /debuglog')
+        self.assertEqual(r.code, 0)
+        self.assertFalse(os.path.exists(plain))
+        self.assertIn('Running after reboot', self.messages())
+        # With data for the script engine, which this build cannot load, it ends at once.
+        engine = folder_with_list('engine')
+        r = self.launch(f'/rebootdata /cleanuptempfolder"{harness.winpath(engine)}"')
+        self.assertEqual(r.code, 0)
+        self.assertTrue(os.path.exists(os.path.join(engine, 'a.txt')))
+
     def test_removal_value_with_two_parts_gives_minus_4(self):
         r = self.launch('/removeasmajorupgrade{11111111-2222-3333-4444-555555555555};1 /debuglog')
         self.assertEqual(r.code, 4294967292)
