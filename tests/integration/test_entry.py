@@ -4,6 +4,7 @@ debug log and its two switches, and exit codes."""
 import os
 import re
 import shutil
+import subprocess
 import time
 import unittest
 
@@ -226,6 +227,25 @@ class EntryTest(harness.WineTest):
         r = self.launch(f'/rebootdata /cleanuptempfolder"{harness.winpath(engine)}"')
         self.assertEqual(r.code, 0)
         self.assertTrue(os.path.exists(os.path.join(engine, 'a.txt')))
+
+    def test_removal_takes_the_engine_library_from_the_stream(self):
+        # With a library the launcher goes on to the script engine, which this build
+        # cannot load: it ends with the current exit code (0), not 7001.
+        dll = os.path.join(self.dir, 'QZSetup.dll')
+        with open(dll, 'wb') as f:
+            f.write(b'MZ not really a library')
+        packed = os.path.join(self.dir, 'packed.exe')
+        p = subprocess.run([os.path.join(harness.NATIVE, 'mksetup'), 'pack', '-l', self.exe, '-o', packed, dll],
+                           capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        os.remove(dll)
+        temp = harness.windows_temp()
+        before = set(os.listdir(temp))
+        r = harness.run(packed, '/removeasmajorupgrade{11111111-2222-3333-4444-555555555555};1;2 /debuglog')
+        self.assertEqual(r.code, 0)
+        self.assertEqual([n for n in set(os.listdir(temp)) - before if n.upper().startswith('QZ_')], [])
+        text = harness.read_utf16(self.log)
+        self.assertRegex(text, r'library .*\\QZ_[0-9A-Fa-f]+\.tmp not loaded')
 
     def test_removal_value_with_two_parts_gives_minus_4(self):
         r = self.launch('/removeasmajorupgrade{11111111-2222-3333-4444-555555555555};1 /debuglog')

@@ -12,6 +12,7 @@
 #include "QzSetup.h"
 #include "SwitchList.h"
 #include "cleanup.h"
+#include "package/stream.h"
 #include "com_security.h"
 #include "entry_rules.h"
 #include "launch.h"
@@ -53,9 +54,13 @@ bool call_script_engine(const std::wstring& library, const EngineRequest& reques
   return false;
 }
 
-// Extracts one member of the launcher's stream into target; false when there is
-// none. The stream reader is not part of this build.
-bool extract_stream_member(const std::wstring& name, const std::wstring& target) { return false; }
+// Extracts one member of the launcher's own stream into target; false when the
+// launcher carries no stream or no such member, or the write fails.
+bool extract_stream_member(const std::wstring& name, const std::wstring& target) {
+  STREAM stream{zpath(qzproc::own_file_name())};
+  if (!stream.is_valid() || !stream.contains(name)) return false;
+  return stream.extract(name, zpath(target), nullptr);
+}
 
 // ---- small owners ------------------------------------------------------------
 
