@@ -1,0 +1,215 @@
+#include "msi_checks.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "LaunchSettings.h"
+#include "msi_library.h"
+#include "msi_rules.h"
+#include "package/load_string.h"
+#include "packaged_setting.h"
+#include "process_state.h"
+#include "session.h"
+#include "support/debuglog.h"
+#include "support/dynload.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_checks";
+
+std::wstring msi_setting(const std::wstring& section, const std::wstring& key, size_t capacity) {
+  return read_packaged_setting(section, key, capacity);
+}
+
+int msi_setting_int(const std::wstring& section, const std::wstring& key, int default_value) {
+  std::wstring text = msi_setting(section, key, 64);
+  size_t i = 0;
+  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+  if (i == text.size()) return default_value;
+  wchar_t* end = nullptr;
+  long v = wcstol(text.c_str() + i, &end, 10);
+  if (end == text.c_str() + i) return default_value;
+  return static_cast<int>(v);
+}
+
+int msi_message_box(Session& session, const std::wstring& text, UINT type, int silent_answer, bool auto_is_silent) {
+  const LaunchSettings& s = session.settings();
+  if (s.silent || (auto_is_silent && s.auto_)) return silent_answer;
+  const std::wstring& title = s.product_name;
+  int answer = MessageBoxW(nullptr, text.c_str(), title.empty() ? nullptr : title.c_str(), type);
+  // No display (or no window station): take the silent answer rather than a failure.
+  return answer > 0 ? answer : silent_answer;
+}
+
+std::wstring msi_message_text(Session& session, unsigned id, const std::wstring& arg) {
+  std::wstring text = load_string(session.settings(), id);
+  if (text.empty()) return std::to_wstring(id);
+  size_t at = text.find(L"%s");
+  if (at != std::wstring::npos) text.replace(at, 2, arg);
+  return text;
+}
+
+void msi_report_message(Session& session, unsigned id, const std::wstring& arg) {
+  std::wstring text = msi_message_text(session, id, arg);
+  QZ_LOG(L"Error %u: %s", id, text.c_str());
+  msi_message_box(session, text, MB_OK | MB_ICONERROR, IDOK);
+}
+
+std::wstring module_file_version(const wchar_t* module) {
+  using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+  auto size_fn = qz::bound<SizeFn>(qz::bind_system_export(L"version.dll", "GetFileVersionInfoSizeW"));
+  auto info_fn = qz::bound<InfoFn>(qz::bind_system_export(L"version.dll", "GetFileVersionInfoW"));
+  auto query_fn = qz::bound<QueryFn>(qz::bind_system_export(L"version.dll", "VerQueryValueW"));
+  if (!size_fn || !info_fn || !query_fn) return std::wstring();
+  DWORD ignored = 0;
+  DWORD size = size_fn(module, &ignored);
+  if (size == 0) return std::wstring();
+  std::vector<unsigned char> data(size);
+  if (!info_fn(module, 0, size, data.data())) return std::wstring();
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!query_fn(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
+      length < sizeof(VS_FIXEDFILEINFO))
+    return std::wstring();
+  wchar_t text[64];
+  swprintf(text, 64, L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+           HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+  return text;
+}
+
+bool check_engine_version(Session& session) {
+  std::wstring version = module_file_version(L"Msi.DLL");
+  // No version resource reads as 0, which is lower.
+  if (msi_rules::compare_versions(msi_rules::kMinimumEmbeddedUiEngine, version.c_str()) == -1) {
+    qzproc::set_exit_code(1713);
+    QZ_LOG(L"Windows Installer 4.5 or newer is required to run this installation but is not present on the "
+           L"machine. Setup will now exit.");
+    msi_report_message(session, 1713);
+    return false;
+  }
+  return true;
+}
+
+UINT installed_product_info(const std::wstring& product_code, const wchar_t* property, size_t capacity,
+                            std::wstring* value) {
+  value->clear();
+  std::wstring buffer(capacity, L'\0');
+  DWORD size = static_cast<DWORD>(capacity);
+  UINT st = qzmsi::GetProductInfo(product_code.c_str(), property, &buffer[0], &size);
+  if (st == ERROR_SUCCESS) value->assign(buffer.c_str(), size < capacity ? size : capacity - 1);
+  return st;
+}
+
+bool product_installed(const std::wstring& product_code) {
+  std::wstring code;
+  return installed_product_info(product_code, L"PackageCode", 260, &code) == ERROR_SUCCESS;
+}
+
+int upgrade_policy_for(Session& session) {
+  const LaunchSettings& s = session.settings();
+  return msi_rules::upgrade_policy(msi_setting_int(L"Startup", L"OnUpgrade", 1), s.silent || s.auto_);
+}
+
+void apply_minor_upgrade_properties(Session& session) {
+  std::wstring list = session.get_value(kValueInstallerCommandLine);
+  std::wstring add = msi_rules::minor_upgrade_additions(list);
+  if (add.empty()) return;
+  msi_rules::append_properties(list, add);
+  session.set_value(kValueInstallerCommandLine, list);
+  session.add_switch(L"/v", add, true);
+}
+
+bool upgrade_check(Session& session, int* policy) {
+  msi_rules::UpgradeFacts facts;
+  facts.policy = *policy;
+  facts.launch_mode = session.launch_mode();
+  facts.product_code = session.get_value(kValueProductCode);
+  facts.package_code = session.get_value(kValuePackageCode);
+  facts.product_version = session.get_value(kValueProductVersion);
+  msi_rules::UpgradeHooks hooks;
+  hooks.product_info = [&facts](const std::wstring& property, std::wstring* value) -> unsigned {
+    size_t capacity = property == L"InstalledProductName" ? 1024 : 50;
+    return installed_product_info(facts.product_code, property.c_str(), capacity, value);
+  };
+  hooks.ask_upgrade = [&session](const std::wstring& name) {
+    return msi_message_box(session, msi_message_text(session, 1128, name), MB_YESNO | MB_ICONQUESTION, IDYES) ==
+           IDYES;
+  };
+  hooks.tell_later_version = [&session](const std::wstring& name) {
+    msi_message_box(session, msi_message_text(session, 1129, name), MB_OK | MB_ICONEXCLAMATION, IDOK);
+  };
+  hooks.log = [](const std::wstring& line) { QZ_LOG(L"%s", line.c_str()); };
+  msi_rules::UpgradeOutcome out = msi_rules::decide_upgrade(facts, hooks);
+  *policy = facts.policy;
+  if (out.apply_minor_upgrade) apply_minor_upgrade_properties(session);
+  return out.go_on;
+}
+
+bool IsPackage64Bit(const std::wstring& package_path) {
+  QZ_LOG(L"Checking package platform...");
+  qzmsi::handle db;
+  if (qzmsi::OpenDatabase(package_path.c_str(), MSIDBOPEN_READONLY, db.receive()) != ERROR_SUCCESS) {
+    QZ_LOG(L"Package is 32-bit");
+    return false;
+  }
+  qzmsi::handle summary;
+  UINT st = qzmsi::GetSummaryInformation(db.get(), nullptr, 0, summary.receive());
+  QZ_LOG(L"Status returned from summary info: %d", static_cast<int>(st));
+  bool is64 = false;
+  if (st == ERROR_SUCCESS) {
+    std::wstring templ;
+    st = qzmsi::read_string(260, &templ, [&](wchar_t* b, DWORD* s) {
+      UINT type = 0;
+      INT number = 0;
+      FILETIME time{};
+      return qzmsi::SummaryInfoGetProperty(summary.get(), 7, &type, &number, &time, b, s);
+    });
+    QZ_LOG(L"Status returned obtaining PID_TEMPLATE property: %d", static_cast<int>(st));
+    if (st == ERROR_SUCCESS) {
+      QZ_LOG(L"Template summary for current package: %s", templ.c_str());
+      is64 = msi_rules::template_is_64bit(templ);
+    }
+  }
+  QZ_LOG(is64 ? L"Package is 64-bit" : L"Package is 32-bit");
+  return is64;
+}
+
+std::wstring read_package_product_version(const std::wstring& package_path) {
+  qzmsi::handle db;
+  if (qzmsi::OpenDatabase(package_path.c_str(), MSIDBOPEN_READONLY, db.receive()) != ERROR_SUCCESS)
+    return std::wstring();
+  try {
+    qzmsi::handle record =
+        qzmsi::query_first_record(db.get(), L"SELECT * FROM `Property` WHERE `Property`='ProductVersion'");
+    std::wstring buffer(1024, L'\0');
+    DWORD size = 1024;
+    if (qzmsi::RecordGetString(record.get(), 2, &buffer[0], &size) != ERROR_SUCCESS) return std::wstring();
+    return std::wstring(buffer.c_str(), size < 1024 ? size : 1023);
+  } catch (const qzmsi::com_exception& e) {
+    QZ_LOG(L"%s", e.description().c_str());
+    return std::wstring();
+  }
+}
+
+bool package_product_version_matches(const std::wstring& package_path, const std::wstring& version) {
+  std::wstring v = read_package_product_version(package_path);
+  if (v.empty()) return false;
+  return msi_rules::compare_versions(v.c_str(), version.c_str()) == 0;
+}
+
+bool ReadPackageCode(const std::wstring& package_path, std::wstring* package_code) {
+  package_code->clear();
+  qzmsi::handle db;
+  if (qzmsi::OpenDatabase(package_path.c_str(), MSIDBOPEN_READONLY, db.receive()) != ERROR_SUCCESS) return false;
+  qzmsi::handle summary;
+  if (qzmsi::GetSummaryInformation(db.get(), nullptr, 0, summary.receive()) != ERROR_SUCCESS) return false;
+  wchar_t buffer[72] = {};
+  DWORD size = 72;
+  UINT type = 0;
+  INT number = 0;
+  FILETIME time{};
+  if (qzmsi::SummaryInfoGetProperty(summary.get(), 9, &type, &number, &time, buffer, &size) != ERROR_SUCCESS)
+    return false;
+  package_code->assign(buffer, size < 72 ? size : 71);
+  return true;
+}

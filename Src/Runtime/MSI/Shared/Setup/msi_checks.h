@@ -1,0 +1,54 @@
+// Checks that decide whether and how the Windows Installer package may start:
+// the engine version, the installed product, the upgrade check, the package's
+// platform, product version and package code. Every installer call goes through
+// the guarded binding of msi_library.h.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+class Session;
+
+// ---- settings and messages shared by the installer launch ------------------
+// A value of setup.ini (at most `capacity` characters; empty when missing).
+std::wstring msi_setting(const std::wstring& section, const std::wstring& key, size_t capacity = 1024);
+// The integer value, or `default_value` when missing or not a number.
+int msi_setting_int(const std::wstring& section, const std::wstring& key, int default_value);
+
+// The one place where the installer launch asks or tells the user: with /s (or,
+// when `auto_is_silent`, with /auto) no box appears and `silent_answer` comes back;
+// otherwise MessageBoxW with the product name as title.
+int msi_message_box(Session& session, const std::wstring& text, UINT type, int silent_answer,
+                    bool auto_is_silent = false);
+// A numbered message: the string-table text with `arg` in place of its "%s",
+// logged, and shown as an error box unless silent. Texts without an entry are
+// reported by number.
+void msi_report_message(Session& session, unsigned id, const std::wstring& arg = std::wstring());
+std::wstring msi_message_text(Session& session, unsigned id, const std::wstring& arg = std::wstring());
+
+// ---- checks -----------------------------------------------------------------
+// The fixed file version of a module found by the loader's search, "%u.%u.%u.%u";
+// empty when it has no version resource.
+std::wstring module_file_version(const wchar_t* module);
+// Engine version check for the embedded user interface: false (result code 1713,
+// message 1713) when Msi.DLL is older than 4.05.
+bool check_engine_version(Session& session);
+// The installed product's "PackageCode" can be read.
+bool product_installed(const std::wstring& product_code);
+// The installed product's property (at most `capacity` characters); the installer
+// status (126 / 127 when msi.dll or the entry point is missing).
+UINT installed_product_info(const std::wstring& product_code, const wchar_t* property, size_t capacity,
+                            std::wstring* value);
+// The upgrade policy from [Startup] OnUpgrade and the silent switches.
+int upgrade_policy_for(Session& session);
+// False stops the launch. `policy` is the session's policy, set to skip when the
+// check says so. Sets no result code.
+bool upgrade_check(Session& session, int* policy);
+// Adds the minor-upgrade properties to the property list and forwards them.
+void apply_minor_upgrade_properties(Session& session);
+
+bool IsPackage64Bit(const std::wstring& package_path);
+bool package_product_version_matches(const std::wstring& package_path, const std::wstring& version);
+bool ReadPackageCode(const std::wstring& package_path, std::wstring* package_code);
+// The package's ProductVersion property, empty when it cannot be read.
+std::wstring read_package_product_version(const std::wstring& package_path);

@@ -1,0 +1,38 @@
+// Provisional bodies of the launch's seams (see msi_seams.h). Nothing here shows
+// a window: this build has no initialisation dialog yet, so there is no splash to
+// wait out and nothing to hide; signatures are not compared; no engine library.
+#include "msi_seams.h"
+
+#include "session.h"
+#include "support/debuglog.h"
+#include "support/utils.h"
+#include "support/zstring.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_seams";
+
+bool init_dialog_exists(Session&) { return false; }
+bool wait_out_splash(Session&) { return true; }
+void hide_init_dialog(Session&) {}
+void close_init_dialog(Session&) {}
+void request_restart_question(Session&) { QZ_LOG(L"The restart question is due at the end of the run"); }
+
+bool package_signer_matches(Session&, const std::wstring&, const std::wstring&) {
+  QZ_LOG(L"Signer comparison is not available in this build: nothing compared");
+  return true;
+}
+
+std::wstring extract_script_runtime_files(Session&) { return std::wstring(); }
+
+bool locate_engine_library(Session& session, std::wstring* path, std::wstring* tried) {
+  *tried = zpath(session.launcher_folder()).join(L"QZSetup.dll");
+  if (!qz::PathExists(*tried, qz::kPathFile)) return false;
+  *path = *tried;
+  return true;
+}
+
+bool run_engine_install(Session&, const std::wstring& library, const std::wstring&, int*) {
+  QZ_LOG(L"The script engine bridge is not available in this build (%s)", library.c_str());
+  return false;
+}
+
+int install_feature_prerequisites(Session&, const std::wstring&) { return 0; }

@@ -1,0 +1,425 @@
+#include "msiaction.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+#include "LaunchSettings.h"
+#include "cleanup.h"
+#include "launch.h"
+#include "msi_checks.h"
+#include "msi_library.h"
+#include "msi_rules.h"
+#include "msi_seams.h"
+#include "package_cache.h"
+#include "process_state.h"
+#include "session.h"
+#include "support/debuglog.h"
+#include "support/handles.h"
+#include "support/utils.h"
+#include "support/zstring.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msiaction";
+
+namespace {
+
+const wchar_t kCurrentVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
+const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t kRunOnceExKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx";
+const wchar_t kRunOnceEntriesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\RunOnceEntries";
+constexpr size_t kPathCapacity = 1024;
+constexpr size_t kResumeCapacity = 520;
+
+// The full path, or the path unchanged when the system cannot give one that fits:
+// a cut path would name another file.
+std::wstring full_path(const std::wstring& path) {
+  if (path.empty()) return path;
+  std::vector<wchar_t> buffer(kPathCapacity);
+  DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (n == 0 || n >= buffer.size()) return path;
+  return std::wstring(buffer.data(), n);
+}
+
+bool right_to_left(LANGID language) {
+  switch (PRIMARYLANGID(language)) {
+    case LANG_ARABIC:
+    case LANG_HEBREW:
+    case LANG_FARSI:
+    case LANG_URDU:
+    case LANG_SYRIAC:
+    case LANG_DIVEHI:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool set_string_value(HKEY key, const wchar_t* name, const std::wstring& data) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// Rewrites the resume entry `name` of `key_path` to start the launcher instead.
+bool rewrite_entry_in(const wchar_t* key_path, const std::wstring& name, const std::wstring& launcher) {
+  qz::reg_key key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive()) != ERROR_SUCCESS)
+    return false;
+  wchar_t buffer[kResumeCapacity + 1] = {};
+  DWORD type = 0, bytes = kResumeCapacity * sizeof(wchar_t);
+  if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
+          ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    return false;
+  std::wstring old(buffer, wcsnlen(buffer, kResumeCapacity));
+  std::wstring data;
+  if (!msi_rules::rewrite_resume_entry(old, launcher, &data)) return false;
+  return set_string_value(key.get(), name.c_str(), data);
+}
+
+}  // namespace
+
+MsiAction::MsiAction(Session& session) : session_(session) {}
+MsiAction::~MsiAction() = default;
+
+bool MsiAction::GetScriptMode() {
+  msi_rules::ScriptMode m = msi_rules::script_mode(msi_setting_int(L"Startup", L"ScriptDriven", 0));
+  if (m.log_text) QZ_LOG(L"%s", m.log_text);
+  if (m.engine_runs_install) script_engine_ = 1;
+  return m.uses_script;
+}
+
+void MsiAction::MergeLanguageTransform(const std::wstring& transform, std::wstring& properties) {
+  msi_rules::merge_language_transform(properties, transform);
+}
+
+int MsiAction::execute() {
+  QZ_LOG(L"MsiAction: %s", L"Configuring Windows Installer");
+  std::wstring name = session_.get_value(kValuePackageName);
+  if (name.empty()) name = msi_setting(L"Startup", L"PackageName");
+  if (!name.empty() && name[0] == L'*') {
+    std::wstring click = msi_setting(L"Startup", L"ClickOncePackage");
+    if (click.empty() || click[0] == L' ') return 0;
+    std::wstring path = zpath(session_.launcher_folder()).join(click);
+    if (!qz::PathExists(path, qz::kPathFile)) path = click;
+    HINSTANCE r = ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(r) > 32 ? 1 : 0;
+  }
+  std::wstring package;
+  int type = 0;
+  if (!LocatePackage(session_, &package, &type, true)) return 0;
+  if (msi_setting_int(L"Startup", L"ScriptDriven", 0) == 3 && !check_engine_version(session_)) return 0;
+  if (msi_setting_int(L"Startup", L"Source", 1) != 0 && !CachePackage(session_, name, &package)) {
+    close_init_dialog(session_);
+    return 0;
+  }
+  if (type != kLocationWebInstall) package = full_path(package);
+#ifdef QZ_PREREQUISITES
+  const std::wstring prereq_value = L"%QZ_PREREQCMD%-" + msi_setting(L"Startup", L"Product");
+  bool prereq_value_written = false;
+  if (session_.has_value(kValueFeaturePrerequisites)) {
+    if (msi_rules::asks_for_silent_install(session_.get_value(kValueInstallerCommandLine)) &&
+        session_.launch_mode() == kModeInstall) {
+      if (install_feature_prerequisites(session_, package) != 0) {
+        close_init_dialog(session_);
+        return 0;
+      }
+    } else {
+      std::wstring data = session_.get_value(kValueResumeCommandLine);
+      if (data.empty()) data = session_.strip_relaunch_switches(GetCommandLineW());
+      qz::reg_key key;
+      if (RegOpenKeyExW(HKEY_CURRENT_USER, kCurrentVersionKey, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
+        prereq_value_written = set_string_value(key.get(), prereq_value.c_str(), data);
+    }
+  }
+  int result = InstallMsi(package);
+  if (prereq_value_written) {
+    qz::reg_key key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kCurrentVersionKey, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
+      RegDeleteValueW(key.get(), prereq_value.c_str());
+  }
+  return result;
+#else
+  return InstallMsi(package);
+#endif
+}
+
+int MsiAction::InstallMsi(const std::wstring& package) {
+  // The signer gate.
+  std::wstring validate = msi_setting(L"StartUp", L"ValidateSetupAndMSISignatures", 260);
+  if (validate.size() == 1 && (validate[0] == L'Y' || validate[0] == L'y') &&
+      !package_signer_matches(session_, session_.launcher_path(), package)) {
+    QZ_LOG(L"MsiAction: Digital Signing mismatch between Setup.exe and MSI. Terminating the instalaltion...");
+    qzproc::set_exit_code(2161);
+    msi_report_message(session_, 2161);
+    return 0;
+  }
+
+  const LaunchSettings& settings = session_.settings();
+  const int mode = session_.launch_mode();
+  msi_rules::PropertyListInput in;
+  in.properties = session_.get_value(kValueInstallerCommandLine);
+  in.saved_properties = session_.get_value(kValueSavedProperties);
+  in.multiple_languages = settings.supported_languages.size() > 1;
+  in.started_after_restart = (session_.quiet() && session_.package_mode() == kPackageFromStream) ||
+                             !session_.temp_folder_override().empty();
+  in.launch_mode = mode;
+  in.language_transform = session_.get_value(kValueLanguageTransform);
+  std::wstring folder;
+  msi_rules::split_launcher_path(session_.launcher_path(), &folder, &in.launcher_name);
+  in.launcher_folder = full_path(folder);
+  in.uses_script = GetScriptMode();
+  in.script_command_line = session_.engine_command_line();
+  msi_rules::PropertyList list = msi_rules::compose_property_list(in);
+  session_.add_switch(L"/v", list.setup_exe_values, true);
+
+  std::wstring command =
+      msi_rules::msiexec_command_line(mode, session_.get_value(kValueModeLetters), package, list.properties);
+  if (mode == kModePatch) session_.add_switch(L"/v", msi_rules::patch_forward_value(package, list.properties), true);
+
+  // 1. Runtime files of the script engine.
+  if (mode == kModeInstall || mode == kModeUninstall) {
+    std::wstring runtime = extract_script_runtime_files(session_);
+    if (!runtime.empty()) {
+      std::wstring value = L"QZ_RUNTIME_FILES_LOCATION=\"" + runtime + L"\"";
+      command += L" " + value;
+      session_.add_switch(L"/v", value, true);
+    }
+  }
+
+  // 2. The engine runs the installation.
+  if (script_engine_) {
+    std::wstring library, tried;
+    if (!locate_engine_library(session_, &library, &tried)) {
+      QZ_LOG(L"Failed to locate QZSetup.dll (%s)", tried.c_str());
+      qzproc::set_exit_code(-1);
+      return 0;
+    }
+    QZ_LOG(L"Attempted unloaded of msi.dll: %d", qzmsi::Unload() ? 1 : 0);
+    int result = 0;
+    std::wstring target = mode == kModePatch ? msi_setting(L"Startup", L"ProductCode") : package;
+    if (!run_engine_install(session_, library, target, &result)) return 0;
+    qzproc::set_exit_code(result);
+    switch (result) {
+      case 0:
+      case 1641:
+      case 3010:
+      case -3:
+        break;
+      case 7001:
+        msi_report_message(session_, 7001);
+        break;
+      case -8:
+        restart_pending_ = 1;
+        Reboot(list.properties);
+        break;
+      case -7:
+        msi_report_message(session_, 1644);
+        break;
+      case -4:
+        msi_report_message(session_, 1629);
+        break;
+      default:
+        msi_report_message(session_, 1628);
+        break;
+    }
+    return 1;
+  }
+
+  // 3. Billboards through the external user-interface library.
+  bool done = false;
+  if (try_billboards(package, list.properties, &done) && done) return 1;
+
+  // 4. msiexec.
+  run_msiexec(package, command);
+  return 1;
+}
+
+bool MsiAction::try_billboards(const std::wstring& package, const std::wstring& properties, bool* done) {
+  *done = false;
+  const LaunchSettings& settings = session_.settings();
+  std::wstring type_text = session_.get_value(kValueBillboardType);
+  int billboard_type = type_text.empty() ? msi_setting_int(L"Startup", L"BillboardType", 0) : _wtoi(type_text.c_str());
+  if (session_.launch_mode() != kModeInstall || settings.silent || settings.auto_ ||
+      msi_rules::suppresses_billboards(properties) || billboard_type == 0 ||
+      product_installed(session_.get_value(kValueProductCode)))
+    return false;
+  QZ_LOG(L"First time install uses billboard support");
+  std::wstring path;
+  if (!ExtractSetupMember(session_, L"QZExternalUI.dll", &path, false)) {
+    QZ_LOG(L"Failed to get UI DLL from setup.exe for billboard support. This installation will run without "
+           L"billboards.");
+    return false;
+  }
+  QZ_LOG(L"Loading QZExternalUI.dll from '%s'", path.c_str());
+  HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!library) {
+    QZ_LOG(L"Failed to load UI DLL, last error %x, install will run without billboards", GetLastError());
+    return false;
+  }
+  using InstallFn = int(WINAPI*)(const wchar_t*, const wchar_t*, int, int);
+  auto install = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(GetProcAddress(library, "QZExternalUIInstall")));
+  if (!install) {
+    FreeLibrary(library);
+    return false;
+  }
+  *done = true;
+  if (!wait_out_splash(session_)) {
+    FreeLibrary(library);
+    return true;
+  }
+  hide_init_dialog(session_);
+  close_init_dialog(session_);
+  int result = install(package.c_str(), properties.c_str(), right_to_left(settings.ui_language) ? 1 : 0,
+                       billboard_type);
+  qzproc::set_exit_code(result);
+  FreeLibrary(library);
+  return true;
+}
+
+void MsiAction::run_msiexec(const std::wstring& package, const std::wstring& command) {
+  if (init_dialog_exists(session_)) {
+    if (!wait_out_splash(session_)) return;
+    hide_init_dialog(session_);
+  }
+  close_init_dialog(session_);
+  FILETIME start{};
+  GetSystemTimeAsFileTime(&start);
+  {
+    qz::ScopedWow64Redirection redirection;
+    if (qz::IsWow64Process() && IsPackage64Bit(package)) {
+      QZ_LOG(L"Disabling WOW64 file system redirection to prevent issues with 64-bit MSI packages (costing error "
+             L"2324)");
+      redirection.switch_off();
+    }
+    if (command.size() > msi_rules::kMaxCommandLine) {
+      // Cutting it would hand msiexec other properties than those composed.
+      QZ_LOG(L"The Windows Installer command line is %d characters long, more than the system accepts",
+             static_cast<int>(command.size()));
+      qzproc::set_exit_code(1157);
+    } else {
+      int code = launch_and_wait(command, true);
+      if (code == kNotStarted) {
+        qzproc::set_exit_code(1157);
+      } else if (session_.reboot_needed() && code == 1602) {
+        request_restart_question(session_);
+      }
+    }
+  }
+  std::wstring package_folder = zpath(package).folder();
+  const std::wstring& temp = qzproc::temp_folder();
+  if (!temp.empty() && wide_iequals(zpath(package_folder).remove_backslash(), zpath(temp).remove_backslash()))
+    restart_pending_ = RedirectResumeEntries() ? 1 : 0;
+  else
+    RemoveSessionTransforms(start);
+}
+
+bool MsiAction::RedirectResumeEntries() {
+  qz::reg_key entries;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceEntriesKey, 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
+                    entries.receive()) != ERROR_SUCCESS)
+    return false;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[kResumeCapacity] = {};
+    DWORD length = kResumeCapacity;
+    if (RegEnumValueW(entries.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      return false;
+    std::wstring n(name, length);
+    if (rewrite_entry_in(kRunOnceKey, n, session_.launcher_path())) return true;
+    if (rewrite_entry_in(kRunOnceExKey, n, session_.launcher_path())) return true;
+  }
+}
+
+void MsiAction::RemoveSessionTransforms(const FILETIME& start) {
+  wchar_t temp[kPathCapacity] = {};
+  DWORD n = GetTempPathW(kPathCapacity, temp);
+  if (n == 0 || n >= kPathCapacity) return;
+  zpath folder(std::wstring(temp, n));
+  WIN32_FIND_DATAW data;
+  qz::find_handle find(FindFirstFileW(folder.join(L"*.mst").c_str(), &data));
+  if (!find) return;
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (CompareFileTime(&data.ftLastAccessTime, &start) >= 0) DeleteFileW(folder.join(data.cFileName).c_str());
+  } while (FindNextFileW(find.get(), &data));
+}
+
+void MsiAction::Reboot(const std::wstring& properties) {
+  const LaunchSettings& settings = session_.settings();
+  const std::wstring& temp = qzproc::temp_folder();
+  const bool compressed = session_.package_mode() == kPackageFromStream;
+  // 1. The settings file the run after the restart reads.
+  std::wstring settings_copy;
+  if (compressed) {
+    settings_copy = zpath(temp).join(L"setup.ini");
+  } else {
+    std::wstring original = !settings.setup_ini_path.empty() ? settings.setup_ini_path
+                                                             : zpath(session_.launcher_folder()).join(L"setup.ini");
+    settings_copy = zpath(temp).join(zpath(original).leaf());
+    if (!wide_iequals(original, settings_copy) && CopyFileW(original.c_str(), settings_copy.c_str(), FALSE)) {
+      SetFileAttributesW(settings_copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+      record_file(settings_copy);
+    }
+    wchar_t lang[16];
+    swprintf(lang, 16, L"0x%04x.ini", static_cast<unsigned>(settings.ui_language));
+    std::wstring lang_source = zpath(original).folder().join(lang);
+    std::wstring lang_copy = zpath(temp).join(lang);
+    if (!wide_iequals(lang_source, lang_copy) && CopyFileW(lang_source.c_str(), lang_copy.c_str(), FALSE))
+      record_file(lang_copy);
+  }
+
+  // 2-7. The entry that starts the launcher after the restart.
+  const int selection = msi_setting_int(L"Startup", L"NoSuppressRebootKey", 0);
+  const wchar_t* key_path = msi_rules::reboot_entry_key(selection);
+  qz::reg_key key;
+  if (key_path && RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
+                                key.receive()) == ERROR_SUCCESS) {
+    msi_rules::RebootCommandInput in;
+    in.launcher_path = session_.launcher_path();
+    in.launch_mode = session_.launch_mode();
+    in.letters = session_.get_value(kValueModeLetters);
+    in.language = settings.ui_language;
+    in.source_folder = session_.source_folder().empty() ? session_.launcher_folder() : session_.source_folder();
+    in.temp_folder = temp;
+    in.properties = properties;
+    in.compressed = compressed;
+    in.debug_log_path = session_.debug_log_path();
+    msi_rules::RebootCommand rc = msi_rules::compose_reboot_command(in);
+    QZ_LOG(L"MsiAction::Reboot command line %s", rc.command.c_str());
+    HKEY target = key.get();
+    qz::reg_key sub;
+    if (selection == 1 && RegCreateKeyExW(key.get(), L"0001", 0, nullptr, 0, KEY_SET_VALUE, nullptr, sub.receive(),
+                                          nullptr) == ERROR_SUCCESS)
+      target = sub.get();
+    std::wstring command = rc.command;
+    qz::reg_key current;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_SET_VALUE, current.receive()) == ERROR_SUCCESS) {
+      set_string_value(current.get(), L"%QZ_T%", in.source_folder);
+      set_string_value(current.get(), L"%QZ_E%", in.temp_folder);
+      if (!rc.properties.empty()) set_string_value(current.get(), L"%QZ_V%", rc.properties);
+      command = msi_rules::apply_reboot_placeholders(command, in.source_folder, in.temp_folder, rc.properties);
+    }
+    if (!set_string_value(target, L"QZSetup", command)) QZ_LOG(L"The restart entry could not be written");
+  }
+
+  // 8. The run after the restart takes the package from the temporary folder.
+  std::wstring name = session_.get_value(kValuePackageName);
+  int type = msi_setting_int(name, L"Type", 0);
+  if (!name.empty() && (session_.has_value(kValuePackageLocation) || type == 1 || type == 2))
+    WritePrivateProfileStringW(name.c_str(), L"Type", L"4", settings_copy.c_str());
+
+  // 9. The restart.
+  if (selection == 3) return;
+  if (!settings.silent || settings.auto_) {
+    std::wstring text = msi_message_text(session_, 1107);
+    if (msi_message_box(session_, text, MB_YESNO | MB_ICONQUESTION, IDNO) == IDYES) qz::RebootSystem();
+  } else {
+    qz::RebootSystem();
+  }
+}
+
+bool run_msi_action(Session& session, int* restart_pending) {
+  MsiAction action(session);
+  int result = action.execute();
+  if (restart_pending) *restart_pending = action.restart_pending();
+  return result != 0;
+}
