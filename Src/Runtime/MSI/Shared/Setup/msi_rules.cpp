@@ -327,9 +327,17 @@ RebootCommand compose_reboot_command(const RebootCommandInput& in) {
 
 std::wstring apply_reboot_placeholders(std::wstring command, std::wstring_view source_folder,
                                        std::wstring_view temp_folder, std::wstring_view properties) {
-  replace_first(command, source_folder, L"%QZ_T%");
-  replace_first(command, temp_folder, L"%QZ_E%");
-  replace_first(command, properties, L"%QZ_V%");
+  // The switch values are replaced, not the first bare occurrence: the launcher's
+  // own path usually lies in the temporary folder, and a placeholder there would
+  // leave a program name that nothing expands after the restart.
+  auto put = [&command](const wchar_t* sw, std::wstring_view text, const wchar_t* placeholder) {
+    if (text.empty()) return;
+    replace_first(command, std::wstring(sw) + L"\"" + std::wstring(text) + L"\"",
+                  std::wstring(sw) + L"\"" + placeholder + L"\"");
+  };
+  put(L" /t", source_folder, L"%QZ_T%");
+  put(L" /e", temp_folder, L"%QZ_E%");
+  put(L" /v", properties, L"%QZ_V%");
   return command;
 }
 

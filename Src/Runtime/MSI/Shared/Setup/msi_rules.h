@@ -139,8 +139,9 @@ struct RebootCommand {
 RebootCommand compose_reboot_command(const RebootCommandInput& in);
 // "" for 0, "/a", "/f<letters>", "/j<letters>", "/x", "/p".
 std::wstring reboot_mode_part(int launch_mode, std::wstring_view letters);
-// Replaces the first occurrence of each non-empty text by its placeholder
-// ("%QZ_T%" for the source folder, "%QZ_E%" for the temporary folder, "%QZ_V%" for P').
+// Replaces the value of the /t, /e and /v switches by its placeholder ("%QZ_T%"
+// for the source folder, "%QZ_E%" for the temporary folder, "%QZ_V%" for P'), the
+// first such switch of each; the registry holds the texts.
 std::wstring apply_reboot_placeholders(std::wstring command, std::wstring_view source_folder,
                                        std::wstring_view temp_folder, std::wstring_view properties);
 // The restart entry key that NoSuppressRebootKey selects: 0 RunOnce, 1 RunOnceEx,
