@@ -52,3 +52,4 @@ endforeach()
 
 include(${CMAKE_SOURCE_DIR}/cmake/WindowsTests.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/cmake/Tools.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/cmake/Standins.cmake OPTIONAL)

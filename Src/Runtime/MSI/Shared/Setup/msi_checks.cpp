@@ -15,8 +15,18 @@
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_checks";
 
+namespace {
+std::wstring g_settings_file_for_tests;
+}
+
+void set_msi_settings_file_for_tests(const std::wstring& path) { g_settings_file_for_tests = path; }
+
 std::wstring msi_setting(const std::wstring& section, const std::wstring& key, size_t capacity) {
-  return read_packaged_setting(section, key, capacity);
+  if (g_settings_file_for_tests.empty()) return read_packaged_setting(section, key, capacity);
+  std::vector<wchar_t> buffer(capacity + 2);
+  DWORD n = GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), g_settings_file_for_tests.c_str());
+  return std::wstring(buffer.data(), n < capacity ? n : capacity);
 }
 
 int msi_setting_int(const std::wstring& section, const std::wstring& key, int default_value) {

@@ -12,6 +12,8 @@ class Session;
 // ---- settings and messages shared by the installer launch ------------------
 // A value of setup.ini (at most `capacity` characters; empty when missing).
 std::wstring msi_setting(const std::wstring& section, const std::wstring& key, size_t capacity = 1024);
+// Test seam: read the values from this INI file instead (empty restores).
+void set_msi_settings_file_for_tests(const std::wstring& path);
 // The integer value, or `default_value` when missing or not a number.
 int msi_setting_int(const std::wstring& section, const std::wstring& key, int default_value);
 

@@ -80,7 +80,9 @@ bool LocatePackage(Session& session, std::wstring* package_path, int* location_t
   std::wstring override_location = session.get_value(kValuePackageLocation);
   bool use_override = !override_location.empty();
   if (use_override) *package_path = override_location;
-  if (!GetFile(session, session.get_value(kValuePackageName), override_location, package_path, use_override,
+  std::wstring name = session.get_value(kValuePackageName);
+  if (name.empty()) name = msi_setting(L"Startup", L"PackageName");
+  if (!GetFile(session, name, override_location, package_path, use_override,
                location_type, true, true))
     return false;
   QZ_LOG(L"Reboot needed: %s", L"no");

@@ -1,0 +1,17 @@
+# Stand-ins for components outside the launcher (tests only) and the Windows
+# Installer packages the tests install, built with wixl at test time.
+add_library(QZExternalUI SHARED ${CMAKE_SOURCE_DIR}/tests/standins/QZExternalUI.cpp)
+set_target_properties(QZExternalUI PROPERTIES PREFIX "" OUTPUT_NAME QZExternalUI)
+target_compile_definitions(QZExternalUI PRIVATE UNICODE _UNICODE)
+target_link_options(QZExternalUI PRIVATE -static -s)
+
+add_test(NAME msi_testdata COMMAND ${CMAKE_SOURCE_DIR}/tests/data/demo/build-demo.sh ${CMAKE_BINARY_DIR}/testdata/msi)
+set_tests_properties(msi_testdata PROPERTIES FIXTURES_SETUP msi_data TIMEOUT 120)
+foreach(t unit_msi integration_test_msi)
+  if(TEST ${t})
+    set_property(TEST ${t} APPEND PROPERTY FIXTURES_REQUIRED msi_data)
+  endif()
+endforeach()
+if(TARGET unit_msi)
+  add_dependencies(unit_msi QZExternalUI)
+endif()
