@@ -1,10 +1,12 @@
 // Provisional package location until the full one (installed-product source,
-// stream extraction, downloads, cache folders) replaces this file: the package is
-// taken from the source folder or the temporary folder as its section's `Type`
-// says, and nothing is cached.
+// downloads, cache folders) replaces this file: the package is taken from the
+// source folder, the launcher's stream or the temporary folder as its section's
+// `Type` says, and nothing is cached.
 #include <windows.h>
 
+#include "cleanup.h"
 #include "msi_checks.h"
+#include "package/stream.h"
 #include "package_cache.h"
 #include "process_state.h"
 #include "session.h"
@@ -31,11 +33,22 @@ bool missing(Session& session, const std::wstring& path, bool report) {
 bool ExtractSetupMember(Session& session, const std::wstring& member, std::wstring* path, bool report_errors) {
   *path = zpath(qzproc::temp_folder()).join(member);
   if (qz::PathExists(*path, qz::kPathFile)) return true;
-  // Until the stream extraction is wired: a member lying beside the launcher.
+  if (!qzproc::temp_folder().empty()) {
+    // The session's own stream replaces this private one when it owns extraction.
+    STREAM stream{zpath(session.launcher_path())};
+    if (stream.is_valid() && stream.contains(zString(member)) && stream.extract(zString(member), zpath(*path), nullptr) &&
+        qz::PathExists(*path, qz::kPathFile)) {
+      record_file(*path);
+      return true;
+    }
+  }
+  // A member lying beside the launcher.
   std::wstring beside = zpath(session.launcher_folder()).join(member);
   if (!qzproc::temp_folder().empty() && qz::PathExists(beside, qz::kPathFile) &&
-      CopyFileW(beside.c_str(), path->c_str(), FALSE))
+      CopyFileW(beside.c_str(), path->c_str(), FALSE)) {
+    record_file(*path);
     return true;
+  }
   return missing(session, *path, report_errors);
 }
 
