@@ -340,3 +340,12 @@ TEST(MsiRestart, ResumeEntriesPointAtTheLauncher) {
   reg_delete(HKEY_LOCAL_MACHINE, kRunOnce, L"QzTestResume");
   reg_delete(HKEY_LOCAL_MACHINE, kEntries, L"QzTestResume");
 }
+
+TEST(MsiInstall, NoPackageStartsNothing) {
+  for (const wchar_t* ini : {L"[Startup]\nProduct=Demo\n", L"[Startup]\nPackageName=*\n",
+                             L"[Startup]\nPackageName=*\nClickOncePackage= app.application\n"}) {
+    MsiRun run(L"nopackage", ini);
+    EXPECT_FALSE(run_msi_action(run.session())) << ini;
+    EXPECT_EQ(qzproc::exit_code(), 0) << ini;
+  }
+}

@@ -104,6 +104,12 @@ int MsiAction::execute() {
     HINSTANCE r = ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(r) > 32 ? 1 : 0;
   }
+  if (name.empty()) {
+    // Without a package name there is nothing to locate: starting msiexec on the
+    // source folder itself would only put up the installer's own error.
+    QZ_LOG(L"No Windows Installer package is named in the settings");
+    return 0;
+  }
   std::wstring package;
   int type = 0;
   if (!LocatePackage(session_, &package, &type, true)) return 0;
