@@ -10,6 +10,8 @@ set_tests_properties(msi_testdata PROPERTIES FIXTURES_SETUP msi_data TIMEOUT 120
 foreach(t unit_msi integration_test_msi)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY FIXTURES_REQUIRED msi_data)
+    # Both install and remove the same demo product: never at the same time.
+    set_property(TEST ${t} APPEND PROPERTY RESOURCE_LOCK demo_product)
   endif()
 endforeach()
 if(TARGET unit_msi)

@@ -349,3 +349,13 @@ TEST(MsiInstall, NoPackageStartsNothing) {
     EXPECT_EQ(qzproc::exit_code(), 0) << ini;
   }
 }
+
+TEST(MsiInstall, CommandLineTooLongForTheSystemIsRefusedNotCut) {
+  uninstall_quietly();
+  MsiRun run(L"toolong", startup_ini(L"demo.msi"));
+  run.put(L"demo.msi");
+  run.session().set_value(kValueInstallerCommandLine, L"/qn LONG=" + std::wstring(40000, L'x'));
+  EXPECT_TRUE(run_msi_action(run.session()));
+  EXPECT_EQ(qzproc::exit_code(), 1157);
+  EXPECT_FALSE(installed());
+}
