@@ -265,6 +265,11 @@ std::wstring Session::advertise_while_elevated() {
 bool Session::is_click_once() { return settings_rules::is_click_once(click_once_package()); }
 
 bool Session::read_launch_settings(const std::wstring& path) {
+  DWORD attrs = GetFileAttributesW(path.c_str());
+  if (path.empty() || attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+    QZ_LOG(L"Cannot read %s", path.c_str());
+    return false;
+  }
   qz::inifilex doc;
   bool loaded = false;
   try {
