@@ -58,12 +58,12 @@ std::wstring read_packaged_setting_from(const std::wstring& launcher, const std:
       return value;
     }
   }
-  // No member: the one extracted already (the clone's temporary folder), else the
-  // one beside the launcher.
+  // No member: the one the session has extracted or found already, else the one
+  // beside the launcher (a clone runs from its temporary folder, where the parent
+  // copied it).
   std::vector<std::wstring> candidates;
   if (const LaunchSettings* s = qzproc::settings(); s && !s->setup_ini_path.empty())
     candidates.push_back(s->setup_ini_path);
-  if (!qzproc::temp_folder().empty()) candidates.push_back(zpath(qzproc::temp_folder()).join(L"Setup.INI"));
   candidates.push_back(zpath(launcher).folder().join(L"setup.ini"));
   for (const auto& c : candidates)
     if (file_exists(c)) return profile_value(c, section, key, capacity);
