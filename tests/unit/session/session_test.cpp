@@ -257,6 +257,20 @@ TEST_F(SessionTest, MissingSetupIniReadsEmpty) {
   EXPECT_FALSE(s.read_launch_settings(settings_.setup_ini_path));
 }
 
+TEST_F(SessionTest, HugeValuesAreCutAndARequiredValueMayBeMissing) {
+  std::string ini = "[Startup]\r\nPackageName=" + std::string(5000, 'p') + "\r\n";
+  Session& s = open({{L"Setup.INI", ini}});
+  ASSERT_TRUE(s.extract_setup_ini());
+  EXPECT_EQ(s.package_name(), std::wstring(1023, L'p'));
+  EXPECT_TRUE(s.load_package_name());
+  EXPECT_EQ(s.get_value(kValuePackageName).size(), 1023u);
+  Session& t = open({{L"Setup.INI", "\xff\xfe\x01junk[[[=\r\n\x00\x00"}}, L"junk.exe");
+  ASSERT_TRUE(t.extract_setup_ini());
+  EXPECT_FALSE(t.load_package_name());
+  EXPECT_FALSE(t.has_value(kValuePackageName));
+  EXPECT_TRUE(t.read_launch_settings(settings_.setup_ini_path));
+}
+
 TEST_F(SessionTest, DumpSettingsNeverWritesAPassword) {
   Session& s = open(standard());
   ASSERT_TRUE(s.extract_setup_ini());

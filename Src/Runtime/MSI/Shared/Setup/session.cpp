@@ -262,6 +262,13 @@ std::wstring Session::advertise_while_elevated() {
   return v.empty() ? L"N" : v;
 }
 
+bool Session::load_package_name() {
+  set_value(kValuePackageName, package_name(), false);
+  if (has_value(kValuePackageName)) return true;
+  QZ_LOG(L"Failed to read setup package: %s name from Setup.ini", L"PackageName");
+  return false;
+}
+
 bool Session::is_click_once() { return settings_rules::is_click_once(click_once_package()); }
 
 bool Session::read_launch_settings(const std::wstring& path) {

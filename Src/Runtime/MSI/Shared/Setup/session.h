@@ -138,6 +138,8 @@ class Session : public IStreamProgress
 
   // Startup keys read on demand.
   std::wstring package_name() { return get_setting(L"Startup", L"PackageName", L""); }
+  // Value 5 from the required PackageName; false (logged) when setup.ini has none.
+  bool load_package_name();
   // The package name begins with "*".
   bool package_name_starred() { return package_name().compare(0, 1, L"*") == 0; }
   std::wstring product_code() { return get_setting(L"Startup", L"ProductCode", L""); }
