@@ -6,10 +6,11 @@ set(QZ_DEFS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WI
 set(QZ_SYSLIBS z shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 comdlg32 version)
 
 # Sources that mention QZ_PREREQUISITES are built once per deliverable; the rest once.
+# The session's layout depends on it too, so its includers are built per deliverable.
 set(QZ_VARIANT "")
 set(QZ_COMMON "")
 foreach(f IN LISTS QZ_ALL)
-  file(STRINGS ${f} hit REGEX "QZ_PREREQUISITES" LIMIT_COUNT 1)
+  file(STRINGS ${f} hit REGEX "QZ_PREREQUISITES|#include \"session\\.h\"" LIMIT_COUNT 1)
   if(hit)
     list(APPEND QZ_VARIANT ${f})
   else()

@@ -3,5 +3,15 @@
 #include <string>
 
 // The value of `key` in `section` of the package's setup.ini, at most `capacity`
-// characters (empty when missing).
+// characters (empty when missing): taken from the launcher's stream member
+// "Setup.INI" when there is one, else from the setup.ini already extracted, else
+// from the one beside the launcher.
 std::wstring read_packaged_setting(const std::wstring& section, const std::wstring& key, size_t capacity = 260);
+// The same from the stream member "Setting.INI"; empty when the stream has none.
+std::wstring read_packaged_setting_ini(const std::wstring& section, const std::wstring& key, size_t capacity = 260);
+
+// Both over a given launcher file (a copy, or a test image).
+std::wstring read_packaged_setting_from(const std::wstring& launcher, const std::wstring& section,
+                                        const std::wstring& key, size_t capacity);
+std::wstring read_packaged_setting_ini_from(const std::wstring& launcher, const std::wstring& section,
+                                            const std::wstring& key, size_t capacity);

@@ -1,31 +1,188 @@
 // The launcher's central object for one run. The setup driver creates it once;
 // the other parts reach the package, the settings and the user interface through
 // it. The command-line state and the value table live in SessionState.
+//
+// The class layout depends on QZ_PREREQUISITES (the prerequisite callback base):
+// every source that includes this header is built once per deliverable.
 #pragma once
 #include <windows.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "package/IniProfile.h"
+#include "package/stream.h"
 #include "session_state.h"
+#ifdef QZ_PREREQUISITES
+#include "SetupPrereqMgrCallback.h"
+#define QZ_SLOT override
+#else
+#define QZ_SLOT
+#endif
 
 struct LaunchSettings;
+class CSetupPrereqMgr;
 
-class Session : public SessionState {
+// What the session needs of a dialog that shows its progress: the initialisation
+// dialog (owned by the session) or, in chainsetup, the prerequisite dialog while
+// it shows (owned by the prerequisite manager).
+class SessionDialog {
  public:
+  virtual ~SessionDialog() = default;
+  virtual HWND window() const = 0;
+  // Shows the percentage; true when the user has cancelled.
+  virtual bool set_progress(int percent) = 0;
+  virtual bool cancelled() const = 0;
+};
+
+class Session : public IStreamProgress
+#ifdef QZ_PREREQUISITES
+    ,
+                public CSetupPrereqMgrCallback
+#endif
+    ,
+                public SessionState {
+ public:
+  // Opens the stream on the module's file.
   Session(HINSTANCE module, LaunchSettings& settings);
+  // Opens the stream on the given launcher file (a copy, or a test image).
+  Session(HINSTANCE module, LaunchSettings& settings, const std::wstring& launcher_file);
   ~Session() override;
 
   HINSTANCE module() const { return module_; }
+  STREAM& stream() { return *stream_; }
 
   // The per-switch handler (text after the switch character). False: the command
   // line is invalid and the usage message has been shown.
   bool process_switch(const std::wstring& text);
 
-  // Restart state noted by the Windows Installer launch.
+  // IStreamProgress.
+  bool progress(uint32_t done, uint32_t total) override;
+  void show_status(int kind, const zString& name) override;
+
+  // The prerequisite callback's slots (ordinary members in setup).
+  int get_launch_mode() QZ_SLOT { return launch_mode(); }
+  void delete_folder_later(const std::wstring& path) QZ_SLOT;
+  HWND get_setup_dialog() QZ_SLOT;
+  bool setup_cancelled() QZ_SLOT;
+  void set_progress(int percent) QZ_SLOT;
+#ifdef QZ_PREREQUISITES
+  using SessionState::append_relaunch_switches;
+  using SessionState::get_value;
+  using SessionState::has_value;
+  using SessionState::set_value;
+  using SessionState::strip_relaunch_switches;
+  void set_value(uint32_t id, const std::wstring& text, bool keep_empty = false) override {
+    SessionState::set_value(id, text, keep_empty);
+  }
+  std::wstring get_value(uint32_t id) override { return SessionState::get_value(id); }
+  bool has_value(uint32_t id) override { return SessionState::has_value(id); }
+  void append_relaunch_switches(std::wstring& command_line) override {
+    SessionState::append_relaunch_switches(command_line);
+  }
+  std::wstring strip_relaunch_switches(const std::wstring& command_line) override {
+    return SessionState::strip_relaunch_switches(command_line);
+  }
+#endif
+  void set_resume_index(int index) QZ_SLOT;
+  int get_resume_index() QZ_SLOT;
+  LaunchSettings& get_launch_settings() QZ_SLOT { return settings(); }
+  // Writes a stream member to `target` (null: the temporary folder joined with the
+  // name). Runs only when the package comes from the stream (or force) and the
+  // extraction mode is 1; otherwise true at once.
+  bool extract_member(const std::wstring& name, bool report_error, bool force, const std::wstring* target,
+                      bool delete_later) QZ_SLOT;
+  // The initialisation dialog's owner supplies this one.
+  int create_setup_dialog() QZ_SLOT;
+  // A value of setup.ini (the profile is read first when it has not been yet;
+  // empty when that fails). At most 1023 characters.
+  std::wstring get_setting(const std::wstring& section, const std::wstring& key,
+                           const std::wstring& default_value) QZ_SLOT;
+  // The package location's owner supplies this one (installed-product lookup off).
+  bool locate_package(std::wstring& package_path) QZ_SLOT;
+  // 1 (no question), 5 (a restart is due but was not asked for), or the answer
+  // to the restart question (6 Yes; silent launches answer Yes).
+  int ask_reboot() QZ_SLOT;
+  std::wstring get_origin_text() QZ_SLOT { return origin_text_; }
+  bool is_click_once() QZ_SLOT;
+  void schedule_reboot(bool flag) QZ_SLOT;
+  void set_status_text(const std::wstring& text) QZ_SLOT;
+  bool stream_contains(const std::wstring& name) QZ_SLOT;
+  void attach_status_window(HWND main_text, HWND status) QZ_SLOT;
+  int reserved() QZ_SLOT { return 0; }
+
+  // Extraction steps of the disk check, in this order.
+  bool extract_setup_ini();
+  bool extract_string_files();
+  bool extract_all_members();
+
+  // get_setting with an empty default, read by wcstol rules in the radix.
+  int get_setting_int(const std::wstring& section, const std::wstring& key, int default_value, int radix = 10);
+  // Every section and key of the profile to the debug log, never a Password key.
+  void dump_settings();
+  // The session's part of the launch; the setup driver supplies it.
+  int run();
+
+  // The settings profile (setup.ini through IniProfile).
+  qz::IniProfile& profile() { return profile_; }
+  bool profile_loaded() const { return profile_loaded_; }
+  // Loads the profile from the file; false (profile unchanged) when unreadable.
+  bool load_profile(const std::wstring& path);
+  // The setup.ini reading step that get_setting runs when the profile is not
+  // loaded yet (the disk check installs its own). Default: load the settings'
+  // setup.ini path.
+  void set_settings_reader(std::function<bool(Session&)> reader) { settings_reader_ = std::move(reader); }
+  // Reads the Startup and Languages keys of the file into the launch settings.
+  bool read_launch_settings(const std::wstring& path);
+
+  // Startup keys read on demand.
+  std::wstring package_name() { return get_setting(L"Startup", L"PackageName", L""); }
+  // Value 5 from the required PackageName; false (logged) when setup.ini has none.
+  bool load_package_name();
+  // The package name begins with "*".
+  bool package_name_starred() { return package_name().compare(0, 1, L"*") == 0; }
+  std::wstring product_code() { return get_setting(L"Startup", L"ProductCode", L""); }
+  std::wstring package_code() { return get_setting(L"Startup", L"PackageCode", L""); }
+  std::wstring product_version() { return get_setting(L"Startup", L"ProductVersion", L""); }
+  std::wstring upgrade_code() { return get_setting(L"Startup", L"UpgradeCode", L""); }
+  std::wstring cmd_line() { return get_setting(L"Startup", L"CmdLine", L""); }
+  std::wstring billboard_type();
+  int mode() { return get_setting_int(L"Startup", L"Mode", 0); }
+  int on_upgrade() { return get_setting_int(L"Startup", L"OnUpgrade", 1); }
+  std::wstring dot_net_version() { return get_setting(L"Startup", L"DotNetVersion", L""); }
+  int script_driven() { return get_setting_int(L"Startup", L"ScriptDriven", 0); }
+  int ui() { return get_setting_int(L"Startup", L"UI", 1001); }
+  std::wstring click_once_package() { return get_setting(L"Startup", L"ClickOncePackage", L""); }
+  int source() { return get_setting_int(L"Startup", L"Source", 1); }
+  std::wstring advertise_while_elevated();
+  int no_suppress_reboot_key() { return get_setting_int(L"Startup", L"NoSuppressRebootKey", 0); }
+
+  // Dialog seams: the initialisation dialog is owned here; the prerequisite
+  // dialog only while it shows.
+  void set_setup_dialog(std::unique_ptr<SessionDialog> dialog) { setup_dialog_ = std::move(dialog); }
+  SessionDialog* setup_dialog() { return setup_dialog_.get(); }
+  void set_prerequisite_dialog(SessionDialog* dialog) { prerequisite_dialog_ = dialog; }
+  HWND status_window() const { return status_window_; }
+  HWND main_text_window() const { return main_text_window_; }
+  CSetupPrereqMgr* prerequisite_manager() { return prereq_mgr_; }
+  void set_prerequisite_manager(CSetupPrereqMgr* mgr) { prereq_mgr_ = mgr; }
+
+  void set_origin_text(const std::wstring& text) { origin_text_ = text; }
+  uint32_t total_size() const { return total_size_; }
+  void set_total_size(uint32_t size) { total_size_ = size; }
+
+  // Restart state. reboot_needed: ask the restart question at the end;
+  // restart_due: a restart is due although nobody asked (ask_reboot answers 5).
   bool reboot_needed() const { return reboot_needed_; }
   void set_reboot_needed(bool on) { reboot_needed_ = on; }
+  bool restart_due() const { return restart_due_; }
+  void set_restart_due(bool on) { restart_due_ = on; }
   bool reboot_scheduled() const { return reboot_scheduled_; }
   void set_reboot_scheduled(bool on) { reboot_scheduled_ = on; }
+  // Keeps the temporary files at the end (the installation resumes after a restart).
+  bool keep_files() const { return keep_files_; }
+  void set_keep_files(bool on) { keep_files_ = on; }
 
  protected:
   std::wstring packaged_setting(const std::wstring& section, const std::wstring& key) override;
@@ -37,9 +194,28 @@ class Session : public SessionState {
   bool recognises_prerequisite_switches() const override;
 
  private:
+  // The dialog progress goes to: the prerequisite dialog while it shows, else the
+  // initialisation dialog (null when neither).
+  SessionDialog* progress_dialog();
+  bool user_cancelled();
+  bool ensure_profile();
+
   HINSTANCE module_ = nullptr;
+  std::unique_ptr<STREAM> stream_;
+  qz::IniProfile profile_;
+  bool profile_loaded_ = false;
+  std::function<bool(Session&)> settings_reader_;
+  CSetupPrereqMgr* prereq_mgr_ = nullptr;
+  std::unique_ptr<SessionDialog> setup_dialog_;
+  SessionDialog* prerequisite_dialog_ = nullptr;
+  HWND status_window_ = nullptr;
+  HWND main_text_window_ = nullptr;
+  std::wstring origin_text_;
+  uint32_t total_size_ = 0;
   bool reboot_needed_ = false;
+  bool restart_due_ = false;
   bool reboot_scheduled_ = false;
+  bool keep_files_ = false;
 };
 
 // The usage text in the UI language: string-table entries 1203, 1211, 1204, 1205,
@@ -51,3 +227,10 @@ void show_usage_message(Session& session);
 void prepare_usage_language(Session& session);
 // An invalid command line: the language step, then the usage message.
 void report_invalid_command_line(Session& session);
+
+// The session's one way to show a numbered error ("%d: %s", the text's %s filled
+// with arg): logged, then shown unless the launch is silent. The error dialog
+// replaces the message box here.
+void show_session_error(const LaunchSettings& settings, unsigned id, const std::wstring& arg);
+// A Yes/No style question; a silent launch gets silent_answer without a box.
+int ask_session_question(const LaunchSettings& settings, const std::wstring& text, UINT style, int silent_answer);

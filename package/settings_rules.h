@@ -1,0 +1,49 @@
+// portable
+// Reading setup.ini's `Startup` and `Languages` keys into the launch settings,
+// over a document already parsed by inifilex, and the small value rules the
+// on-demand readers share. No file or system access here.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct LaunchSettings;
+
+namespace qz {
+class inifilex;
+}
+
+namespace settings_rules {
+
+// Text given for ErrorReportURL when setup.ini names none.
+extern const wchar_t kDefaultErrorReportUrl[];
+// Built-in LauncherName.
+extern const wchar_t kDefaultLauncherName[];
+
+// A list key (Supported, RequireExactLangMatch, RTLLangs): split at every comma;
+// each piece, even an empty one, is read ("0x" at its very start: hexadecimal,
+// else decimal, wcstol rules) and cut to 16 bits. A trailing comma adds nothing.
+// The result is ascending without repeats (the readers treat it as a set).
+std::vector<uint16_t> parse_language_list(std::wstring_view text);
+// A single language piece as above ("0x0409", "1033", "").
+uint16_t parse_language_piece(std::wstring_view piece);
+
+// Reads the keys into the settings. `all_users_default` is what AllUsers means
+// when absent (whether the process holds the administrators group). When
+// ScriptDriven is present and not 4 only ScriptDriven, Product and ProductCode
+// of Startup are read (the Languages keys always are).
+void apply_launch_settings(LaunchSettings& settings, qz::inifilex& doc, bool all_users_default);
+
+// The on-demand integer rule: empty text gives the default, anything else is
+// read by wcstol rules in the radix (stopping at the first invalid character).
+int setting_int(std::wstring_view text, int default_value, int radix);
+// Keys whose value never reaches the debug log.
+bool is_secret_key(std::wstring_view key);
+// ClickOncePackage: not empty and not beginning with a blank.
+bool is_click_once(std::wstring_view value);
+// OnUpgrade (1 ask / do not ask when silent or auto, 2 do not ask, else skip)
+// turned into the upgrade policy: 0 ask, 1 do not ask, 2 skip.
+int upgrade_policy(int on_upgrade, bool silent_or_auto);
+
+}  // namespace settings_rules
