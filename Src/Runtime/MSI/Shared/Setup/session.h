@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "os_rules.h"
 #include "session_state.h"
 
 struct LaunchSettings;
@@ -27,6 +28,30 @@ class Session : public SessionState {
   bool reboot_scheduled() const { return reboot_scheduled_; }
   void set_reboot_scheduled(bool on) { reboot_scheduled_ = on; }
 
+  // Extraction of the package's members (built with the session's stream).
+  // False: the member could not be written; with error reporting the exit code
+  // holds 1152 and the error has been shown.
+  bool extract_setup_ini();
+  bool extract_string_files();
+  bool extract_member(const std::wstring& name, bool report_error, bool force, const std::wstring* target,
+                      bool delete_later);
+  bool extract_all_members();
+
+  // State of the action chain.
+  const OsRecord& os_record() const { return os_record_; }
+  void set_os_record(const OsRecord& record) { os_record_ = record; }
+  uint32_t total_stored_size() const { return total_stored_size_; }
+  void set_total_stored_size(uint32_t size) { total_stored_size_ = size; }
+  // 0 ask, 1 do not ask, 2 skip the upgrade check.
+  int upgrade_mode() const { return upgrade_mode_; }
+  void set_upgrade_mode(int mode) { upgrade_mode_ = mode; }
+  // `Source` of setup.ini is set (the package caching acts on it).
+  bool source_flag() const { return source_flag_; }
+  void set_source_flag(bool on) { source_flag_ = on; }
+  // Set by the Windows Installer launch: the temporary files stay at the end.
+  bool keep_files() const { return keep_files_; }
+  void set_keep_files(bool on) { keep_files_ = on; }
+
  protected:
   std::wstring packaged_setting(const std::wstring& section, const std::wstring& key) override;
   bool take_placeholder(const std::wstring& name, std::wstring* value) override;
@@ -40,6 +65,11 @@ class Session : public SessionState {
   HINSTANCE module_ = nullptr;
   bool reboot_needed_ = false;
   bool reboot_scheduled_ = false;
+  OsRecord os_record_;
+  uint32_t total_stored_size_ = 0;
+  int upgrade_mode_ = 0;
+  bool source_flag_ = false;
+  bool keep_files_ = false;
 };
 
 // The usage text in the UI language: string-table entries 1203, 1211, 1204, 1205,
