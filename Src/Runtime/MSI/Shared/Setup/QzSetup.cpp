@@ -63,8 +63,9 @@ bool QzSetup::init(HINSTANCE module, int argc, wchar_t** argv, const std::wstrin
 
 int QzSetup::exit_code(int code) {
   bool reboot_pending = session_ && (session_->reboot_needed() || session_->reboot_scheduled());
-  int mapped = map_custom_exit_code(code, reboot_pending,
-                                    [](const std::wstring& key) { return read_packaged_setting(L"Startup", key, 260); });
+  StartupReader read = read_startup_ ? StartupReader(read_startup_)
+                                     : [](const std::wstring& key) { return read_packaged_setting(L"Startup", key, 260); };
+  int mapped = map_custom_exit_code(code, reboot_pending, read);
   if (mapped != code) QZ_LOG(L"Exit code %d reported as %d", code, mapped);
   return mapped;
 }

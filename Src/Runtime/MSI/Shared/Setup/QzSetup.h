@@ -26,9 +26,12 @@ class QzSetup {
   int exit_code(int code);
 
   Session* session() { return session_.get(); }
+  // Replaces how exit_code reads setup.ini before the session has it (tests).
+  void set_setting_reader(std::function<std::wstring(const std::wstring& key)> read) { read_startup_ = std::move(read); }
 
  private:
   HINSTANCE module_ = nullptr;
+  std::function<std::wstring(const std::wstring& key)> read_startup_;
   std::unique_ptr<Session> session_;
 };
 

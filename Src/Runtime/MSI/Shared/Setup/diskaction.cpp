@@ -26,10 +26,12 @@ constexpr size_t kCommandLineCapacity = 1024;
 
 bool g_disk_succeeded = false;
 
+// The profile gives empty text for a missing key of an existing section; the
+// key's default applies then too.
 std::wstring startup(const qz::IniProfile& profile, const wchar_t* key, const wchar_t* default_value = L"") {
   wchar_t buffer[kSettingCapacity];
   profile.get_string(L"Startup", key, default_value, buffer, kSettingCapacity);
-  return buffer;
+  return buffer[0] ? std::wstring(buffer) : std::wstring(default_value);
 }
 
 int startup_int(const qz::IniProfile& profile, const wchar_t* key, int default_value) {
