@@ -12,6 +12,7 @@
 
 #include "LaunchSettings.h"
 #include "QzSetup.h"
+#include "cleanup.h"
 #include "package/IniProfile.h"
 #include "package/load_string.h"
 #include "package/stream.h"
@@ -72,7 +73,10 @@ bool Session::extract_member(const std::wstring& name, bool report_error, bool f
   std::wstring to = target ? *target : zpath(qzproc::temp_folder()).join(name);
   QZ_LOG(L"Extracting '%s' to %s", name.c_str(), to.c_str());
   STREAM* s = own_stream();
-  if (!qzproc::temp_folder().empty() && s->is_valid() && s->extract(zString(name), zpath(to), nullptr)) return true;
+  if (!qzproc::temp_folder().empty() && s->is_valid() && s->extract(zString(name), zpath(to), nullptr)) {
+    if (delete_later) record_file(to);
+    return true;
+  }
   QZ_LOG(L"Extraction of '%s' failed", name.c_str());
   if (report_error) {
     qzproc::set_exit_code(kExtractionFailed);
@@ -147,7 +151,7 @@ int execute_msi_action(Session&) {
 }
 
 // --- clean-up ---
-void process_deletion_list(Session&) {}
+void process_deletion_list(Session&) { process_deletion_list(); }
 
 #ifdef QZ_PREREQUISITES
 int run_prerequisites(Session&, int, const std::wstring&) { return 0; }
