@@ -328,6 +328,18 @@ TEST_F(DiskTest, ReadsTheSessionValuesFromSetupIniBesideTheLauncher) {
   EXPECT_EQ(again.execute(), 1);
 }
 
+TEST_F(DiskTest, ExitCodeReadsTheLoadedSetupIniAfterItsFileIsGone) {
+  write_file(path(L"Setup.INI"), "[Startup]\r\nPackageName=a.msi\r\nCustomRetCode=Y\r\nCustomRetCodeOnFail=0x7F\r\n");
+  settings_.silent = true;
+  QzSetup setup;
+  ASSERT_TRUE(setup.init(GetModuleHandleW(nullptr), 0, nullptr, path(L"setup.exe"), L"", settings_));
+  DiskAction disk(*setup.session());
+  ASSERT_EQ(disk.execute(), 1);
+  DeleteFileW(path(L"Setup.INI").c_str());  // the clean-up has run
+  EXPECT_EQ(setup.exit_code(1603), 127);
+  EXPECT_EQ(setup.exit_code(0), 0);
+}
+
 TEST_F(DiskTest, CommandLineSwitchKeepsItsInstallerCommandLineAndMode) {
   write_file(path(L"Setup.INI"), kGoodIni);
   settings_.silent = true;

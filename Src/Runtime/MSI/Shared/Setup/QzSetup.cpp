@@ -3,6 +3,7 @@
 #include "CommandLineInfo.h"
 #include "LaunchSettings.h"
 #include "exit_code_rules.h"
+#include "package/IniProfile.h"
 #include "package/load_string.h"
 #include "packaged_setting.h"
 #include "process_state.h"
@@ -63,7 +64,16 @@ bool QzSetup::init(HINSTANCE module, int argc, wchar_t** argv, const std::wstrin
 
 int QzSetup::exit_code(int code) {
   bool reboot_pending = session_ && (session_->reboot_needed() || session_->reboot_scheduled());
+  // Once the session holds setup.ini its profile answers: the extracted file may
+  // already be gone with the clean-up at the end of the run.
+  qz::IniProfile* profile = session_ ? &settings_profile(*session_) : nullptr;
+  if (profile && profile->path().empty()) profile = nullptr;
   StartupReader read = read_startup_ ? StartupReader(read_startup_)
+                       : profile     ? StartupReader([profile](const std::wstring& key) {
+                                         wchar_t buffer[261];
+                                         profile->get_string(L"Startup", key.c_str(), L"", buffer, 261);
+                                         return std::wstring(buffer);
+                                       })
                                      : [](const std::wstring& key) { return read_packaged_setting(L"Startup", key, 260); };
   int mapped = map_custom_exit_code(code, reboot_pending, read);
   if (mapped != code) QZ_LOG(L"Exit code %d reported as %d", code, mapped);
