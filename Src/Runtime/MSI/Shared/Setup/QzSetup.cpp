@@ -3,20 +3,26 @@
 #include "CommandLineInfo.h"
 #include "LaunchSettings.h"
 #include "exit_code_rules.h"
+#include "package/IniProfile.h"
+#include "package/load_string.h"
 #include "packaged_setting.h"
 #include "process_state.h"
+#include "run_steps.h"
 #include "session.h"
+#include "switch_rules.h"
 #include "support/debuglog.h"
 #include "support/zstring.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\QzSetup";
 
+const wchar_t kAnotherInstanceText[] =
+    L"Another instance of this setup is already running. Please wait for the other instance to finish and then try "
+    L"again.";
+
 namespace {
 
 constexpr int kInvalidCommandLine = 1203;
-
-// The session's own run (the action chain) hooks in here.
-int run_session(Session& session) { return 1; }
+constexpr unsigned kAnotherInstanceTextId = 2010;
 
 std::wstring own_module_path(HINSTANCE module) {
   wchar_t buffer[1024] = {};
@@ -56,20 +62,67 @@ bool QzSetup::init(HINSTANCE module, int argc, wchar_t** argv, const std::wstrin
   return true;
 }
 
-int QzSetup::run() {
-  if (!session_) return 1;
-  return run_session(*session_);
-}
-
 int QzSetup::exit_code(int code) {
   bool reboot_pending = session_ && (session_->reboot_needed() || session_->reboot_scheduled());
-  int mapped = map_custom_exit_code(code, reboot_pending,
-                                    [](const std::wstring& key) { return read_packaged_setting(L"Startup", key, 260); });
+  // Once the session holds setup.ini its profile answers: the extracted file may
+  // already be gone with the clean-up at the end of the run.
+  qz::IniProfile* profile = session_ ? &settings_profile(*session_) : nullptr;
+  if (profile && profile->path().empty()) profile = nullptr;
+  StartupReader read = read_startup_ ? StartupReader(read_startup_)
+                       : profile     ? StartupReader([profile](const std::wstring& key) {
+                                         wchar_t buffer[261];
+                                         profile->get_string(L"Startup", key.c_str(), L"", buffer, 261);
+                                         return std::wstring(buffer);
+                                       })
+                                     : [](const std::wstring& key) { return read_packaged_setting(L"Startup", key, 260); };
+  int mapped = map_custom_exit_code(code, reboot_pending, read);
   if (mapped != code) QZ_LOG(L"Exit code %d reported as %d", code, mapped);
   return mapped;
 }
 
 bool check_single_instance(HANDLE* mutex) {
+  return check_single_instance(mutex, [](const std::wstring& section, const std::wstring& key) {
+    return read_packaged_setting(section, key, 260);
+  });
+}
+
+bool check_single_instance(HANDLE* mutex, const PackagedSettingReader& read) {
   if (mutex) *mutex = nullptr;
-  return false;
+  if (!wide_iequals(read(L"StartUp", L"MultipleExeLaunch"), L"Y")) return false;
+
+  std::wstring name = read(L"Startup", L"ProductCode") + L"MultipleInstance";
+  HANDLE handle = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (!handle) {
+    // A product code the system refuses as a name (a backslash, say) cannot
+    // guard the run; the setup goes on without the check.
+    QZ_LOG(L"The mutex %s could not be created, error %u", name.c_str(), GetLastError());
+    return false;
+  }
+  DWORD wait = WaitForSingleObject(handle, 0);
+  if (wait != WAIT_TIMEOUT) {
+    // WAIT_ABANDONED also hands the mutex over: its former holder has ended.
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+      if (mutex)
+        *mutex = handle;
+      else
+        CloseHandle(handle);
+    } else {
+      CloseHandle(handle);
+    }
+    return false;
+  }
+  CloseHandle(handle);
+
+  LaunchSettings* settings = qzproc::settings();
+  static LaunchSettings fallback;
+  LaunchSettings& s = settings ? *settings : fallback;
+  std::wstring default_language = read(L"Languages", L"Default");
+  if (!default_language.empty()) s.default_language = static_cast<uint16_t>(switch_rules::parse_int_text(default_language));
+  choose_language(s, previous_installation_language(s));
+  std::wstring text = load_string(s, kAnotherInstanceTextId);
+  if (text.empty()) text = kAnotherInstanceText;
+  if (!s.silent) message_box(nullptr, text, MB_OK | MB_ICONINFORMATION, IDOK, 0);
+  qzproc::set_exit_code(kAnotherInstanceRunning);
+  QZ_LOG(L"Another instance of the setup is already running, Setup exits returning %d", kAnotherInstanceRunning);
+  return true;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "os_rules.h"
 #include "package/IniProfile.h"
 #include "package/stream.h"
 #include "session_state.h"
@@ -184,6 +185,15 @@ class Session : public IStreamProgress
   bool keep_files() const { return keep_files_; }
   void set_keep_files(bool on) { keep_files_ = on; }
 
+  // State of the action chain.
+  const OsRecord& os_record() const { return os_record_; }
+  void set_os_record(const OsRecord& record) { os_record_ = record; }
+  // 0 ask, 1 do not ask, 2 skip the upgrade check.
+  int upgrade_mode() const { return upgrade_mode_; }
+  void set_upgrade_mode(int mode) { upgrade_mode_ = mode; }
+  // `Source` of setup.ini is set (the package caching acts on it).
+  bool source_flag() const { return source_flag_; }
+  void set_source_flag(bool on) { source_flag_ = on; }
  protected:
   std::wstring packaged_setting(const std::wstring& section, const std::wstring& key) override;
   bool take_placeholder(const std::wstring& name, std::wstring* value) override;
@@ -215,6 +225,9 @@ class Session : public IStreamProgress
   bool reboot_needed_ = false;
   bool restart_due_ = false;
   bool reboot_scheduled_ = false;
+  OsRecord os_record_;
+  int upgrade_mode_ = 0;
+  bool source_flag_ = false;
   bool keep_files_ = false;
 };
 

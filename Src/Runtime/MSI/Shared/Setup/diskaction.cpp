@@ -1,0 +1,234 @@
+#include "diskaction.h"
+
+#include <windows.h>
+
+#include "LaunchSettings.h"
+#include "os_rules.h"
+#include "osaction.h"
+#include "package/IniProfile.h"
+#include "process_state.h"
+#include "run_steps.h"
+#include "session.h"
+#include "support/debuglog.h"
+#include "support/handles.h"
+#include "support/zstring.h"
+#include "switch_rules.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\diskaction";
+
+namespace {
+
+constexpr unsigned kCheckingDiskText = 1106;
+constexpr int kNoTemporaryLocation = 1151;
+constexpr int kSetupIniUnreadable = 1153;
+constexpr size_t kSettingCapacity = 1024;
+constexpr size_t kCommandLineCapacity = 1024;
+
+bool g_disk_succeeded = false;
+
+// The profile gives empty text for a missing key of an existing section; the
+// key's default applies then too.
+std::wstring startup(const qz::IniProfile& profile, const wchar_t* key, const wchar_t* default_value = L"") {
+  wchar_t buffer[kSettingCapacity];
+  profile.get_string(L"Startup", key, default_value, buffer, kSettingCapacity);
+  return buffer[0] ? std::wstring(buffer) : std::wstring(default_value);
+}
+
+int startup_int(const qz::IniProfile& profile, const wchar_t* key, int default_value) {
+  wchar_t buffer[kSettingCapacity];
+  return profile.get_int(L"Startup", key, default_value, buffer, kSettingCapacity);
+}
+
+// Environment variables expanded; a result that does not fit is not used (a cut
+// command line would pass a different property list to the installer).
+std::wstring expand_environment(const std::wstring& text) {
+  if (text.empty()) return text;
+  wchar_t buffer[kCommandLineCapacity];
+  DWORD n = ExpandEnvironmentStringsW(text.c_str(), buffer, kCommandLineCapacity);
+  if (n == 0 || n > kCommandLineCapacity) {
+    QZ_LOG(L"CmdLine of setup.ini does not fit in %u characters after expansion; used unexpanded",
+           static_cast<unsigned>(kCommandLineCapacity));
+    return text.substr(0, kCommandLineCapacity - 1);
+  }
+  return buffer;
+}
+
+std::wstring system_folder(UINT (WINAPI* query)(UINT, LPWSTR)) {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  UINT n = query(MAX_PATH + 1, buffer);
+  if (n == 0 || n > MAX_PATH) return std::wstring();
+  return buffer;
+}
+
+UINT WINAPI temp_path(UINT size, LPWSTR buffer) { return GetTempPathW(size, buffer); }
+UINT WINAPI windows_folder(UINT size, LPWSTR buffer) { return GetWindowsDirectoryW(buffer, size); }
+
+bool qualifies(const std::wstring& folder, uint32_t need_kb) {
+  if (!os_rules::begins_with_drive_letter(folder)) return false;
+  uint32_t kb = 0;
+  if (!free_space_kb(folder, &kb)) return false;
+  if (kb <= need_kb) {
+    QZ_LOG(L"%s has %u KB free, %u KB needed", folder.c_str(), kb, need_kb);
+    return false;
+  }
+  return folder_writable(folder);
+}
+
+}  // namespace
+
+bool free_space_kb(const std::wstring& path, uint32_t* kb) {
+  *kb = 0;
+  wchar_t root[MAX_PATH + 1] = {};
+  std::wstring volume;
+  if (GetVolumePathNameW(path.c_str(), root, MAX_PATH + 1))
+    volume = root;
+  else
+    volume = zpath(path).root();
+  if (volume.empty()) return false;
+  ULARGE_INTEGER available{}, total{}, total_free{};
+  if (!GetDiskFreeSpaceExW(volume.c_str(), &available, &total, &total_free)) return false;
+  *kb = os_rules::free_kb_from_bytes(total_free.QuadPart);
+  return true;
+}
+
+bool folder_writable(const std::wstring& folder) {
+  std::wstring probe = zpath(folder).join(L"_MSI5166._QZ");
+  qz::file_handle file(CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  bool closed = file.close();
+  bool deleted = DeleteFileW(probe.c_str()) != FALSE;
+  return closed && deleted;
+}
+
+std::wstring find_temporary_location(uint32_t need_kb) {
+  std::wstring temp = system_folder(temp_path);
+  if (!temp.empty()) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  if (!temp.empty() && qualifies(temp, need_kb)) return temp;
+  std::wstring windows = system_folder(windows_folder);
+  if (!windows.empty() && qualifies(windows, need_kb)) return windows;
+  // Last resort: the roots of the first two hard-disk drives, when fixed.
+  for (const wchar_t* drive : {L"C:\\", L"D:\\"}) {
+    if (GetDriveTypeW(drive) == DRIVE_FIXED && qualifies(drive, need_kb)) return drive;
+  }
+  return std::wstring();
+}
+
+int64_t system_csd_version() {
+  qz::reg_key key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Windows", 0, KEY_QUERY_VALUE,
+                    key.receive()) != ERROR_SUCCESS)
+    return -1;
+  DWORD value = 0, type = 0, size = sizeof(value);
+  if (RegQueryValueExW(key.get(), L"CSDVersion", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD)
+    return 0;
+  return value;
+}
+
+bool load_session_values(Session& session) {
+  LaunchSettings& settings = session.settings();
+  qz::IniProfile& profile = settings_profile(session);
+  QZ_LOG(L"Reading setup.ini from %s", settings.setup_ini_path.c_str());
+  profile.set_path(settings.setup_ini_path);
+  if (!profile.load()) QZ_LOG(L"setup.ini could not be read from %s", settings.setup_ini_path.c_str());
+
+  session.set_value(kValuePackageName, startup(profile, L"PackageName"));
+  if (!session.has_value(kValuePackageName)) {
+    QZ_LOG(L"Failed to read setup package: %s name from Setup.ini", L"PackageName");
+    return false;
+  }
+
+  os_rules::CsdReader csd = [] {
+    int64_t v = system_csd_version();
+    return v < 0 ? std::nullopt : std::optional<uint32_t>(static_cast<uint32_t>(v));
+  };
+  std::optional<std::wstring> engine = os_rules::select_engine_version(profile, session.os_record(), csd);
+  if (engine) session.set_value(kValueEngineVersion, *engine);
+  if (profile.sections().count(L"MsiVersion") && !profile.sections().at(L"MsiVersion").empty() &&
+      !session.has_value(kValueEngineVersion)) {
+    QZ_LOG(L"Failed to get MSI Engine Version");
+    return false;
+  }
+  if (engine) QZ_LOG(L"Windows Installer engine version %s selected", engine->c_str());
+
+  session.set_upgrade_mode(
+      os_rules::upgrade_mode(startup_int(profile, L"OnUpgrade", 1), settings.silent || settings.auto_));
+
+  session.set_value(kValueProductCode, startup(profile, L"ProductCode"));
+  session.set_value(kValuePackageCode, startup(profile, L"PackageCode"));
+  session.set_value(kValueUpgradeCode, startup(profile, L"UpgradeCode"));
+  session.set_value(kValueProductVersion, startup(profile, L"ProductVersion"));
+
+  if (!session.has_value(kValueInstallerCommandLine)) {
+    session.set_value(kValueInstallerCommandLine, startup(profile, L"CmdLine"));
+    session.set_value(kValueInstallerCommandLine, expand_environment(session.get_value(kValueInstallerCommandLine)));
+    if (session.launch_mode() != kModePatch)
+      session.add_switch(L"/v", session.get_value(kValueInstallerCommandLine), true);
+  }
+
+  session.set_value(kValueBillboardType, startup(profile, L"BillboardType", L"0"));
+  if (session.launch_mode() == kModeInstall) session.set_launch_mode(startup_int(profile, L"Mode", 0));
+  session.set_value(kValueDotNetVersion, startup(profile, L"DotNetVersion"));
+  return true;
+}
+
+void reset_disk_action_for_tests() { g_disk_succeeded = false; }
+
+DiskAction::DiskAction(Session& session) : Action(session, kCheckingDiskText) {}
+
+int DiskAction::execute() {
+  if (g_disk_succeeded) return 1;
+  Session& session = *session_;
+  LaunchSettings& settings = session.settings();
+  {
+    OSAction os(session);
+    os.execute();
+  }
+  mark_started();
+
+  session.set_package_mode(kPackageFromStream);
+  session.set_total_size(stream_total_size(session));
+
+  uint32_t need = os_rules::needed_kb(session.total_size());
+  std::wstring location = find_temporary_location(need);
+  if (location.empty()) {
+    QZ_LOG(L"No temporary location has %u KB free and can be written", need);
+    qzproc::set_exit_code(kNoTemporaryLocation);
+    show_error(session, kNoTemporaryLocation);
+    return 0;
+  }
+  QZ_LOG(L"Temporary location %s has room for %u KB", location.c_str(), need);
+
+  if (stream_contains(session, L"Setup.INI")) {
+    if (!session.extract_setup_ini()) return 0;
+  } else {
+    session.set_package_mode(kPackageBesideLauncher);
+  }
+
+  // setup.ini taken from the stream lies where it was extracted; otherwise the
+  // package's files lie beside the launcher that was started.
+  std::wstring folder = session.package_mode() == kPackageFromStream && !session.source_folder().empty()
+                            ? session.source_folder()
+                            : session.launcher_folder();
+  session.set_source_folder(folder);
+  if (session.setup_ini_folder().empty()) session.set_setup_ini_folder(folder);
+  settings.setup_ini_path = zpath(session.setup_ini_folder()).join(L"Setup.INI");
+
+  read_launch_settings(session, settings.setup_ini_path);
+
+  if (session.package_mode() == kPackageBesideLauncher || session.extract_string_files()) {
+    if (stream_contains(session, L"setup.qzn")) session.extract_member(L"setup.qzn", true, false, nullptr, true);
+    if (!load_session_values(session)) {
+      qzproc::set_exit_code(kSetupIniUnreadable);
+      show_error(session, kSetupIniUnreadable);
+      return 0;
+    }
+    if (session.launch_mode() != kModePatch || session.extract_all_members()) {
+      g_disk_succeeded = true;
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,16 @@
+// The first step of a normal run: records what operating system the launcher
+// runs on. The verdict (supported or not) is applied later by the session run.
+#pragma once
+#include "action.h"
+#include "os_rules.h"
+
+class OSAction : public Action {
+ public:
+  explicit OSAction(Session& session);
+  // Always 1.
+  int execute() override;
+};
+
+// The record for the running system (the version as the system reports it,
+// whatever the manifest declares).
+OsRecord read_os_record();

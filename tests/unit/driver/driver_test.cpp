@@ -1,0 +1,399 @@
+// The setup driver and the first two actions under Wine: the single-instance
+// mutex, the custom return codes, the system record, the temporary-location test
+// and the reading of setup.ini by DiskAction.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <thread>
+
+#include "LaunchSettings.h"
+#include "QzSetup.h"
+#include "diskaction.h"
+#include "osaction.h"
+#include "packaged_setting.h"
+#include "process_state.h"
+#include "session.h"
+#include "support/debuglog.h"
+#include "support/utils.h"
+#include "support/zstring.h"
+#include "../support/scratch.h"
+
+// Stand-ins for parts that other files of the library provide; each is compiled
+// only while its real implementation is not in the tree.
+#if !__has_include("packaged_setting.cpp")
+std::wstring read_packaged_setting(const std::wstring&, const std::wstring&, size_t) { return std::wstring(); }
+#endif
+#if !__has_include("support/debuglog.cpp")
+namespace dbglog {
+void logf(const wchar_t*, int, const wchar_t*, ...) {}
+}  // namespace dbglog
+#endif
+
+namespace {
+
+using Ini = std::map<std::wstring, std::wstring>;  // "Section/Key" → value
+
+PackagedSettingReader reader(const Ini& ini) {
+  return [ini](const std::wstring& section, const std::wstring& key) {
+    for (const auto& [name, value] : ini)
+      if (wide_iequals(name, section + L"/" + key)) return value;
+    return std::wstring();
+  };
+}
+
+// Holds a named mutex on another thread (a mutex is recursive for its owner).
+class MutexHolder {
+ public:
+  explicit MutexHolder(const std::wstring& name) {
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread([=] {
+      HANDLE m = CreateMutexW(nullptr, TRUE, name.c_str());
+      SetEvent(ready);
+      WaitForSingleObject(release_, 10000);
+      ReleaseMutex(m);
+      CloseHandle(m);
+    });
+    WaitForSingleObject(ready, 10000);
+    CloseHandle(ready);
+  }
+  ~MutexHolder() {
+    SetEvent(release_);
+    thread_.join();
+    CloseHandle(release_);
+  }
+
+ private:
+  HANDLE release_;
+  std::thread thread_;
+};
+
+class DriverTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    qzproc::set_settings(&settings_);
+    qzproc::set_exit_code(0);
+  }
+  void TearDown() override {
+    qzproc::set_settings(nullptr);
+    qzproc::set_exit_code(0);
+  }
+  LaunchSettings settings_;
+};
+
+}  // namespace
+
+TEST_F(DriverTest, AnotherInstanceHoldingTheMutexEndsWith2197) {
+  settings_.silent = true;  // no message box in a test
+  Ini ini = {{L"StartUp/MultipleExeLaunch", L"Y"}, {L"Startup/ProductCode", L"{QZ-TEST-1}"},
+             {L"Languages/Default", L"0x409"}};
+  MutexHolder other(L"{QZ-TEST-1}MultipleInstance");
+  HANDLE mine = reinterpret_cast<HANDLE>(1);
+  EXPECT_TRUE(check_single_instance(&mine, reader(ini)));
+  EXPECT_EQ(mine, nullptr);
+  EXPECT_EQ(qzproc::exit_code(), 2197);
+  EXPECT_EQ(settings_.default_language, 0x409);
+}
+
+TEST_F(DriverTest, FreeMutexIsTakenAndHandedToTheCaller) {
+  Ini ini = {{L"StartUp/MultipleExeLaunch", L"y"}, {L"Startup/ProductCode", L"{QZ-TEST-2}"}};
+  HANDLE mine = nullptr;
+  ASSERT_FALSE(check_single_instance(&mine, reader(ini)));
+  ASSERT_NE(mine, nullptr);
+  EXPECT_EQ(qzproc::exit_code(), 0);
+  // While this process holds it, another holder cannot take it.
+  std::thread probe([] {
+    HANDLE m = CreateMutexW(nullptr, FALSE, L"{QZ-TEST-2}MultipleInstance");
+    EXPECT_EQ(WaitForSingleObject(m, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(m);
+  });
+  probe.join();
+  ReleaseMutex(mine);
+  CloseHandle(mine);
+}
+
+TEST_F(DriverTest, OnlyExactlyYEnablesTheCheck) {
+  settings_.silent = true;
+  MutexHolder other(L"{QZ-TEST-3}MultipleInstance");
+  for (const wchar_t* value : {L"Yes", L"N", L"", L" Y", L"1", L"true"}) {
+    Ini ini = {{L"StartUp/MultipleExeLaunch", value}, {L"Startup/ProductCode", L"{QZ-TEST-3}"}};
+    HANDLE mine = reinterpret_cast<HANDLE>(1);
+    EXPECT_FALSE(check_single_instance(&mine, reader(ini))) << std::string(value, value + wcslen(value));
+    EXPECT_EQ(mine, nullptr);
+  }
+  EXPECT_EQ(qzproc::exit_code(), 0);
+}
+
+TEST_F(DriverTest, ProductCodeTheSystemRefusesAsANameSkipsTheCheck) {
+  Ini ini = {{L"StartUp/MultipleExeLaunch", L"Y"}, {L"Startup/ProductCode", L"a\\b\\c"}};
+  HANDLE mine = nullptr;
+  EXPECT_FALSE(check_single_instance(&mine, reader(ini)));
+  if (mine) CloseHandle(mine);
+  EXPECT_EQ(qzproc::exit_code(), 0);
+}
+
+TEST_F(DriverTest, CustomReturnCodes) {
+  struct Row {
+    const wchar_t* custom;
+    const wchar_t* script_driven;
+    const wchar_t* on_success;
+    const wchar_t* on_fail;
+    const wchar_t* on_abort;
+    bool reboot;
+    int code;
+    int expected;
+  } rows[] = {
+      {L"Y", L"", L"10", L"0x7F", L"20", false, 0, 10},          // success
+      {L"Y", L"", L"10", L"0x7F", L"20", false, 1603, 127},      // failure, hexadecimal
+      {L"Y", L"", L"10", L"0x7F", L"20", false, 1153, 127},      // launcher's own error
+      {L"Y", L"", L"10", L"", L"20", false, 1603, 1603},         // empty: keeps the code
+      {L"Y", L"", L"10", L"0x7F", L"20", false, -1, 20},         // abort
+      {L"Y", L"", L"10", L"0x7F", L"20", false, 1602, 20},       // abort
+      {L"Y", L"1", L"10", L"0x7F", L"20", false, 1602, 127},     // script-driven: 1602 is a failure
+      {L"Y", L"1", L"10", L"0x7F", L"20", false, -3, 20},        // script-driven abort
+      {L"Y", L"0", L"10", L"0x7F", L"20", false, -3, 127},
+      {L"N", L"", L"10", L"0x7F", L"20", false, 1603, 1603},     // not enabled
+      {L"", L"", L"10", L"0x7F", L"20", false, 0, 0},
+      {L"Yes", L"", L"-5", L"0x7F", L"20", false, 0, -5},
+      {L"Y", L"", L"10", L"0x7F", L"20", true, 1603, 1603},      // restart pending: unchanged
+      {L"Y", L"", L"10", L"0xFFFFFFFF", L"20", false, 3, -1},
+  };
+  for (const Row& r : rows) {
+    QzSetup setup;
+    ASSERT_TRUE(setup.init(GetModuleHandleW(nullptr), 0, nullptr, L"C:\\media\\setup.exe", L"", settings_));
+    if (r.reboot) setup.session()->set_reboot_scheduled(true);
+    Ini ini = {{L"CustomRetCode", r.custom}, {L"ScriptDriven", r.script_driven},
+               {L"CustomRetCodeOnSuccess", r.on_success}, {L"CustomRetCodeOnFail", r.on_fail},
+               {L"CustomRetCodeOnAbort", r.on_abort}};
+    setup.set_setting_reader([ini](const std::wstring& key) {
+      auto it = ini.find(key);
+      return it == ini.end() ? std::wstring() : it->second;
+    });
+    EXPECT_EQ(setup.exit_code(r.code), r.expected) << "code " << r.code << " row " << (&r - rows);
+  }
+}
+
+TEST_F(DriverTest, OsRecordOfThisSystem) {
+  Session session(GetModuleHandleW(nullptr), settings_);
+  OSAction action(session);
+  EXPECT_FALSE(action.started());
+  EXPECT_EQ(action.execute(), 1);
+  EXPECT_TRUE(action.started());
+  const OsRecord& r = session.os_record();
+  // The test prefix is set to Windows 10 (winecfg -v win10).
+  EXPECT_EQ(r.major, 10);
+  EXPECT_EQ(r.minor, 0);
+  EXPECT_EQ(r.platform_id, 2);
+  EXPECT_EQ(r.platform_code, 2);
+  EXPECT_TRUE(r.supported);
+  EXPECT_GT(r.build, 0);
+}
+
+namespace {
+
+// Sets an environment variable for one test and restores it.
+class ScopedEnv {
+ public:
+  ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(name) {
+    wchar_t buf[2048];
+    DWORD n = GetEnvironmentVariableW(name, buf, 2048);
+    had_ = n > 0 && n < 2048;
+    if (had_) old_.assign(buf, n);
+    SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~ScopedEnv() { SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
+
+ private:
+  const wchar_t* name_;
+  bool had_ = false;
+  std::wstring old_;
+};
+
+std::wstring windows_folder() {
+  wchar_t buf[MAX_PATH + 1];
+  UINT n = GetWindowsDirectoryW(buf, MAX_PATH + 1);
+  return std::wstring(buf, n);
+}
+
+}  // namespace
+
+class DiskTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    qzproc::set_settings(&settings_);
+    qzproc::set_exit_code(0);
+    reset_disk_action_for_tests();
+  }
+  void TearDown() override {
+    qzproc::set_settings(nullptr);
+    qzproc::set_exit_code(0);
+    reset_disk_action_for_tests();
+    ScratchTest::TearDown();
+  }
+  LaunchSettings settings_;
+};
+
+TEST_F(DiskTest, FolderWritableAndFreeSpace) {
+  EXPECT_TRUE(folder_writable(dir_));
+  EXPECT_FALSE(exists(path(L"_MSI5166._QZ")));
+  EXPECT_FALSE(folder_writable(path(L"missing")));
+  // An existing probe file is replaced, then removed.
+  write_file(path(L"_MSI5166._QZ"), "old");
+  EXPECT_TRUE(folder_writable(dir_));
+  EXPECT_FALSE(exists(path(L"_MSI5166._QZ")));
+  // A probe file held open by someone else cannot be replaced.
+  write_file(path(L"_MSI5166._QZ"), "held");
+  HANDLE held = CreateFileW(path(L"_MSI5166._QZ").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(folder_writable(dir_));
+  CloseHandle(held);
+
+  uint32_t kb = 0;
+  EXPECT_TRUE(free_space_kb(dir_, &kb));
+  EXPECT_GT(kb, 0u);
+  EXPECT_TRUE(free_space_kb(path(L"not\\yet\\there"), &kb));  // the volume counts, not the folder
+  EXPECT_FALSE(free_space_kb(L"Q:\\nowhere", &kb));
+}
+
+TEST_F(DiskTest, TemporaryLocationFallsBackToTheWindowsFolder) {
+  for (const std::wstring& bad : {path(L"missing\\"), std::wstring(L"\\\\server\\share\\temp\\")}) {
+    ScopedEnv tmp(L"TMP", bad);
+    ScopedEnv temp(L"TEMP", bad);
+    std::wstring chosen = find_temporary_location(0);
+    EXPECT_EQ(zpath(chosen).remove_backslash(), zpath(windows_folder()).remove_backslash());
+  }
+  {
+    ScopedEnv tmp(L"TMP", dir_ + L"\\");
+    ScopedEnv temp(L"TEMP", dir_ + L"\\");
+    EXPECT_EQ(zpath(find_temporary_location(0)).remove_backslash(), zpath(dir_).remove_backslash());
+    // No volume has this much room: no location at all.
+    EXPECT_EQ(find_temporary_location(0x7FFFFFFF), L"");
+  }
+}
+
+namespace {
+const char kGoodIni[] =
+    "[Startup]\r\n"
+    "PackageName=product.msi\r\n"
+    "ProductCode={11111111-2222-3333-4444-555555555555}\r\n"
+    "PackageCode={AAAAAAAA-2222-3333-4444-555555555555}\r\n"
+    "UpgradeCode={BBBBBBBB-2222-3333-4444-555555555555}\r\n"
+    "ProductVersion=1.2.3\r\n"
+    "CmdLine=INSTALLDIR=\"%QZ_DRIVER_TEST_DIR%\\x\" /l*v log.txt\r\n"
+    "OnUpgrade=2\r\n"
+    "Mode=2\r\n"
+    "DotNetVersion=4.8\r\n"
+    "[MsiVersion]\r\n"
+    "2.0.2600.2=Engine20\r\n"
+    "4.5.6001.22159=Engine45\r\n"
+    "[Engine20]\r\nOld=\r\n"
+    "[Engine45]\r\nWin10=\r\n"
+    "[Old]\r\nMajorVer=5\r\nPlatformId=2\r\nMinorVerMax=3\r\n"
+    "[Win10]\r\nMajorVer=10\r\nPlatformId=2\r\nMinorVerMax=1\r\n";
+}
+
+TEST_F(DiskTest, ReadsTheSessionValuesFromSetupIniBesideTheLauncher) {
+  write_file(path(L"Setup.INI"), kGoodIni);
+  ScopedEnv var(L"QZ_DRIVER_TEST_DIR", L"C:\\Program Files\\Q");
+  Session session(GetModuleHandleW(nullptr), settings_);
+  session.set_launcher_path(path(L"setup.exe"));
+  DiskAction disk(session);
+  ASSERT_EQ(disk.execute(), 1);
+  EXPECT_EQ(session.package_mode(), kPackageBesideLauncher);
+  EXPECT_EQ(settings_.setup_ini_path, path(L"Setup.INI"));
+  EXPECT_EQ(session.source_folder(), dir_);
+  EXPECT_EQ(session.get_value(kValuePackageName), L"product.msi");
+  EXPECT_EQ(session.get_value(kValueProductCode), L"{11111111-2222-3333-4444-555555555555}");
+  EXPECT_EQ(session.get_value(kValuePackageCode), L"{AAAAAAAA-2222-3333-4444-555555555555}");
+  EXPECT_EQ(session.get_value(kValueUpgradeCode), L"{BBBBBBBB-2222-3333-4444-555555555555}");
+  EXPECT_EQ(session.get_value(kValueProductVersion), L"1.2.3");
+  EXPECT_EQ(session.get_value(kValueEngineVersion), L"4.5.6001.22159");
+  EXPECT_EQ(session.get_value(kValueInstallerCommandLine), L"INSTALLDIR=\"C:\\Program Files\\Q\\x\" /l*v log.txt");
+  EXPECT_NE(session.relaunch_command_line().find(L"/v\"INSTALLDIR=\\\"C:\\Program Files\\Q\\x\\\" /l*v log.txt\""),
+            std::wstring::npos)
+      << std::string(session.relaunch_command_line().begin(), session.relaunch_command_line().end());
+  EXPECT_EQ(session.get_value(kValueBillboardType), L"0");
+  EXPECT_EQ(session.get_value(kValueDotNetVersion), L"4.8");
+  EXPECT_EQ(session.upgrade_mode(), 1);
+  EXPECT_EQ(session.launch_mode(), kModeRepair);
+  EXPECT_EQ(qzproc::exit_code(), 0);
+
+  // A second DiskAction in the same process succeeds at once.
+  DeleteFileW(path(L"Setup.INI").c_str());
+  DiskAction again(session);
+  EXPECT_EQ(again.execute(), 1);
+}
+
+TEST_F(DiskTest, ExitCodeReadsTheLoadedSetupIniAfterItsFileIsGone) {
+  write_file(path(L"Setup.INI"), "[Startup]\r\nPackageName=a.msi\r\nCustomRetCode=Y\r\nCustomRetCodeOnFail=0x7F\r\n");
+  settings_.silent = true;
+  QzSetup setup;
+  ASSERT_TRUE(setup.init(GetModuleHandleW(nullptr), 0, nullptr, path(L"setup.exe"), L"", settings_));
+  DiskAction disk(*setup.session());
+  ASSERT_EQ(disk.execute(), 1);
+  DeleteFileW(path(L"Setup.INI").c_str());  // the clean-up has run
+  EXPECT_EQ(setup.exit_code(1603), 127);
+  EXPECT_EQ(setup.exit_code(0), 0);
+}
+
+TEST_F(DiskTest, CommandLineSwitchKeepsItsInstallerCommandLineAndMode) {
+  write_file(path(L"Setup.INI"), kGoodIni);
+  settings_.silent = true;
+  Session session(GetModuleHandleW(nullptr), settings_);
+  session.set_launcher_path(path(L"setup.exe"));
+  session.set_value(kValueInstallerCommandLine, L"/qn");
+  session.set_launch_mode(kModeUninstall);
+  DiskAction disk(session);
+  ASSERT_EQ(disk.execute(), 1);
+  EXPECT_EQ(session.get_value(kValueInstallerCommandLine), L"/qn");
+  EXPECT_EQ(session.launch_mode(), kModeUninstall);
+}
+
+TEST_F(DiskTest, MissingOrHostileSetupIniFails1153) {
+  const std::string cases[] = {
+      "[Startup]\r\nProductCode={X}\r\n",                         // no PackageName
+      "[Startup]\r\nPackageName=\r\n",                             // empty PackageName
+      "",                                                          // empty file
+      std::string("\xFF\xFE[\0S\0", 6),                            // cut UTF-16
+      std::string(70000, '[') + "\r\n=\r\n" + std::string(5000, '='),
+      "[Startup\r\nPackageName=a.msi\r\n",                         // broken section line
+      "PackageName=a.msi\r\n",                                     // key outside a section
+  };
+  for (const std::string& text : cases) {
+    reset_disk_action_for_tests();
+    qzproc::set_exit_code(0);
+    write_file(path(L"Setup.INI"), text);
+    Session session(GetModuleHandleW(nullptr), settings_);
+    settings_.silent = true;
+    session.set_launcher_path(path(L"setup.exe"));
+    DiskAction disk(session);
+    EXPECT_EQ(disk.execute(), 0) << text.substr(0, 40);
+    EXPECT_EQ(qzproc::exit_code(), 1153) << text.substr(0, 40);
+  }
+  // No setup.ini at all.
+  reset_disk_action_for_tests();
+  qzproc::set_exit_code(0);
+  DeleteFileW(path(L"Setup.INI").c_str());
+  Session session(GetModuleHandleW(nullptr), settings_);
+  session.set_launcher_path(path(L"setup.exe"));
+  DiskAction disk(session);
+  EXPECT_EQ(disk.execute(), 0);
+  EXPECT_EQ(qzproc::exit_code(), 1153);
+}
+
+TEST_F(DiskTest, OverlongCmdLineIsCutNotOverrun) {
+  std::string ini = "[Startup]\r\nPackageName=a.msi\r\nCmdLine=" + std::string(5000, 'P') + "%PATH%\r\n";
+  write_file(path(L"Setup.INI"), ini);
+  settings_.silent = true;
+  Session session(GetModuleHandleW(nullptr), settings_);
+  session.set_launcher_path(path(L"setup.exe"));
+  DiskAction disk(session);
+  ASSERT_EQ(disk.execute(), 1);
+  std::wstring cmd = session.get_value(kValueInstallerCommandLine);
+  EXPECT_LE(cmd.size(), 1023u);
+  EXPECT_EQ(cmd, std::wstring(cmd.size(), L'P'));
+}
