@@ -18,8 +18,14 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\package_
 
 namespace {
 
+// The launcher's folder, or the folder named with /t. The session's source folder
+// also becomes the temporary folder once setup.ini is extracted there; the
+// package's loose files never lie in that folder.
 std::wstring source_folder(Session& session) {
-  return session.source_folder().empty() ? session.launcher_folder() : session.source_folder();
+  const std::wstring& source = session.source_folder();
+  if (source.empty() || wide_iequals(zpath(source).remove_backslash(), zpath(qzproc::temp_folder()).remove_backslash()))
+    return session.launcher_folder();
+  return source;
 }
 
 bool missing(Session& session, const std::wstring& path, bool report) {
