@@ -266,22 +266,47 @@ ScrambleKey::ScrambleKey(std::string_view key_text) {
     key_[i] = static_cast<uint8_t>(static_cast<uint8_t>(key_text[i]) ^ static_cast<uint8_t>(kKeyMask >> (8 * (i % 4))));
 }
 
+namespace {
+// NOT of the byte with its nibbles swapped, and the inverse permutation.
+struct Tables {
+  uint8_t forward[256], inverse[256];
+  Tables() {
+    for (int v = 0; v < 256; ++v) {
+      uint8_t t = static_cast<uint8_t>(~((v << 4) | (v >> 4)));
+      forward[v] = t;
+      inverse[t] = static_cast<uint8_t>(v);
+    }
+  }
+};
+const Tables kTables;
+}  // namespace
+
 // An empty key (a member without a name) keeps the nibble swap and inversion only.
 void ScrambleKey::descramble(uint8_t* data, size_t size, size_t pos) const {
   const size_t L = key_.size();
-  for (size_t i = 0; i < size; ++i, ++pos) {
-    uint8_t b = data[i];
-    b = static_cast<uint8_t>(~((b << 4) | (b >> 4)));
-    data[i] = L ? static_cast<uint8_t>(b ^ key_[pos % L]) : b;
+  if (!L) {
+    for (size_t i = 0; i < size; ++i) data[i] = kTables.forward[data[i]];
+    return;
+  }
+  size_t k = pos % L;
+  const uint8_t* key = key_.data();
+  for (size_t i = 0; i < size; ++i) {
+    data[i] = static_cast<uint8_t>(kTables.forward[data[i]] ^ key[k]);
+    if (++k == L) k = 0;
   }
 }
 
 void ScrambleKey::scramble(uint8_t* data, size_t size, size_t pos) const {
   const size_t L = key_.size();
-  for (size_t i = 0; i < size; ++i, ++pos) {
-    uint8_t b = L ? static_cast<uint8_t>(data[i] ^ key_[pos % L]) : data[i];
-    b = static_cast<uint8_t>(~b);
-    data[i] = static_cast<uint8_t>((b << 4) | (b >> 4));
+  if (!L) {
+    for (size_t i = 0; i < size; ++i) data[i] = kTables.inverse[data[i]];
+    return;
+  }
+  size_t k = pos % L;
+  const uint8_t* key = key_.data();
+  for (size_t i = 0; i < size; ++i) {
+    data[i] = kTables.inverse[static_cast<uint8_t>(data[i] ^ key[k])];
+    if (++k == L) k = 0;
   }
 }
 

@@ -18,3 +18,9 @@ out=$(timeout 120 xvfb-run -a wine "$win/runexit.exe" "$(winepath -w "$demo/setu
 echo "$out"
 echo "debug log ($demo/Brackenwright.log):"
 iconv -f UTF-16LE -t UTF-8 "$demo/Brackenwright.log" 2>/dev/null | sed 's/^\xEF\xBB\xBF//' || echo "(no log)"
+# The temporary copy's folder (named in the clone's command line above).
+temp=$(iconv -f UTF-16LE -t UTF-8 "$demo/Brackenwright.log" 2>/dev/null | grep -o '/tempdisk1folder"[^"]*"' | head -1 | sed 's/^\/tempdisk1folder"//; s/"$//')
+if [ -n "$temp" ]; then
+  echo "temporary copy's folder $temp:"
+  ls -l "$(winepath -u "$temp")" 2>/dev/null | sed 's/^/  /' || echo "  (already removed)"
+fi

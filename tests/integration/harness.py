@@ -153,3 +153,9 @@ class WineTest(unittest.TestCase):
         dst = os.path.join(self.dir, target_name or name)
         shutil.copy(os.path.join(BUILD, name), dst)
         return dst
+
+
+def windows_temp():
+    """The prefix user's temporary folder as programs see it (%TEMP%), as a Unix path."""
+    p = wine('cmd', '/c', 'echo %TEMP%')
+    return unixpath(p.stdout.decode('utf-8', 'replace').strip())

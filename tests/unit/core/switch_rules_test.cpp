@@ -108,21 +108,6 @@ TEST(SwitchRules, RelaunchSwitchesText) {
   EXPECT_EQ(relaunch_switches_text(s), L" /Q\"C:\\a b\\setup.exe\" /unc\"\\\\srv\\share\" /l1031 /p\"pa\\\"ss\"");
 }
 
-TEST(SwitchRules, MaskPassword) {
-  struct { const wchar_t* in; const wchar_t* out; } rows[] = {
-      {L"setup.exe /s /psecret /v\"/qn\"", L"setup.exe /s /p******** /v\"/qn\""},
-      {L"-PSecret", L"-P********"},
-      {L"/p\"my secret\" /s", L"/p******** /s"},
-      {L"\"/psecret\"", L"\"/p********"},
-      {L"a\t/psecret", L"a\t/p********"},  // tabs separate for the system splitter
-      {L"/p /s", L"/p /s"},                // no value, nothing to hide
-      {L"/p\"unterminated secret", L"/p********"},
-      {L"/v\"/psecret\"", L"/v\"/psecret\""},  // inside another switch's value: not a /p token
-      {L"  /pa  /pb ", L"  /p********  /p******** "},
-  };
-  for (auto& r : rows) EXPECT_EQ(mask_password_in_command_line(r.in), r.out) << r.in;
-}
-
 TEST(ExitCodeRules, CustomReturnCodes) {
   struct Row {
     int code;

@@ -1,3 +1,482 @@
 #include "Setup.h"
 
-int launcher_main(HINSTANCE module, const wchar_t* command_line) { return 0; }
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <vector>
+
+#include "LaunchSettings.h"
+#include "QzSetup.h"
+#include "SwitchList.h"
+#include "cleanup.h"
+#include "package/stream.h"
+#include "com_security.h"
+#include "entry_rules.h"
+#include "launch.h"
+#include "packaged_setting.h"
+#include "password_mask.h"
+#include "prerequisite_pass.h"
+#include "process_state.h"
+#include "relaunch.h"
+#include "support/debuglog.h"
+#include "support/utils.h"
+#include "support/zstring.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\Setup";
+
+namespace {
+
+constexpr int kNoEngineLibrary = 7001;
+constexpr int kBadRemovalValue = -4;
+// The signature check is not in this build: the file counts as not trusted.
+constexpr int kNotTrusted = 1621;
+constexpr size_t kTempFolderCapacity = 1024;
+
+// ---- seams for parts that are not in this build yet -------------------------
+
+// A call into the script-engine library (QZSetup.dll) through its bridge.
+struct EngineRequest {
+  enum Kind { kRunAfterReboot, kRemoveMajorUpgrade } kind;
+  std::wstring command_line;  // run after reboot: the whole command-line text
+  std::wstring product_code;  // removal: the four parts of the switch value
+  int first = 0;
+  int second = 0;
+  std::wstring text;
+};
+// Loads the library and makes the call; false when the library could not be
+// loaded, which each caller answers with the current exit code. The bridge is
+// not part of this build, so loading always fails.
+bool call_script_engine(const std::wstring& library, const EngineRequest& request, int* result) {
+  QZ_LOG(L"Script engine bridge not available, library %s not loaded", library.c_str());
+  return false;
+}
+
+// Extracts one member of the launcher's own stream into target; false when the
+// launcher carries no stream or no such member, or the write fails.
+bool extract_stream_member(const std::wstring& name, const std::wstring& target) {
+  STREAM stream{zpath(qzproc::own_file_name())};
+  if (!stream.is_valid() || !stream.contains(name)) return false;
+  return stream.extract(name, zpath(target), nullptr);
+}
+
+// ---- small owners ------------------------------------------------------------
+
+// COM for the thread, started once the library search path is settled.
+class ComScope {
+ public:
+  ComScope() = default;
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+  ~ComScope() {
+    if (ok_) CoUninitialize();
+  }
+  void init() { ok_ = SUCCEEDED(CoInitialize(nullptr)); }
+
+ private:
+  bool ok_ = false;
+};
+
+class Argv {
+ public:
+  Argv() : argv_(CommandLineToArgvW(GetCommandLineW(), &argc_)) {
+    if (!argv_) argc_ = 0;
+  }
+  ~Argv() {
+    if (argv_) LocalFree(argv_);
+  }
+  int count() const { return argc_; }
+  wchar_t** get() const { return argv_; }
+  std::wstring operator[](int i) const { return i < argc_ ? std::wstring(argv_[i]) : std::wstring(); }
+
+ private:
+  int argc_ = 0;
+  wchar_t** argv_ = nullptr;
+};
+
+// The named block that tells other programs the run's temporary folder.
+class PublishedFolder {
+ public:
+  ~PublishedFolder() { close(); }
+  void publish(const std::wstring& name, const std::wstring& folder) {
+    HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize, name.c_str());
+    if (!h) {
+      QZ_LOG(L"Could not publish the temporary folder under %s (%d)", name.c_str(), static_cast<int>(GetLastError()));
+      return;
+    }
+    if (void* view = MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, kSize)) {
+      // UTF-16 without terminator; the rest zero (an older block of the same name may hold more).
+      size_t bytes = folder.size() * sizeof(wchar_t) < kSize ? folder.size() * sizeof(wchar_t) : kSize;
+      memcpy(view, folder.data(), bytes);
+      memset(static_cast<char*>(view) + bytes, 0, kSize - bytes);
+      UnmapViewOfFile(view);
+    }
+    close();
+    handle_ = h;
+  }
+  void close() {
+    if (handle_) CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  static constexpr DWORD kSize = 2048;
+  HANDLE handle_ = nullptr;
+};
+
+bool is_folder(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool is_file(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void restrict_dll_search() {
+  using Fn = BOOL(WINAPI*)(DWORD);
+  HMODULE k32 = GetModuleHandleW(L"kernel32.dll");
+  auto fn = k32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(k32, "SetDefaultDllDirectories")))
+                : nullptr;
+  if (fn) fn(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+void init_common_controls() {
+  HMODULE cc = LoadLibraryW(L"COMCTL32");
+  if (!cc) return;
+  using ExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  using PlainFn = void(WINAPI*)();
+  if (auto ex = reinterpret_cast<ExFn>(reinterpret_cast<void*>(GetProcAddress(cc, "InitCommonControlsEx")))) {
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS};
+    ex(&icc);
+  } else if (auto plain = reinterpret_cast<PlainFn>(reinterpret_cast<void*>(GetProcAddress(cc, MAKEINTRESOURCEA(17))))) {
+    plain();
+  }
+  FreeLibrary(cc);
+}
+
+std::wstring system_temp_folder() {
+  wchar_t buf[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+  return n > 0 && n <= MAX_PATH ? std::wstring(buf, n) : std::wstring();
+}
+
+// A new uniquely named folder under base (the system temporary folder when empty).
+std::wstring new_folder_under(const std::wstring& base) {
+  if (qz::IsElevatedAdministrator()) return qz::SecureTemporaryFolder(base, false);
+  // A kind-0 name only names the folder (its parent is made): create it here.
+  std::wstring folder = qz::TemporaryName(0, base.empty() ? system_temp_folder() : base, L"", false);
+  if (folder.empty() || !CreateDirectoryW(folder.c_str(), nullptr)) return std::wstring();
+  return folder;
+}
+
+// ---- the launcher's one run --------------------------------------------------
+
+class Launcher {
+ public:
+  Launcher(HINSTANCE module, const wchar_t* command_line) : module_(module), text_(command_line ? command_line : L"") {}
+  ~Launcher() { qzproc::set_settings(nullptr); }
+
+  int run();
+
+ private:
+  void startup();
+  int one_shot(const entry::OneShotCommand& command);
+  int resume_after_reboot();
+  bool remove_major_upgrade(int* code);
+  void choose_temp_folder();
+  bool relaunch(int* code);
+  int in_process();
+
+  HINSTANCE module_;
+  std::wstring text_;
+  ComScope com_;  // declared first: uninitialised after everything below is released
+  SwitchList switches_;
+  Argv argv_;
+  std::unique_ptr<LaunchSettings> settings_;
+  PublishedFolder published_;
+  std::wstring own_;
+  std::wstring clone_path_;
+  bool run_from_temp_ = false;
+  bool has_prerequisites_ = false;
+  std::wstring prerequisites_value_;
+  bool eprq_ = false;
+  bool has_reboot_ = false;
+  std::wstring reboot_value_;
+  std::wstring debug_log_path_;  // passed on to the clone; "" without the switch
+};
+
+int Launcher::run() {
+  startup();
+  entry::OneShotCommand command = entry::one_shot_command(text_, argv_.count() >= 2);
+  if (command.kind != entry::OneShot::kNone) return one_shot(command);
+  if (has_reboot_) return resume_after_reboot();
+  if (!run_from_temp_ || switches_.find(L"Q")) {
+    int code = 0;
+    if (remove_major_upgrade(&code)) return code;
+  }
+  choose_temp_folder();
+  bool parent = clone_path_.empty() || (has_prerequisites_ && !eprq_);
+  if (parent) {
+    int code = 0;
+    if (qzproc::temp_folder().empty())
+      QZ_LOG(L"No temporary folder could be made; setup runs in this process");
+    else if (relaunch(&code))
+      return code;
+  }
+  return in_process();
+}
+
+void Launcher::startup() {
+  switches_.set_text(text_);
+  run_from_temp_ = switches_.find(L"runfromtemp", nullptr, true, true);
+  if (argv_.count() >= 2 && entry::names_first_launcher(text_)) {
+    std::wstring a1 = argv_[1];
+    clone_path_ = a1.size() > 2 ? a1.substr(2) : std::wstring();
+  }
+  has_prerequisites_ = switches_.find(L"runprerequisites", &prerequisites_value_);
+  if (has_prerequisites_) eprq_ = switches_.find(L"eprq", nullptr, false, true);
+  has_reboot_ = switches_.find(L"reboot", &reboot_value_);
+
+  if (!has_reboot_ && !(!clone_path_.empty() && (!has_prerequisites_ || eprq_))) restrict_dll_search();
+
+  com_.init();
+  if (qz::OsMajorVersion() >= 6) set_process_com_security();
+
+  qzproc::set_module(module_);
+  own_ = qzproc::own_file_name();
+  settings_ = std::make_unique<LaunchSettings>();
+  settings_->module = module_;
+  settings_->launcher_path = own_;
+  settings_->media_folder = zpath(own_).folder();
+  qzproc::set_settings(settings_.get());
+  qzproc::set_temp_folder(L"");
+  qzproc::set_exit_code(0);
+
+  std::wstring log_value;
+  if (switches_.find(L"debuglog", &log_value, false, true)) {
+    dbglog::enable();
+    dbglog::set_detailed(false);
+    log_value = unquote_text(log_value);
+    if (!log_value.empty())
+      dbglog::set_log_path(log_value);
+    else
+      log_value = dbglog::default_log_path();
+    debug_log_path_ = log_value;
+  }
+  QZ_LOG(L"Brackenwright setup.exe (Unicode) started, cmdline: %s", mask_password_in_command_line(text_).c_str());
+}
+
+int Launcher::one_shot(const entry::OneShotCommand& command) {
+  switch (command.kind) {
+    case entry::OneShot::kMsiexec: {
+      int r = launch_and_wait(command.text, true);
+      process_deletion_list();
+      return r == kNotStarted ? kNotStarted : 0;  // a program that never ran is no success
+    }
+    case entry::OneShot::kRestart: {
+      std::wstring line = entry::program_token(argv_[0]) + command.text;
+      return launch_no_wait(line, true) ? 0 : kNotStarted;
+    }
+    case entry::OneShot::kSignature:
+      QZ_LOG(L"Signature check requested, not available in this build: %s",
+             mask_password_in_command_line(command.text).c_str());
+      return kNotTrusted;
+    case entry::OneShot::kNone:
+      break;
+  }
+  return 0;
+}
+
+int Launcher::resume_after_reboot() {
+  QZ_LOG(L"Running after reboot");
+  if (!reboot_value_.empty()) {
+    EngineRequest request{EngineRequest::kRunAfterReboot, text_};
+    int result = 0;
+    if (!call_script_engine(zpath(own_).folder().join(L"QZSetup.dll"), request, &result)) return qzproc::exit_code();
+    qzproc::set_exit_code(result);
+  }
+  std::wstring folder;
+  if (switches_.find(L"cleanuptempfolder", &folder)) {
+    zpath f = unquote_text(folder);
+    f.remove_backslash();
+    if (!f.empty() && f.size() <= kTempFolderCapacity) {
+      qzproc::set_temp_folder(f);
+      process_deletion_list();
+      RemoveDirectoryW(f.c_str());
+    }
+  }
+  return qzproc::exit_code();
+}
+
+bool Launcher::remove_major_upgrade(int* code) {
+  std::wstring value;
+  if (!switches_.find(L"removeasmajorupgrade", &value, false, true)) return false;
+  QZ_LOG(L"Running as remove major upgrade");
+  std::vector<std::wstring> parts;
+  if (!entry::split_removal_value(value, &parts)) {
+    *code = kBadRemovalValue;
+    return true;
+  }
+  std::wstring library = zpath(own_).folder().join(L"QZSetup.dll");
+  std::wstring temp_library;
+  if (!is_file(library)) {
+    library.clear();
+    std::wstring tmp = system_temp_folder();
+    wchar_t name[MAX_PATH];
+    if (!tmp.empty() && GetTempFileNameW(tmp.c_str(), L"QZ_", 0, name)) {
+      if (extract_stream_member(L"QZSetup.dll", name))
+        library = temp_library = name;
+      else
+        DeleteFileW(name);  // the empty placeholder must not stay behind
+    }
+  }
+  if (library.empty()) {
+    *code = kNoEngineLibrary;
+    return true;
+  }
+  EngineRequest request{EngineRequest::kRemoveMajorUpgrade, L"", parts[0], entry::leading_decimal(parts[1]),
+                        entry::leading_decimal(parts[2]), parts[3]};
+  int result = 0;
+  bool called = call_script_engine(library, request, &result);
+  if (!temp_library.empty()) DeleteFileW(temp_library.c_str());
+  if (!called) {
+    *code = qzproc::exit_code();
+    return true;
+  }
+  if (run_from_temp_) process_deletion_list();
+  *code = result;
+  return true;
+}
+
+void Launcher::choose_temp_folder() {
+  std::wstring candidate, given;
+  if (switches_.find(L"tempdisk1folder", &given)) candidate = unquote_text(given);
+  std::wstring extract;
+  switches_.find(L"tempextractpath", &extract, false, !given.empty());
+  extract = unquote_text(extract);
+  if (!extract.empty()) {
+    zpath base(extract);
+    base.add_backslash();
+    if (!clone_path_.empty()) {
+      std::wstring product = read_packaged_setting(L"Startup", L"ProductCode", 260);
+      if (!product.empty()) published_.publish(product, candidate.empty() ? std::wstring(base) : candidate);
+    } else {
+      candidate = new_folder_under(base);
+    }
+  }
+  if (candidate.empty()) {
+    candidate = new_folder_under(L"");
+    std::wstring product = read_packaged_setting(L"Startup", L"ProductCode", 260);
+    if (!candidate.empty() && !product.empty()) published_.publish(product, candidate);
+  }
+  zpath folder = unquote_text(candidate);
+  folder.remove_backslash();
+  if (folder.size() > kTempFolderCapacity) {
+    // Cutting would name another folder: go without one instead.
+    QZ_LOG(L"Temporary folder name longer than %d characters ignored", static_cast<int>(kTempFolderCapacity));
+    folder.clear();
+  }
+  qzproc::set_temp_folder(folder);
+  settings_->temp_folder = folder;
+}
+
+bool Launcher::relaunch(int* code) {
+  const std::wstring argv0 = argv_.count() > 0 ? argv_[0] : own_;
+  const std::wstring name = entry::copy_name(argv0);
+  zpath source = zpath(argv0).folder();
+  if (source.empty() || !is_folder(source)) source = zpath(own_).folder();
+  const zpath temp = qzproc::temp_folder();
+  copy_companion_files(source, temp, name);
+
+  std::wstring first;
+  if (switches_.find(L"q", &first, false, true)) first = unquote_text(first);
+  if (first.empty()) first = source.join(name);
+  std::wstring unc;
+  if (switches_.find(L"unc", &unc, false, true)) unc = unquote_text(unc);
+  if (unc.empty()) unc = universal_name(zpath(first).folder());
+
+  bool skip_wait = switches_.find(L"skip_clone_wait", nullptr, true, true);
+  std::wstring rest = switches_.remaining();
+
+  entry::CloneCommand clone;
+  clone.program = temp.join(name);
+  clone.first_launcher = first;
+  clone.temp_folder = temp;
+  clone.eprq = has_prerequisites_;
+  clone.qz_temp = !run_from_temp_;
+  clone.unc = unc;
+  clone.debug_log = debug_log_path_;
+  std::wstring line = entry::clone_command_line(clone);
+
+  ReturnCodeSettings codes = read_return_code_settings();
+  QZ_LOG(L"Relaunching setup from temp");
+  bool clone_wait = switches_.find(L"clone_wait", nullptr, true, true);
+
+  if ((has_prerequisites_ || codes.wait_installation || clone_wait) && !skip_wait) {
+    int result = launch_and_wait(line + entry::wait_tail(rest), true);
+    published_.close();
+    *code = finish_waited_clone(result, codes);
+    return true;
+  }
+  if (launch_no_wait(line + entry::no_wait_tail(rest), true)) {
+    published_.close();
+    *code = started_clone_exit_code(codes);
+    return true;
+  }
+  QZ_LOG(L"The copy could not be started; setup runs in this process");
+  return false;
+}
+
+int Launcher::in_process() {
+  std::wstring unc;
+  if (switches_.find(L"unc", &unc, false, true)) settings_->unc_path = unquote_text(unc);
+  settings_->waiting_for_child_process = switches_.find(L"waitingforchildprocess", nullptr, false, true);
+  init_common_controls();
+
+  QzSetup setup;
+  bool initialised = setup.init(module_, argv_.count(), argv_.get(), clone_path_, debug_log_path_, *settings_);
+  HANDLE lock = nullptr;
+  bool other_instance = false;
+  if (initialised) {
+    other_instance = check_single_instance(&lock);
+    if (!other_instance) {
+      if (has_prerequisites_) {
+#ifdef QZ_PREREQUISITES
+        int result = run_prerequisite_pass(setup, unquote_text(prerequisites_value_));
+#else
+        int result = 0;  // this deliverable has no prerequisite pass
+#endif
+        process_deletion_list();
+        published_.close();
+        if (lock) {
+          ReleaseMutex(lock);
+          CloseHandle(lock);
+        }
+        return result;
+      }
+      setup.run();
+    }
+  }
+  published_.close();
+  if (lock) {
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+  }
+  int code = setup.exit_code(qzproc::exit_code());
+  if (other_instance)
+    process_deletion_list();
+  else
+    QZ_LOG(L"Setup returning %d", qzproc::exit_code());
+  return code;
+}
+
+}  // namespace
+
+int launcher_main(HINSTANCE module, const wchar_t* command_line) {
+  Launcher launcher(module, command_line);
+  return launcher.run();
+}

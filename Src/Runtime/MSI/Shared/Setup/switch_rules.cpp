@@ -183,35 +183,4 @@ std::wstring relaunch_switches_text(const RelaunchSwitches& s) {
   return out;
 }
 
-std::wstring mask_password_in_command_line(std::wstring_view text) {
-  // Tokens split at blanks and tabs outside double quotes: tabs too, because the
-  // system's argument splitter separates at tabs and would hand such a token on
-  // as a password.
-  std::wstring out;
-  out.reserve(text.size());
-  size_t i = 0, n = text.size();
-  while (i < n) {
-    if (text[i] == L' ' || text[i] == L'\t') {
-      out.push_back(text[i++]);
-      continue;
-    }
-    size_t start = i;
-    bool quoted = false;
-    while (i < n && (quoted || (text[i] != L' ' && text[i] != L'\t'))) {
-      if (text[i] == L'"') quoted = !quoted;
-      ++i;
-    }
-    std::wstring_view token = text.substr(start, i - start);
-    // A token may begin with a quote ("/pword" reaches the program as /pword).
-    size_t s = token.size() > 0 && token[0] == L'"' ? 1 : 0;
-    if (token.size() > s + 2 && is_switch_char(token[s]) && (token[s + 1] == L'p' || token[s + 1] == L'P')) {
-      out.append(token.substr(0, s + 2));
-      out += L"********";
-    } else {
-      out.append(token);
-    }
-  }
-  return out;
-}
-
 }  // namespace switch_rules

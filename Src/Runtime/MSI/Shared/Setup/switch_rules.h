@@ -80,8 +80,4 @@ struct RelaunchSwitches {
 // when one was given.
 std::wstring relaunch_switches_text(const RelaunchSwitches& s);
 
-// The command line with the value of every /p or -p switch token replaced by
-// "********" (the token's switch character and letter are kept). For logging.
-std::wstring mask_password_in_command_line(std::wstring_view text);
-
 }  // namespace switch_rules

@@ -1,0 +1,145 @@
+// portable
+#include "entry_rules.h"
+
+#include "support/zstring.h"
+
+namespace entry {
+namespace {
+
+bool is_switch_char(wchar_t c) { return c == L'/' || c == L'-'; }
+
+std::wstring trim_blanks(const std::wstring& s) {
+  size_t b = s.find_first_not_of(L" \t");
+  if (b == std::wstring::npos) return {};
+  size_t e = s.find_last_not_of(L" \t");
+  return s.substr(b, e - b + 1);
+}
+
+// Digits in the given base from the start of s (after optional blanks and sign);
+// the low 32 bits of the value.
+int32_t read_number(const std::wstring& s, int base) {
+  size_t i = 0;
+  while (i < s.size() && s[i] == L' ') ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == L'-' || s[i] == L'+')) negative = s[i++] == L'-';
+  uint64_t v = 0;
+  for (; i < s.size(); ++i) {
+    wchar_t c = s[i];
+    int d;
+    if (c >= L'0' && c <= L'9')
+      d = c - L'0';
+    else if (base == 16 && c >= L'a' && c <= L'f')
+      d = c - L'a' + 10;
+    else if (base == 16 && c >= L'A' && c <= L'F')
+      d = c - L'A' + 10;
+    else
+      break;
+    v = (v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d)) & 0xFFFFFFFFull;  // keep 32 bits, never overflow
+  }
+  uint32_t u = static_cast<uint32_t>(v);
+  if (negative) u = 0u - u;
+  return static_cast<int32_t>(u);
+}
+
+}  // namespace
+
+OneShotCommand one_shot_command(const std::wstring& text, bool has_arguments) {
+  OneShotCommand out;
+  if (!has_arguments || text.size() < 2 || !is_switch_char(text[0])) return out;
+  wchar_t c = text[1];
+  if (c == L'%') {
+    out.kind = OneShot::kMsiexec;
+    size_t slash = text.find(L'/', 2);
+    out.text = L"MSIEXEC.EXE";
+    if (slash != std::wstring::npos) out.text += L" " + text.substr(slash);
+  } else if (c == L'K' || c == L'k') {
+    out.kind = OneShot::kRestart;
+    out.text = text.substr(2);
+  } else if (c == L'G' || c == L'g') {
+    out.kind = OneShot::kSignature;
+    out.text = text;
+  }
+  return out;
+}
+
+bool names_first_launcher(const std::wstring& text) {
+  return text.size() >= 2 && is_switch_char(text[0]) && (text[1] == L'Q' || text[1] == L'q');
+}
+
+std::wstring program_token(const std::wstring& path) {
+  if (path.find_first_of(L" \t") == std::wstring::npos) return path;
+  return L"\"" + path + L"\"";
+}
+
+std::wstring clone_command_line(const CloneCommand& c) {
+  std::wstring s = program_token(c.program) + L" /q\"" + c.first_launcher + L"\" /tempdisk1folder\"" + c.temp_folder +
+                   L"\"";
+  if (c.eprq) s += L" /eprq";
+  if (c.qz_temp) s += L" /QZ_temp";
+  if (!c.unc.empty()) s += L" /unc\"" + c.unc + L"\"";
+  if (!c.debug_log.empty()) s += L" /debuglog\"" + c.debug_log + L"\"";
+  return s;
+}
+
+std::wstring wait_tail(const std::wstring& rest) { return L" /waitingforchildprocess " + rest; }
+
+std::wstring no_wait_tail(const std::wstring& rest) { return L" " + rest; }
+
+bool is_yes(const std::wstring& text) { return text == L"Y" || text == L"y"; }
+
+int32_t return_code_setting(const std::wstring& text) {
+  if (text.empty()) return -1;
+  if (text.size() >= 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X'))
+    return read_number(text.substr(2), 16);
+  return read_number(text, 10);
+}
+
+bool split_removal_value(const std::wstring& value, std::vector<std::wstring>* parts) {
+  std::vector<std::wstring> p;
+  size_t start = 0;
+  for (;;) {
+    size_t semi = value.find(L';', start);
+    p.push_back(value.substr(start, semi == std::wstring::npos ? std::wstring::npos : semi - start));
+    if (semi == std::wstring::npos) break;
+    start = semi + 1;
+  }
+  if (p.size() == 3) p.emplace_back();
+  if (p.size() != 4) return false;
+  if (parts) *parts = std::move(p);
+  return true;
+}
+
+int32_t leading_decimal(const std::wstring& text) { return read_number(text, 10); }
+
+std::wstring copy_name(const std::wstring& argv0) {
+  std::wstring name = argv0;
+  size_t slash = name.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) name = name.substr(slash + 1);
+  if (name.find(L'.') == std::wstring::npos) name += L".exe";
+  return name;
+}
+
+bool is_plain_file_name(const std::wstring& name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  return name.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
+std::vector<LanguageFile> language_files(const std::wstring& supported) {
+  std::vector<LanguageFile> out;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = supported.find(L',', start);
+    std::wstring entry = trim_blanks(supported.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start));
+    if (!entry.empty() && is_plain_file_name(entry + L".ini")) {
+      std::wstring hex = entry;
+      if (hex.size() >= 2 && hex[0] == L'0' && (hex[1] == L'x' || hex[1] == L'X')) hex = hex.substr(2);
+      uint32_t id = static_cast<uint32_t>(read_number(hex, 16));
+      out.push_back({entry + L".ini", zString::format(L"%.04ld.mst", static_cast<long>(id))});
+    }
+    if (comma == std::wstring::npos) break;
+    start = comma + 1;
+  }
+  return out;
+}
+
+}  // namespace entry

@@ -1,0 +1,126 @@
+#include "launch.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <vector>
+
+#include "password_mask.h"
+#include "process_state.h"
+#include "support/debuglog.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\launch";
+
+namespace {
+
+// Owns the two handles CreateProcessW hands back.
+struct ProcessHandles {
+  PROCESS_INFORMATION pi{};
+  ~ProcessHandles() {
+    if (pi.hThread) CloseHandle(pi.hThread);
+    if (pi.hProcess) CloseHandle(pi.hProcess);
+  }
+};
+
+bool create(const std::wstring& command_line, bool show, bool inherit, ProcessHandles& out) {
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = show ? SW_SHOWNORMAL : SW_HIDE;
+  // CreateProcessW may write into the command line: hand it a private copy.
+  std::vector<wchar_t> text(command_line.begin(), command_line.end());
+  text.push_back(0);
+  return CreateProcessW(nullptr, text.data(), nullptr, nullptr, inherit ? TRUE : FALSE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &si, &out.pi) != FALSE;
+}
+
+bool is_wait_breaker(UINT message) {
+  return message == WM_CLOSE || message == WM_QUERYENDSESSION || message == WM_QUIT;
+}
+
+// Seams for the dialogs that keep moving while a shell-started program runs.
+// Neither dialog exists in this build yet: no prerequisite dialog is ever open and
+// the setup dialog has no progress bar to step.
+bool prerequisite_dialog_open(Session*) { return false; }
+void prerequisite_progress(Session*, bool /*start*/) {}
+void step_setup_dialog_progress(Session*) {}
+
+}  // namespace
+
+bool launch_no_wait(const std::wstring& command_line, bool show) {
+  QZ_LOG(L"Attempting to launch (no wait): %s", mask_password_in_command_line(command_line).c_str());
+  ProcessHandles p;
+  bool created = create(command_line, show, true, p);
+  QZ_LOG(L"Launch result %d", created ? 1 : 0);
+  if (!created) return false;
+  WaitForInputIdle(p.pi.hProcess, 1000);
+  return true;
+}
+
+int launch_and_wait(const std::wstring& command_line, bool show) {
+  QZ_LOG(L"Attempting to launch: %s", mask_password_in_command_line(command_line).c_str());
+  ProcessHandles p;
+  if (!create(command_line, show, false, p)) return kNotStarted;
+  for (;;) {
+    DWORD r = MsgWaitForMultipleObjects(1, &p.pi.hProcess, FALSE, INFINITE, QS_ALLINPUT);
+    if (r != WAIT_OBJECT_0 + 1) break;  // the program ended, or the wait failed
+    // Look without removing: the messages stay queued for the launcher's own loop.
+    MSG msg;
+    if (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) && is_wait_breaker(msg.message)) break;
+  }
+  DWORD code = 0;
+  if (!GetExitCodeProcess(p.pi.hProcess, &code)) code = STILL_ACTIVE;
+  int result = static_cast<int>(code);
+  qzproc::set_exit_code(result);
+  QZ_LOG(L"Launch result %d, exit code %d", 1, result);
+  return result;
+}
+
+int shell_execute_and_wait(const std::wstring& file, const std::wstring& parameters, bool show, Session* session) {
+  bool animated = prerequisite_dialog_open(session);
+  if (animated) prerequisite_progress(session, true);
+  SHELLEXECUTEINFOW sei{};
+  sei.cbSize = sizeof(sei);
+  // No shell error box for a missing file: failures go back to the caller, and a
+  // silent run must never stop at a dialog.
+  sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  sei.lpFile = file.c_str();
+  sei.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  sei.nShow = show ? SW_SHOWNORMAL : SW_HIDE;
+  int result = kNotStarted;
+  bool quit_seen = false;
+  int quit_code = 0;
+  if (ShellExecuteExW(&sei) && sei.hProcess) {
+    for (;;) {
+      DWORD r = MsgWaitForMultipleObjects(1, &sei.hProcess, FALSE, INFINITE, QS_ALLINPUT);
+      if (r != WAIT_OBJECT_0 + 1) break;
+      MSG msg;
+      while (WaitForSingleObject(sei.hProcess, 0) == WAIT_TIMEOUT && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        bool prq = prerequisite_dialog_open(session);
+        if (msg.message == WM_PAINT) {
+          DispatchMessageW(&msg);
+        } else if (msg.message == WM_TIMER) {
+          if (prq)
+            DispatchMessageW(&msg);
+          else
+            step_setup_dialog_progress(session);
+        } else if (msg.message == WM_USER + 2) {
+          if (prq) DispatchMessageW(&msg);
+        } else if (msg.message == WM_QUIT) {
+          // Input is dropped while the program runs, but a quit request must
+          // survive the wait or the launcher's own loop would never end.
+          quit_seen = true;
+          quit_code = static_cast<int>(msg.wParam);
+        }
+      }
+    }
+    DWORD code = 0;
+    if (!GetExitCodeProcess(sei.hProcess, &code)) code = STILL_ACTIVE;
+    result = static_cast<int>(code);
+    qzproc::set_exit_code(result);
+    CloseHandle(sei.hProcess);
+  }
+  if (animated) prerequisite_progress(session, false);
+  if (quit_seen) PostQuitMessage(quit_code);
+  return result;
+}

@@ -1,0 +1,103 @@
+#include "relaunch.h"
+
+#include <windows.h>
+#include <winnetwk.h>
+
+#include <vector>
+
+#include "cleanup.h"
+#include "entry_rules.h"
+#include "launch.h"
+#include "packaged_setting.h"
+#include "process_state.h"
+#include "support/debuglog.h"
+#include "support/utils.h"
+#include "support/zstring.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\relaunch";
+
+namespace {
+
+constexpr int kRestartByParent = 7002;
+
+bool copy_into(const zpath& source, const zpath& temp, const std::wstring& name) {
+  return CopyFileW(source.join(name).c_str(), temp.join(name).c_str(), FALSE) != FALSE;
+}
+
+// Names read from setup.ini become file names inside the temporary folder:
+// anything that would reach outside it is not copied.
+void copy_optional(const zpath& source, const zpath& temp, const std::wstring& name) {
+  if (!entry::is_plain_file_name(name)) {
+    QZ_LOG(L"Not copying %s: not a plain file name", name.c_str());
+    return;
+  }
+  if (copy_into(source, temp, name)) record_file(temp.join(name));
+}
+
+}  // namespace
+
+void copy_companion_files(const std::wstring& source_folder, const std::wstring& temp_folder,
+                          const std::wstring& copy_name) {
+  zpath source(source_folder), temp(temp_folder);
+  for (const std::wstring& name : {copy_name, std::wstring(L"Setup.INI"), std::wstring(L"QZSetup.dll")}) {
+    copy_into(source, temp, name);
+    record_file(temp.join(name));
+  }
+  std::wstring skin = read_packaged_setting(L"Startup", L"Skin", 260);
+  copy_optional(source, temp, skin.empty() ? std::wstring(L"setup.qzn") : skin);
+  for (const entry::LanguageFile& f : entry::language_files(read_packaged_setting(L"Languages", L"Supported", 1024))) {
+    copy_optional(source, temp, f.ini);
+    copy_optional(source, temp, f.mst);
+  }
+}
+
+std::wstring universal_name(const std::wstring& folder) {
+  if (folder.size() < 2 || folder.compare(0, 2, L"\\\\") == 0 || folder[1] != L':') return {};
+  std::wstring root = folder.substr(0, 2) + L"\\";
+  if (GetDriveTypeW(root.c_str()) != DRIVE_REMOTE) return {};
+  HMODULE mpr = LoadLibraryW(L"mpr.dll");
+  if (!mpr) return {};
+  using Fn = DWORD(WINAPI*)(LPCWSTR, DWORD, LPVOID, LPDWORD);
+  auto get = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(mpr, "WNetGetUniversalNameW")));
+  std::wstring out;
+  if (get) {
+    std::vector<BYTE> buf(1024);
+    DWORD size = static_cast<DWORD>(buf.size());
+    DWORD rc = get(folder.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buf.data(), &size);
+    if (rc == ERROR_MORE_DATA && size > buf.size() && size < (1u << 20)) {
+      buf.resize(size);
+      rc = get(folder.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buf.data(), &size);
+    }
+    if (rc == NO_ERROR) {
+      auto* info = reinterpret_cast<UNIVERSAL_NAME_INFOW*>(buf.data());
+      if (info->lpUniversalName) out = info->lpUniversalName;
+    }
+  }
+  FreeLibrary(mpr);
+  return out;
+}
+
+ReturnCodeSettings read_return_code_settings() {
+  ReturnCodeSettings r;
+  r.wait_installation = entry::is_yes(read_packaged_setting(L"StartUp", L"WaitInstallation", 260));
+  r.custom = entry::is_yes(read_packaged_setting(L"StartUp", L"CustomRetCode", 260));
+  if (r.custom) {
+    r.on_success = entry::return_code_setting(read_packaged_setting(L"StartUp", L"CustomRetCodeOnSuccess", 260));
+    r.on_fail = entry::return_code_setting(read_packaged_setting(L"StartUp", L"CustomRetCodeOnFail", 260));
+  }
+  return r;
+}
+
+int finish_waited_clone(int result, const ReturnCodeSettings& codes) {
+  if (qzproc::exit_code() == kRestartByParent) {
+    QZ_LOG(L"Reboot is initiated by the parent process.");
+    Sleep(1000);
+    qz::RebootSystem();
+  }
+  if (result == kNotStarted && codes.custom && codes.on_fail != -1) result = codes.on_fail;
+  return result;
+}
+
+int started_clone_exit_code(const ReturnCodeSettings& codes) {
+  return codes.custom && codes.on_success != -1 ? codes.on_success : 0;
+}

@@ -1,0 +1,266 @@
+"""The launcher's roles as a user or a deployment tool sees them: the relaunch from
+a temporary copy, waiting for it, the one-shot commands, the removal switch, the
+debug log and its two switches, and exit codes."""
+import os
+import re
+import shutil
+import subprocess
+import time
+import unittest
+
+import harness
+
+WORKBENCH = r'HKCU\SOFTWARE\Brackenwright\31.0\Workbench'
+# A line of either form: date, time, message (and the source in the long form).
+SHORT_LINE = re.compile(r'^\d{1,2}-\d{1,2}-\d{4}\[\d\d:\d\d:\d\d [^\]]+\]: (.*)$')
+LONG_LINE = re.compile(r'^\d{1,2}-\d{1,2}-\d{4}\[\d\d:\d\d:\d\d [^\]]+\]: (.*)  --  File: (\S+), Line: (\d+)$')
+CLONE_LAUNCH = re.compile(r'Attempting to launch(?: \(no wait\))?: (.*)$')
+
+
+class EntryTest(harness.WineTest):
+    def setUp(self):
+        super().setUp()
+        self.exe = self.copy_launcher()
+        self.log = os.path.join(self.dir, 'Brackenwright.log')
+        self.temp_folders = []
+
+    def tearDown(self):
+        # The clone's folder stays until the session's clean-up removes it: do it here.
+        for t in self.temp_folders:
+            shutil.rmtree(harness.unixpath(t), ignore_errors=True)
+
+    def write_ini(self, **startup):
+        with open(os.path.join(self.dir, 'Setup.INI'), 'w', newline='') as f:
+            f.write('[Startup]\r\n' + ''.join(f'{k}={v}\r\n' for k, v in startup.items()))
+
+    def launch(self, args, timeout=60):
+        return harness.run(self.exe, args, timeout=timeout)
+
+    def log_lines(self):
+        if not os.path.exists(self.log):
+            return []
+        return harness.read_utf16(self.log).split('\r\n')[:-1]
+
+    def messages(self, pattern=SHORT_LINE):
+        out = []
+        for line in self.log_lines():
+            m = pattern.match(line)
+            self.assertIsNotNone(m, f'line not in the expected form: {line!r}')
+            out.append(m.group(1))
+        return out
+
+    def wait_for_clone(self, count=1):
+        """Waits until COUNT launchers have logged their end (a no-wait parent ends first)."""
+        ok = harness.wait_until(lambda: sum('Setup returning' in l for l in self.log_lines()) >= count, timeout=30)
+        self.assertTrue(ok, 'the clone never logged its end:\n' + '\n'.join(self.log_lines()))
+
+    def clone_command(self, messages):
+        for m in messages:
+            c = CLONE_LAUNCH.search(m)
+            if c and 'tempdisk1folder' in c.group(1):
+                t = re.search(r'/tempdisk1folder"([^"]*)"', c.group(1))
+                if t:
+                    self.temp_folders.append(t.group(1))
+                return c.group(1)
+        self.fail('no clone launch logged:\n' + '\n'.join(messages))
+
+    # ---- the parent role ------------------------------------------------------
+
+    def test_plain_launch_relaunches_from_a_new_temporary_folder_and_ends_at_once(self):
+        r = self.launch('/s /debuglog')
+        self.assertEqual(r.code, 0)
+        self.wait_for_clone()
+        msgs = self.messages()
+        clone = self.clone_command(msgs)
+        m = re.match(r'^(\S+)\\setup\.exe /q"([^"]+)" /tempdisk1folder"([^"]+)"', clone)
+        self.assertIsNotNone(m, clone)
+        temp, first, given = m.groups()
+        self.assertEqual(temp, given)
+        self.assertRegex(temp, r'\\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$')
+        self.assertEqual(first.lower(), harness.winpath(self.exe).lower())
+        # The new folder lies in the user's temporary folder, not beside the launcher.
+        self.assertTrue(os.path.samefile(os.path.dirname(harness.unixpath(temp)), harness.windows_temp()), temp)
+        self.assertIn('Attempting to launch (no wait): ', '\n'.join(msgs))
+        # The clone itself ran from there and never relaunched again.
+        starts = [x for x in msgs if x.startswith('Brackenwright setup.exe (Unicode) started, cmdline: ')]
+        self.assertEqual(len(starts), 2, msgs)
+        self.assertTrue(starts[1].endswith('cmdline: ' + clone[len(temp) + len('\\setup.exe '):]), (starts[1], clone))
+        self.assertEqual(sum('Relaunching setup from temp' in x for x in msgs), 1)
+        self.assertFalse([x for x in msgs if 'CoInitializeSecurity failed' in x])
+
+    def test_clone_command_line_has_the_fixed_form(self):
+        self.write_ini(WaitInstallation='Y')
+        r = self.launch('/s /debuglog notaswitch')
+        self.assertEqual(r.code, 1203)
+        clone = self.clone_command(self.messages())
+        temp = self.temp_folders[-1]
+        first = harness.winpath(self.exe)
+        log = harness.winpath(self.log)
+        self.assertEqual(clone, f'{temp}\\setup.exe /q"{first}" /tempdisk1folder"{temp}" /QZ_temp /debuglog"{log}"'
+                                f' /waitingforchildprocess /s notaswitch')
+
+    def test_wait_installation_returns_the_clones_exit_code(self):
+        self.write_ini(WaitInstallation='y')
+        r = self.launch('/s /debuglog notaswitch')
+        self.assertEqual(r.code, 1203)  # the clone's invalid command line, passed on
+        self.assertIn(' /waitingforchildprocess ', self.clone_command(self.messages()))
+
+    def test_skip_clone_wait_beats_wait_installation(self):
+        self.write_ini(WaitInstallation='Y')
+        r = self.launch('/s /debuglog notaswitch /skip_clone_wait')
+        self.assertEqual(r.code, 0)
+        self.wait_for_clone()
+        clone = self.clone_command(self.messages())
+        self.assertNotIn(' /skip_clone_wait', clone)
+        self.assertNotIn('/waitingforchildprocess', clone)
+        self.assertTrue(any(m.startswith('Attempting to launch (no wait): ') for m in self.messages()))
+
+    def test_custom_success_code_of_a_no_wait_parent(self):
+        self.write_ini(CustomRetCode='Y', CustomRetCodeOnSuccess='0x10', CustomRetCodeOnFail='7')
+        r = self.launch('/s /debuglog')
+        self.assertEqual(r.code, 16)
+        self.wait_for_clone()
+        self.clone_command(self.messages())
+
+    def test_bare_argument_in_the_clone_gives_1203(self):
+        temp = os.path.join(self.dir, 'given')
+        os.makedirs(temp)
+        r = self.launch(f'/q"{harness.winpath(self.exe)}" /tempdisk1folder"{harness.winpath(temp)}" /s notaswitch')
+        self.assertEqual(r.code, 1203)
+        self.assertFalse(os.path.exists(self.log))  # no switch, no registry value: no log
+
+    def test_setup_without_prerequisites_ends_with_0(self):
+        r = self.launch('/runprerequisites"x" /s /debuglog')
+        self.assertEqual(r.code, 0)  # the parent waits for a prerequisite pass
+        clone = self.clone_command(self.messages())
+        self.assertIn(' /eprq', clone)
+
+    # ---- the debug log ---------------------------------------------------------
+
+    def test_debuglog_without_value_writes_short_lines_beside_the_launcher(self):
+        self.write_ini(WaitInstallation='Y')
+        self.launch('/s /debuglog notaswitch')
+        with open(self.log, 'rb') as f:
+            self.assertEqual(f.read(2), b'\xff\xfe')
+        msgs = self.messages(SHORT_LINE)
+        self.clone_command(msgs)
+        self.assertFalse(any(LONG_LINE.match(l) for l in self.log_lines()))
+        self.assertEqual(self.log_lines()[0].split(': ', 1)[1],
+                         'Brackenwright setup.exe (Unicode) started, cmdline: /s /debuglog notaswitch')
+
+    def test_debuglog_with_a_path_and_the_registry_switch_alone(self):
+        # The value of /debuglog names the file; the clone gets the same path.
+        other = os.path.join(self.dir, 'sub', 'my log.txt')
+        os.makedirs(os.path.dirname(other))
+        self.write_ini(WaitInstallation='Y')
+        self.launch(f'/s /debuglog"{harness.winpath(other)}" notaswitch')
+        self.assertFalse(os.path.exists(self.log))
+        lines = harness.read_utf16(other).split('\r\n')[:-1]
+        self.assertEqual(sum('started, cmdline' in l for l in lines), 2)
+        for t in re.findall(r'/tempdisk1folder"([^"]*)"', '\n'.join(lines)):
+            self.temp_folders.append(t)
+
+        # Registry switch alone: long lines in the default file beside the launcher.
+        harness.reg_add(WORKBENCH, 'DoVerboseLogging', 1, 'REG_DWORD')
+        try:
+            r = self.launch('/s notaswitch')
+        finally:
+            harness.reg_delete(WORKBENCH, 'DoVerboseLogging')
+        self.assertEqual(r.code, 1203)
+        msgs = self.messages(LONG_LINE)
+        self.assertTrue(any(m.startswith('Brackenwright setup.exe (Unicode) started') for m in msgs))
+        files = {LONG_LINE.match(l).group(2) for l in self.log_lines()}
+        self.assertIn('Setup\\Setup', files)
+        self.clone_command(msgs)
+        self.assertNotIn('/debuglog', self.clone_command(msgs))
+
+    def test_password_never_reaches_the_log(self):
+        self.write_ini(WaitInstallation='Y')
+        r = self.launch('/s /debuglog /pS3cr3tPw notaswitch -p"Two Words"')
+        self.assertEqual(r.code, 1203)
+        text = harness.read_utf16(self.log)
+        self.assertIn('/p***', text)
+        self.assertNotIn('S3cr3tPw', text)
+        self.assertNotIn('Two Words', text)
+        self.clone_command(self.messages())
+
+    # ---- one-shot commands and removal ----------------------------------------
+
+    def test_percent_command_runs_msiexec_and_ends_with_0(self):
+        msi_log = os.path.join(self.dir, 'msiexec.log')
+        missing = harness.winpath(os.path.join(self.dir, 'none.msi'))
+        r = self.launch(f'/% /i {missing} /qn /l*v {harness.winpath(msi_log)}', timeout=90)
+        self.assertEqual(r.code, 0)
+        self.assertTrue(os.path.exists(msi_log), 'msiexec did not run with the given arguments')
+
+    def test_restart_command_starts_the_launcher_again_without_waiting(self):
+        r = self.launch('/K /s /debuglog')
+        self.assertEqual(r.code, 0)
+        self.wait_for_clone()
+        msgs = self.messages()
+        self.assertIn(f'Attempting to launch (no wait): {harness.winpath(self.exe)} /s /debuglog', msgs)
+        starts = [m for m in msgs if 'started, cmdline: ' in m]
+        self.assertEqual(len(starts), 3, msgs)  # the command, the launcher it started, that one's clone
+        self.assertTrue(starts[1].endswith('cmdline: /s /debuglog'), starts[1])
+        self.clone_command([m for m in msgs if 'tempdisk1folder' in m])
+
+    def test_signature_command_is_not_trusted_yet(self):
+        r = self.launch(f'/G{harness.winpath(self.exe)} /sCN')
+        self.assertEqual(r.code, 1621)
+
+    def test_resume_after_restart_cleans_the_named_folder(self):
+        def folder_with_list(name):
+            d = os.path.join(self.dir, name)
+            os.makedirs(d)
+            with open(os.path.join(d, 'a.txt'), 'w') as f:
+                f.write('x')
+            with open(os.path.join(d, '_QZMSIDEL.INI'), 'w', newline='') as f:
+                f.write(f'[Files]\r\na.txt={harness.winpath(os.path.join(d, "a.txt"))}\r\n')
+            return d
+        plain = folder_with_list('plain')
+        r = self.launch(f'/reboot /cleanuptempfolder"{harness.winpath(plain)}" /debuglog')
+        self.assertEqual(r.code, 0)
+        self.assertFalse(os.path.exists(plain))
+        self.assertIn('Running after reboot', self.messages())
+        # With data for the script engine, which this build cannot load, it ends at once.
+        engine = folder_with_list('engine')
+        r = self.launch(f'/rebootdata /cleanuptempfolder"{harness.winpath(engine)}"')
+        self.assertEqual(r.code, 0)
+        self.assertTrue(os.path.exists(os.path.join(engine, 'a.txt')))
+
+    def test_removal_takes_the_engine_library_from_the_stream(self):
+        # With a library the launcher goes on to the script engine, which this build
+        # cannot load: it ends with the current exit code (0), not 7001.
+        dll = os.path.join(self.dir, 'QZSetup.dll')
+        with open(dll, 'wb') as f:
+            f.write(b'MZ not really a library')
+        packed = os.path.join(self.dir, 'packed.exe')
+        p = subprocess.run([os.path.join(harness.NATIVE, 'mksetup'), 'pack', '-l', self.exe, '-o', packed, dll],
+                           capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        os.remove(dll)
+        temp = harness.windows_temp()
+        before = set(os.listdir(temp))
+        r = harness.run(packed, '/removeasmajorupgrade{11111111-2222-3333-4444-555555555555};1;2 /debuglog')
+        self.assertEqual(r.code, 0)
+        self.assertEqual([n for n in set(os.listdir(temp)) - before if n.upper().startswith('QZ_')], [])
+        text = harness.read_utf16(self.log)
+        self.assertRegex(text, r'library .*\\QZ_[0-9A-Fa-f]+\.tmp not loaded')
+
+    def test_removal_value_with_two_parts_gives_minus_4(self):
+        r = self.launch('/removeasmajorupgrade{11111111-2222-3333-4444-555555555555};1 /debuglog')
+        self.assertEqual(r.code, 4294967292)
+        self.assertEqual(r.signed, -4)
+        self.assertIn('Running as remove major upgrade', self.messages())
+
+    def test_removal_without_engine_library_gives_7001(self):
+        temp = harness.windows_temp()
+        before = set(os.listdir(temp))
+        r = self.launch('/removeasmajorupgrade{11111111-2222-3333-4444-555555555555};1;2')
+        self.assertEqual(r.code, 7001)
+        leftovers = [n for n in set(os.listdir(temp)) - before if n.upper().startswith('QZ_')]
+        self.assertEqual(leftovers, [])  # the placeholder for the library is not left behind
+
+
+if __name__ == '__main__':
+    unittest.main()

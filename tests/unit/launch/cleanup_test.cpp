@@ -1,0 +1,185 @@
+// The deletion list as the parent and the clone write it, the one-pass clean-up,
+// and how a parent ends after its clone.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "cleanup.h"
+#include "launch.h"
+#include "process_state.h"
+#include "relaunch.h"
+#include "support/utils.h"
+
+namespace {
+
+// Removes a scratch folder and everything in it.
+inline void remove_tree(const std::wstring& dir) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = fd.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring child = dir + L"\\" + name;
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        remove_tree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+  }
+  RemoveDirectoryW(dir.c_str());
+}
+
+bool exists(const std::wstring& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void touch(const std::wstring& p) { std::ofstream(p.c_str(), std::ios::binary) << "x"; }
+
+std::wstring profile(const wchar_t* section, const wchar_t* key) {
+  wchar_t buf[1024];
+  GetPrivateProfileStringW(section, key, L"<none>", buf, 1024, deletion_list_path().c_str());
+  return buf;
+}
+
+class DeletionList : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    dir_ = std::wstring(tmp) + L"qzcleanup_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(n_++);
+    ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr));
+    qzproc::set_temp_folder(dir_);
+  }
+  void TearDown() override {
+    qzproc::set_temp_folder(L"");
+    remove_tree(dir_);
+  }
+  static int n_;
+  std::wstring dir_;
+};
+int DeletionList::n_ = 0;
+
+TEST_F(DeletionList, RecordsAreUnicodeAndOnePerKey) {
+  record_file(dir_ + L"\\setup.exe");
+  record_file(dir_ + L"\\Setup.INI");
+  record_file_as(dir_ + L"\\other\\Setup.INI", L"Setup.INI");  // same key: replaces
+  record_folder(dir_ + L"\\{F1}\\");
+  EXPECT_EQ(deletion_list_path(), dir_ + L"\\_QZMSIDEL.INI");
+  std::ifstream f(deletion_list_path().c_str(), std::ios::binary);
+  char head[2] = {};
+  f.read(head, 2);
+  EXPECT_EQ(static_cast<unsigned char>(head[0]), 0xFF);
+  EXPECT_EQ(static_cast<unsigned char>(head[1]), 0xFE);
+  EXPECT_EQ(profile(L"Files", L"setup.exe"), dir_ + L"\\setup.exe");
+  EXPECT_EQ(profile(L"Files", L"Setup.INI"), dir_ + L"\\other\\Setup.INI");
+  EXPECT_EQ(profile(L"Folders", L"{F1}"), dir_ + L"\\{F1}\\");
+}
+
+TEST_F(DeletionList, PassRemovesListedFilesFoldersListAndFolder) {
+  touch(dir_ + L"\\a.txt");
+  CreateDirectoryW((dir_ + L"\\sub").c_str(), nullptr);
+  touch(dir_ + L"\\sub\\inner.txt");
+  record_file(dir_ + L"\\a.txt");
+  record_file(dir_ + L"\\never-made.txt");
+  record_folder(dir_ + L"\\sub");
+  SetFileAttributesW((dir_ + L"\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  process_deletion_list();
+  EXPECT_FALSE(exists(dir_));
+}
+
+TEST_F(DeletionList, FileInUseStaysListed) {
+  std::wstring busy = dir_ + L"\\busy.txt";
+  touch(busy);
+  record_file(busy);
+  HANDLE h = CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  process_deletion_list();
+  CloseHandle(h);
+  EXPECT_TRUE(exists(busy));
+  EXPECT_EQ(profile(L"Files", L"busy.txt"), busy);
+  process_deletion_list();  // once free it goes, and the folder with it
+  EXPECT_FALSE(exists(dir_));
+}
+
+TEST_F(DeletionList, NothingHappensWithoutATemporaryFolder) {
+  touch(dir_ + L"\\keep.txt");
+  record_file(dir_ + L"\\keep.txt");
+  qzproc::set_temp_folder(L"");
+  EXPECT_EQ(deletion_list_path(), L"");
+  record_file(dir_ + L"\\keep.txt");
+  process_deletion_list();
+  EXPECT_TRUE(exists(dir_ + L"\\keep.txt"));
+  EXPECT_TRUE(exists(dir_ + L"\\_QZMSIDEL.INI"));
+}
+
+// The parent's copies into the temporary folder, driven by the setup.ini beside
+// the running program (here the test program).
+TEST_F(DeletionList, CompanionFilesAreCopiedAndRecorded) {
+  wchar_t exe[MAX_PATH];
+  std::wstring own(exe, GetModuleFileNameW(nullptr, exe, MAX_PATH));
+  std::wstring ini = own.substr(0, own.find_last_of(L'\\')) + L"\\setup.ini";
+  ASSERT_FALSE(exists(ini)) << "a setup.ini already lies beside the tests";
+  {
+    std::ofstream f(ini.c_str(), std::ios::binary);
+    f << "[Startup]\r\nSkin=my.qzn\r\n[Languages]\r\nSupported=0x0409, ..\\escape,0x0407\r\n";
+  }
+  std::wstring src = dir_ + L"\\src", tmp = dir_ + L"\\tmp";
+  CreateDirectoryW(src.c_str(), nullptr);
+  CreateDirectoryW(tmp.c_str(), nullptr);
+  for (const wchar_t* n : {L"setup.exe", L"Setup.INI", L"my.qzn", L"0x0409.ini", L"1033.mst", L"0x0407.ini"})
+    touch(src + L"\\" + n);
+  touch(dir_ + L"\\escape.ini");
+  qzproc::set_temp_folder(tmp);
+  copy_companion_files(src, tmp, L"setup.exe");
+  DeleteFileW(ini.c_str());
+  for (const wchar_t* n : {L"setup.exe", L"Setup.INI", L"my.qzn", L"0x0409.ini", L"1033.mst", L"0x0407.ini"}) {
+    EXPECT_TRUE(exists(tmp + L"\\" + n)) << n;
+    EXPECT_EQ(profile(L"Files", n), tmp + L"\\" + n);
+  }
+  EXPECT_FALSE(exists(tmp + L"\\QZSetup.dll"));
+  EXPECT_EQ(profile(L"Files", L"QZSetup.dll"), tmp + L"\\QZSetup.dll");  // listed although not copied
+  EXPECT_EQ(profile(L"Files", L"1031.mst"), L"<none>");                   // not there, not listed
+  EXPECT_EQ(profile(L"Files", L"escape.ini"), L"<none>");
+}
+
+int g_reboots = 0;
+bool count_reboot() {
+  ++g_reboots;
+  return false;
+}
+
+TEST(ParentEnd, RestartRequestedByTheCloneAndCustomCodes) {
+  qz::set_reboot_hook(&count_reboot);
+  ReturnCodeSettings plain;
+  ReturnCodeSettings custom;
+  custom.custom = true;
+  custom.on_success = 16;
+  custom.on_fail = 5;
+  ReturnCodeSettings custom_unset;
+  custom_unset.custom = true;
+
+  g_reboots = 0;
+  qzproc::set_exit_code(0);
+  EXPECT_EQ(finish_waited_clone(3010, plain), 3010);
+  EXPECT_EQ(g_reboots, 0);
+  EXPECT_EQ(finish_waited_clone(kNotStarted, plain), kNotStarted);
+  EXPECT_EQ(finish_waited_clone(kNotStarted, custom), 5);
+  EXPECT_EQ(finish_waited_clone(kNotStarted, custom_unset), kNotStarted);
+  EXPECT_EQ(finish_waited_clone(1603, custom), 1603);  // a clone's own failure passes through
+
+  qzproc::set_exit_code(7002);
+  EXPECT_EQ(finish_waited_clone(7002, plain), 7002);
+  EXPECT_EQ(g_reboots, 1);
+  qzproc::set_exit_code(0);
+
+  EXPECT_EQ(started_clone_exit_code(plain), 0);
+  EXPECT_EQ(started_clone_exit_code(custom), 16);
+  EXPECT_EQ(started_clone_exit_code(custom_unset), 0);
+  qz::set_reboot_hook(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// Starting and waiting for real child processes (tests/tools/sleeper.exe and cmd.exe).
+#include "launch.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "packaged_setting.h"
+#include "process_state.h"
+#include "support/debuglog.h"
+
+namespace {
+
+std::wstring own_folder() {
+  wchar_t buf[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
+  std::wstring s(buf, n);
+  return s.substr(0, s.find_last_of(L'\\'));
+}
+
+std::wstring sleeper(int ms, int code) {
+  return L"\"" + own_folder() + L"\\sleeper.exe\" " + std::to_wstring(ms) + L" " + std::to_wstring(code);
+}
+
+void drain_queue() {
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
+
+class Launch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    drain_queue();
+    qzproc::set_exit_code(1234);
+  }
+  void TearDown() override { drain_queue(); }
+};
+
+TEST_F(Launch, MissingProgramIsNotStartedAndLeavesTheExitCode) {
+  EXPECT_EQ(launch_and_wait(L"Z:\\no\\such\\program.exe /x", true), kNotStarted);
+  EXPECT_EQ(static_cast<unsigned>(launch_and_wait(L"Z:\\no\\such\\program.exe", false)), 0xCCCCCCCCu);
+  EXPECT_FALSE(launch_no_wait(L"Z:\\no\\such\\program.exe", true));
+  EXPECT_EQ(shell_execute_and_wait(L"Z:\\no\\such\\program.exe", L"", false, nullptr), kNotStarted);
+  EXPECT_EQ(qzproc::exit_code(), 1234);
+}
+
+TEST_F(Launch, ChildExitCodeBecomesTheProcessExitCode) {
+  EXPECT_EQ(launch_and_wait(L"cmd.exe /c exit 42", false), 42);
+  EXPECT_EQ(qzproc::exit_code(), 42);
+  EXPECT_EQ(launch_and_wait(sleeper(0, -4), false), -4);
+  EXPECT_EQ(qzproc::exit_code(), -4);
+  EXPECT_EQ(shell_execute_and_wait(own_folder() + L"\\sleeper.exe", L"100 3010", false, nullptr), 3010);
+  EXPECT_EQ(qzproc::exit_code(), 3010);
+}
+
+TEST_F(Launch, CloseQuitOrEndSessionEndsTheWaitEarlyAndStaysQueued) {
+  struct Row {
+    UINT message;
+    const char* name;
+  } rows[] = {{WM_QUIT, "WM_QUIT"}, {WM_CLOSE, "WM_CLOSE"}, {WM_QUERYENDSESSION, "WM_QUERYENDSESSION"}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    drain_queue();
+    ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), r.message, 0, 0));
+    DWORD t0 = GetTickCount();
+    EXPECT_EQ(launch_and_wait(sleeper(3000, 5), false), 259);  // still active
+    EXPECT_LT(GetTickCount() - t0, 2000u);
+    EXPECT_EQ(qzproc::exit_code(), 259);
+    MSG m;
+    ASSERT_TRUE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(m.message, r.message);  // looked at, not taken
+  }
+}
+
+TEST_F(Launch, OtherMessagesDoNotEndTheWait) {
+  ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_USER + 7, 0, 0));
+  DWORD t0 = GetTickCount();
+  EXPECT_EQ(launch_and_wait(sleeper(400, 7), false), 7);
+  EXPECT_GE(GetTickCount() - t0, 350u);
+  MSG m;
+  ASSERT_TRUE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 7));
+}
+
+TEST_F(Launch, ShellWaitDropsInputButKeepsAQuitRequest) {
+  ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_USER + 9, 0, 0));
+  PostQuitMessage(3);
+  EXPECT_EQ(shell_execute_and_wait(own_folder() + L"\\sleeper.exe", L"300 8", false, nullptr), 8);
+  MSG m;
+  ASSERT_TRUE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(m.wParam, 3u);
+  EXPECT_FALSE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST_F(Launch, NoWaitStartsAndReturnsAtOnce) {
+  DWORD t0 = GetTickCount();
+  EXPECT_TRUE(launch_no_wait(sleeper(1500, 0), false));
+  EXPECT_LT(GetTickCount() - t0, 1400u);
+  EXPECT_EQ(qzproc::exit_code(), 1234);
+}
+
+TEST_F(Launch, LoggedCommandLinesHideThePassword) {
+  wchar_t tmp[MAX_PATH];
+  GetTempPathW(MAX_PATH, tmp);
+  std::wstring log = std::wstring(tmp) + L"qzlaunch_" + std::to_wstring(GetCurrentProcessId()) + L".log";
+  DeleteFileW(log.c_str());
+  dbglog::reset_for_tests();
+  dbglog::enable();
+  dbglog::set_detailed(false);
+  dbglog::set_log_path(log);
+  EXPECT_EQ(launch_and_wait(sleeper(0, 1) + L" /pTopSecret1", false), 1);
+  EXPECT_TRUE(launch_no_wait(sleeper(0, 0) + L" -p\"Top Secret2\"", false));
+  dbglog::reset_for_tests();
+  std::ifstream f(log.c_str(), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  f.close();
+  DeleteFileW(log.c_str());
+  ASSERT_GT(bytes.size(), 2u);
+  std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+  EXPECT_NE(text.find(L"Attempting to launch: "), std::wstring::npos) << std::string(text.begin(), text.end());
+  EXPECT_NE(text.find(L"Launch result 1, exit code 1"), std::wstring::npos);
+  EXPECT_NE(text.find(L"Attempting to launch (no wait): "), std::wstring::npos);
+  EXPECT_NE(text.find(L"Launch result 1\r\n"), std::wstring::npos);
+  EXPECT_EQ(text.find(L"Secret"), std::wstring::npos);
+  EXPECT_NE(text.find(L"/p***"), std::wstring::npos);
+}
+
+// The settings file beside the running program (here the test program).
+TEST(PackagedSetting, ReadsBesideTheLauncherAndCutsToCapacity) {
+  std::wstring ini = own_folder() + L"\\setup.ini";
+  ASSERT_EQ(GetFileAttributesW(ini.c_str()), INVALID_FILE_ATTRIBUTES) << "a setup.ini already lies beside the tests";
+  {
+    std::ofstream f(ini.c_str(), std::ios::binary);
+    f << "[Startup]\r\nProductCode={1234}\r\nLong=" << std::string(1500, 'a') << "\r\n";
+  }
+  EXPECT_EQ(read_packaged_setting(L"Startup", L"ProductCode"), L"{1234}");
+  EXPECT_EQ(read_packaged_setting(L"startup", L"productcode", 3), L"{12");
+  EXPECT_EQ(read_packaged_setting(L"Startup", L"Long"), std::wstring(260, L'a'));
+  EXPECT_EQ(read_packaged_setting(L"Startup", L"Long", 1400), std::wstring(1400, L'a'));
+  EXPECT_EQ(read_packaged_setting(L"Startup", L"Missing"), L"");
+  EXPECT_EQ(read_packaged_setting(L"Nowhere", L"ProductCode"), L"");
+  DeleteFileW(ini.c_str());
+  EXPECT_EQ(read_packaged_setting(L"Startup", L"ProductCode"), L"");
+}
+
+}  // namespace
