@@ -215,7 +215,9 @@ std::wstring inifilex::to_text() const {
     text += L"]\r\n";
     for (const auto& [key, entry] : section.entries()) {
       text.append(key.data(), key.size());
-      if (!(keys_without_values_ && entry.value.empty())) {
+      // An empty key keeps its separator: alone it would be an empty line, which
+      // reads back as nothing.
+      if (!(keys_without_values_ && entry.value.empty() && !key.empty())) {
         text += separator_;
         text += entry.value;
       }

@@ -1,11 +1,10 @@
 #include "package/stream.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "package/member_decode.h"
 #include "support/debuglog.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\stream";
@@ -246,94 +245,44 @@ bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProg
   bool created = false;
   {
     Handle out;
-    if (!e.compressed) {
-      out.assign(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!out.ok()) {
-        last_error_ = GetLastError();
-        QZ_LOG(L"Cannot create %s (error %u)", target.c_str(), last_error_);
-        return false;
-      }
-      created = true;
-      ScrambleKey key(blocks ? to_ansi(e.name) : std::string());
-      uint8_t buf[kCopyChunk];
-      uint32_t total = 0;
-      bool cancelled = false, failed = false;
-      while (total < e.stored_size) {
-        DWORD want = static_cast<DWORD>(std::min<uint32_t>(kCopyChunk, e.stored_size - total));
-        DWORD got = 0;
-        if (!ReadFile(src.get(), buf, want, &got, nullptr) || got == 0) break;
-        if (blocks) key.descramble_blocks(buf, got, total);
-        if (!write_all(out.get(), buf, got)) {
-          last_error_ = GetLastError();
-          failed = true;
-          break;
-        }
-        total += got;
-        if (progress && progress->progress(total, e.stored_size)) {
-          FlushFileBuffers(out.get());
-          cancelled = true;
-          break;
-        }
-      }
-      // A copy that ended early would leave a short file that looks complete.
-      ok = !cancelled && !failed && total == e.stored_size;
-      if (!ok && !cancelled && !failed) QZ_LOG(L"Setup stream member '%s' ends early", e.name.c_str());
-    } else {
-      if (progress) progress->show_status(1, e.name);
-      out.assign(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!out.ok()) {
-        last_error_ = GetLastError();
-        QZ_LOG(L"Cannot create %s (error %u)", target.c_str(), last_error_);
-        return false;
-      }
-      created = true;
-      ScrambleKey key(blocks ? (e.stream_type >= 3 ? e.narrow_name() : to_ansi(e.name)) : std::string());
-      z_stream z{};
-      if (inflateInit2(&z, 15) != Z_OK) return false;
-      std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, inflateEnd);
-      std::vector<uint8_t> in(kZlibChunk), outbuf(kZlibChunk);
-      uint32_t read_total = 0;
-      bool ended = false, failed = false;
-      while (!ended && !failed && read_total < e.stored_size) {
-        DWORD want = static_cast<DWORD>(std::min<uint32_t>(kZlibChunk, e.stored_size - read_total));
-        DWORD got = 0;
-        if (!ReadFile(src.get(), in.data(), want, &got, nullptr) || got == 0) break;
-        if (blocks) key.descramble_blocks(in.data(), got, read_total);
-        read_total += got;
-        if (progress) progress->progress(std::min(read_total, e.stored_size), e.stored_size);
-        z.next_in = in.data();
-        z.avail_in = got;
-        while (z.avail_in > 0 || z.avail_out == 0) {
-          z.next_out = outbuf.data();
-          z.avail_out = static_cast<uInt>(outbuf.size());
-          int r = inflate(&z, Z_NO_FLUSH);
-          if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR || r == Z_STREAM_ERROR) {
-            QZ_LOG(L"Setup stream member '%s': zlib error %d", e.name.c_str(), r);
-            failed = true;
-            break;
-          }
-          const size_t produced = outbuf.size() - z.avail_out;
-          if (produced && !write_all(out.get(), outbuf.data(), produced)) {
-            last_error_ = GetLastError();
-            failed = true;
-            break;
-          }
-          if (r == Z_STREAM_END) {
-            ended = true;
-            break;
-          }
-          if (r == Z_BUF_ERROR) break;  // needs more input
-        }
-      }
-      if (ended) {
-        FlushFileBuffers(out.get());
-        FILETIME c = e.creation_time, a = e.last_access_time, w = e.last_write_time;
-        SetFileTime(out.get(), &c, &a, &w);
-      } else if (!failed) {
-        QZ_LOG(L"Setup stream member '%s': compressed data ends early", e.name.c_str());
-      }
-      ok = ended && !failed;
+    if (e.compressed && progress) progress->show_status(1, e.name);
+    // A compressed member's file may be read while it is written.
+    const DWORD share = e.compressed ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    out.assign(CreateFileW(target.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.ok()) {
+      last_error_ = GetLastError();
+      QZ_LOG(L"Cannot create %s (error %u)", target.c_str(), last_error_);
+      return false;
+    }
+    created = true;
+    MemberCoding coding;
+    coding.flags = e.flags;
+    coding.stored_size = e.stored_size;
+    coding.compressed = e.compressed != 0;
+    if (blocks) coding.block_key = e.compressed && e.stream_type >= 3 ? e.narrow_name() : to_ansi(e.name);
+    auto read = [&](uint8_t* buffer, size_t count) -> size_t {
+      DWORD got = 0;
+      if (!ReadFile(src.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) return 0;
+      return got;
+    };
+    auto write = [&](const uint8_t* data, size_t size) {
+      if (write_all(out.get(), data, size)) return true;
+      last_error_ = GetLastError();
+      return false;
+    };
+    MemberProgress report;
+    if (progress) report = [&](uint32_t done, uint32_t total) { return progress->progress(done, total); };
+    const DecodeResult r = decode_member(coding, read, write, report);
+    ok = r.status == DecodeStatus::kDone;
+    if (r.status == DecodeStatus::kCancelled) FlushFileBuffers(out.get());
+    if (r.status == DecodeStatus::kZlibError) QZ_LOG(L"Setup stream member '%s': zlib error %d", e.name.c_str(), r.zlib_code);
+    if (r.status == DecodeStatus::kEndsEarly)
+      QZ_LOG(e.compressed ? L"Setup stream member '%s': compressed data ends early" : L"Setup stream member '%s' ends early",
+             e.name.c_str());
+    if (ok && e.compressed) {
+      FlushFileBuffers(out.get());
+      FILETIME c = e.creation_time, a = e.last_access_time, w = e.last_write_time;
+      SetFileTime(out.get(), &c, &a, &w);
     }
   }
   if (ok && whole && !descramble_file(target, ScrambleKey(to_ansi(e.name)))) {
