@@ -52,7 +52,10 @@ struct LaunchSettings {
   uint16_t ui_language = 0;
   uint16_t requested_language = 0;
   uint16_t default_language = 0;
-  std::vector<uint16_t> supported_languages;
+  std::vector<uint16_t> supported_languages;  // ascending, no repeats
+  std::vector<uint16_t> exact_match_languages;  // `RequireExactLangMatch`
+  bool exact_match_for_all = false;             // `RequireExactLangMatch` is "ALL"
+  std::vector<uint16_t> rtl_languages;          // `RTLLangs`
 
   // texts
   std::wstring extra_command_line;
