@@ -1,19 +1,18 @@
 #include "package/load_string.h"
 
-#include <windows.h>
-
 #include "LaunchSettings.h"
+#include "package/languages.h"
 #include "process_state.h"
-#include "support/utils.h"
 
-// Resource fallback only; the string-table files of the languages come with the
-// language support.
 std::wstring load_string(const LaunchSettings& settings, unsigned id) {
-  std::wstring text;
-  LANGID lang = settings.ui_language ? settings.ui_language : 0x0409;
+  const uint16_t language = settings.ui_language;
+  if (language != 0) {
+    std::wstring text = string_table_text(settings, language, lang::language_key(language), std::to_wstring(id));
+    if (!text.empty()) return text;
+  }
   HMODULE module = qzproc::module() ? qzproc::module() : GetModuleHandleW(nullptr);
-  if (qz::FindStringBlock(id, lang, module, &text)) return text;
-  return std::wstring();
+  // Before a language is chosen the resources' own language answers.
+  return resource_string(module, id, language ? language : 0x0409);
 }
 
 std::wstring load_string(unsigned id) {

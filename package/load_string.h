@@ -1,5 +1,6 @@
 // User-visible texts by string id: the current language's string-table file
-// first, then the launcher's own string resources.
+// "0x%04x.ini" (section of the language, key = the id in decimal) first, then the
+// launcher's own string resources (see languages.h).
 #pragma once
 #include <string>
 

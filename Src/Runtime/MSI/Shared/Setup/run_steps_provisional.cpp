@@ -44,17 +44,6 @@ int ask_reboot(Session& session) { return session.ask_reboot(); }
 void dump_settings(Session& session) { session.dump_settings(); }
 void read_launch_settings(Session& session, const std::wstring& ini_path) { session.read_launch_settings(ini_path); }
 
-// --- languages ---
-void choose_language(Session&) {}
-uint16_t choose_language(LaunchSettings& settings, uint16_t requested) {
-  if (requested) settings.ui_language = requested;
-  return settings.ui_language;
-}
-uint16_t previous_installation_language(LaunchSettings&) { return 0; }
-int show_language_dialog(Session&) { return kLanguageChosen; }
-bool check_code_page(Session&) { return true; }
-void select_transform(Session&) {}
-
 // --- multiple instances ---
 bool detect_instances(Session&) { return false; }
 int choose_instance(Session&) { return kInstanceChosen; }
@@ -74,6 +63,13 @@ void show_system_error(Session& session, DWORD error) {
   std::wstring text = qz::system_message(error);
   QZ_LOG(L"Error %u: %s", error, text.c_str());
   if (!session.settings().silent) MessageBoxW(nullptr, text.c_str(), L"Setup", MB_OK | MB_ICONERROR);
+}
+// The error display of the language checks (text already composed).
+bool show_error_text(const std::wstring& text, bool restart) {
+  QZ_LOG(L"Error: %s", text.c_str());
+  const LaunchSettings* settings = qzproc::settings();
+  if (!(settings && settings->silent)) MessageBoxW(nullptr, text.c_str(), L"Setup", MB_OK | MB_ICONERROR);
+  return false;
 }
 int message_box(HWND parent, const std::wstring& text, UINT style, int silent_answer, unsigned flags) {
   const LaunchSettings* settings = qzproc::settings();

@@ -73,6 +73,8 @@ class SessionState {
   // The folder that holds the package's files (/t, or the launcher's folder later).
   const std::wstring& source_folder() const { return source_folder_; }
   void set_source_folder(const std::wstring& folder) { source_folder_ = folder; }
+  // The source folder was named on the command line.
+  bool source_folder_from_switch() const { return source_folder_from_switch_; }
   // The folder in which setup.ini is looked for (/f3); empty when not given.
   const std::wstring& setup_ini_folder() const { return setup_ini_folder_; }
   void set_setup_ini_folder(const std::wstring& folder) { setup_ini_folder_ = folder; }

@@ -1,0 +1,76 @@
+// The language steps of the session run: choosing the UI language, the language
+// dialog, the code-page check and the language transform. They reach the stream
+// and the error dialog through the run steps of the setup driver, so they are
+// built once those are part of the tree.
+#if __has_include("run_steps.h")
+#include <windows.h>
+
+#include "LaunchSettings.h"
+#include "package/languages.h"
+#include "process_state.h"
+#include "run_steps.h"
+#include "session.h"
+#include "support/debuglog.h"
+#include "support/dynload.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\language_steps";
+
+// The error dialog with a finished text (user interface).
+bool show_error_text(const std::wstring& text, bool restart);
+
+namespace {
+
+// The installed product's language ("Language" of the Windows Installer); 0 when
+// the product is not installed or msi.dll is missing.
+uint16_t installed_product_language(Session& session) {
+  std::wstring code = session.get_value(kValueProductCode);
+  if (code.empty()) code = session.settings().product_code;
+  if (code.empty()) return 0;
+  using GetInfo = UINT(WINAPI*)(LPCWSTR, LPCWSTR, LPWSTR, LPDWORD);
+  auto get = qz::bound<GetInfo>(qz::bind_system_export(L"msi.dll", "MsiGetProductInfoW"));
+  if (!get) return 0;
+  wchar_t text[16] = {};
+  DWORD size = 16;
+  if (get(code.c_str(), L"Language", text, &size) != ERROR_SUCCESS) return 0;
+  return lang::parse_language_piece(text);
+}
+
+}  // namespace
+
+void choose_language(Session& session) { choose_language(session.settings(), installed_product_language(session)); }
+
+int show_language_dialog(Session& session) {
+  HRESULT hr = show_language_dialog(session.settings(), nullptr);
+  if (hr == kLanguageDialogOk) return kLanguageChosen;
+  if (hr == kLanguageDialogCancelled) return kLanguageCancelled;
+  SetLastError(hr == static_cast<HRESULT>(0x8000FFFF) ? 0 : static_cast<DWORD>(hr & 0xFFFF));
+  return kLanguageDialogFailed;
+}
+
+bool check_code_page(Session& session) {
+  std::wstring text;
+  int error = check_code_page(session.settings(), &text);
+  if (error == 0) return true;
+  qzproc::set_exit_code(error);
+  show_error_text(std::to_wstring(error) + L": " + text, false);
+  return false;
+}
+
+void select_transform(Session& session) {
+  TransformHost host;
+  host.stream_contains = [&](const std::wstring& name) { return stream_contains(session, name); };
+  host.extract = [&](const std::wstring& name, const std::wstring& path) {
+    return session.extract_member(name, true, true, &path, true);
+  };
+  host.set_value = [&](uint32_t id, const std::wstring& value) { session.set_value(id, value); };
+  host.add_switch = [&](const std::wstring& sw, const std::wstring& text, bool quoted) {
+    session.add_switch(sw, text, quoted);
+  };
+  host.temp_folder = qzproc::temp_folder();
+  if (session.source_folder_from_switch()) host.source_folder = session.source_folder();
+  host.patch = session.launch_mode() == kModePatch;
+  host.script_driven = session.settings().script_driven;
+  if (!select_transform(session.settings(), host)) QZ_LOG(L"The language transform could not be extracted");
+}
+
+#endif

@@ -1,0 +1,377 @@
+#include "package/languages.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+#include "LaunchSettings.h"
+#include "package/IniProfile.h"
+#include "package/dialog_factory.h"
+#include "package/inifilex.h"
+#include "package/load_string.h"
+#include "process_state.h"
+#include "support/debuglog.h"
+#include "support/support_rules.h"
+#include "support/utils.h"
+#include "support/zstring.h"
+
+static const wchar_t kLogSource[] = L"package\\languages";
+
+namespace {
+
+constexpr unsigned kTextOk = 1813;
+constexpr unsigned kTextCancel = 1822;
+constexpr unsigned kTextChooseLanguage = 1812;
+constexpr unsigned kTextWizard = 1815;
+constexpr unsigned kTextProductWizard = 1887;
+constexpr unsigned kErrorCodePage = 1208;
+constexpr int kLanguageDialogTemplate = 121;
+constexpr int kLanguageList = 306;
+constexpr int kLanguageLabel = 51;
+
+HMODULE launcher_module() { return qzproc::module() ? qzproc::module() : GetModuleHandleW(nullptr); }
+
+// A file read once and kept while its size and write time stay the same; a file
+// that cannot be read is not kept, so one extracted later is found.
+struct FileStamp {
+  uint64_t size = 0;
+  uint64_t written = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+bool stamp_of(const std::wstring& path, FileStamp* stamp) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  stamp->size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  stamp->written = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
+template <typename Doc>
+struct Cached {
+  FileStamp stamp;
+  std::shared_ptr<Doc> doc;
+};
+
+std::shared_ptr<qz::inifilex> string_table(const std::wstring& path) {
+  static std::map<std::wstring, Cached<qz::inifilex>> cache;
+  FileStamp stamp;
+  DWORD keep = GetLastError();
+  if (!stamp_of(path, &stamp)) {
+    cache.erase(path);
+    SetLastError(keep);
+    return nullptr;
+  }
+  auto it = cache.find(path);
+  if (it != cache.end() && it->second.stamp == stamp) return it->second.doc;
+  auto doc = std::make_shared<qz::inifilex>();
+  bool loaded = false;
+  try {
+    loaded = doc->load(path, L"=", false);
+  } catch (...) {
+    loaded = false;
+  }
+  // A document that stopped at a damaged line keeps what came before it.
+  if (!loaded && doc->sections().size() == 0) {
+    cache.erase(path);
+    SetLastError(keep);
+    return nullptr;
+  }
+  cache[path] = {stamp, doc};
+  SetLastError(keep);
+  return doc;
+}
+
+std::shared_ptr<qz::IniProfile> setup_profile(const std::wstring& path) {
+  static std::map<std::wstring, Cached<qz::IniProfile>> cache;
+  FileStamp stamp;
+  DWORD keep = GetLastError();
+  if (path.empty() || !stamp_of(path, &stamp)) {
+    SetLastError(keep);
+    return nullptr;
+  }
+  auto it = cache.find(path);
+  if (it != cache.end() && it->second.stamp == stamp) return it->second.doc;
+  auto doc = std::make_shared<qz::IniProfile>(path);
+  bool loaded = false;
+  try {
+    loaded = doc->load();
+  } catch (...) {
+    loaded = false;
+  }
+  SetLastError(keep);
+  if (!loaded) return nullptr;
+  cache[path] = {stamp, doc};
+  return doc;
+}
+
+std::wstring profile_text(const std::wstring& ini, const std::wstring& section, const std::wstring& key) {
+  auto doc = setup_profile(ini);
+  if (!doc) return std::wstring();
+  auto v = doc->find(section, key);
+  return v ? lang::cut_text(*v, lang::kMaxTextLength) : std::wstring();
+}
+
+}  // namespace
+
+// --- settings and choice ---
+
+void set_language_lists(LaunchSettings& settings, const std::wstring* supported, const std::wstring* exact,
+                        const std::wstring* rtl) {
+  settings.supported_languages = supported ? lang::parse_language_list(*supported) : std::vector<uint16_t>();
+  settings.exact_match_all = exact && lang::is_all_languages(*exact);
+  settings.exact_match_languages =
+      exact && !settings.exact_match_all ? lang::parse_language_list(*exact) : std::vector<uint16_t>();
+  settings.rtl_languages = rtl ? lang::parse_language_list(*rtl) : std::vector<uint16_t>();
+}
+
+lang::LanguageSets language_sets(const LaunchSettings& settings) {
+  lang::LanguageSets sets;
+  sets.supported = settings.supported_languages;
+  std::sort(sets.supported.begin(), sets.supported.end());
+  sets.exact = settings.exact_match_languages;
+  sets.exact_for_all = settings.exact_match_all;
+  return sets;
+}
+
+bool match_language(const LaunchSettings& settings, uint16_t& id) { return lang::match_language(language_sets(settings), id); }
+
+lang::LanguageFacts system_language_facts() {
+  lang::LanguageFacts facts;
+  facts.user_default = GetUserDefaultLangID();
+  facts.system_default = GetSystemDefaultLangID();
+  facts.system_ui = qz::SystemDefaultUILanguage();
+  return facts;
+}
+
+uint16_t previous_installation_language(LaunchSettings& settings) {
+  const std::wstring& name = !settings.install_guid.empty() ? settings.install_guid : settings.product_code;
+  if (name.empty()) return 0;
+  std::wstring uninstall;
+  const std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name;
+  if (qz::RegQueryString(HKEY_LOCAL_MACHINE, key, L"UninstallString", 0, &uninstall) != ERROR_SUCCESS) return 0;
+  uint16_t id = lang::uninstall_string_language(uninstall);
+  QZ_LOG(L"Language of the previous installation: %d", id);
+  return id;
+}
+
+uint16_t choose_language(LaunchSettings& settings, uint16_t requested, const lang::LanguageFacts& facts) {
+  if (requested == 0 && settings.script_driven == 4) requested = previous_installation_language(settings);
+  lang::LanguageChoice choice =
+      lang::choose_language(language_sets(settings), facts, settings.requested_language, requested,
+                            settings.default_language);
+  if (choice.source == lang::LanguageSource::command_line) settings.language_from_command_line = true;
+  if (choice.source == lang::LanguageSource::requested) settings.language_from_previous_install = true;
+  settings.ui_language = choice.id;
+  QZ_LOG(L"UI language: %d (source %d)", choice.id, static_cast<int>(choice.source));
+  return choice.id;
+}
+
+uint16_t choose_language(LaunchSettings& settings, uint16_t requested) {
+  return choose_language(settings, requested, system_language_facts());
+}
+
+// --- texts ---
+
+std::wstring string_table_path(const LaunchSettings& settings, uint16_t language) {
+  std::wstring folder = settings.setup_ini_path.empty() ? std::wstring() : zpath(settings.setup_ini_path).folder();
+  std::wstring name = lang::string_table_file_name(language);
+  return folder.empty() ? name : zpath(folder).join(name);
+}
+
+std::wstring string_table_text(const LaunchSettings& settings, uint16_t language, const std::wstring& section,
+                               const std::wstring& key) {
+  auto doc = string_table(string_table_path(settings, language));
+  if (!doc) return std::wstring();
+  const qz::inifilesectionx* s = doc->sections().find(section);
+  const std::wstring* v = s ? s->value(key) : nullptr;
+  return v ? lang::cut_text(*v, lang::kMaxTextLength) : std::wstring();
+}
+
+std::wstring resource_string(HMODULE module, unsigned id, uint16_t language) {
+  if (id > 0xFFFF) return std::wstring();
+  const WORD block = static_cast<WORD>(id / 16 + 1);
+  DWORD keep = GetLastError();
+  std::wstring text;
+  for (uint16_t lang : lang::string_resource_languages(language)) {
+    HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), lang);
+    if (!found) continue;
+    HGLOBAL loaded = LoadResource(module, found);
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    std::u16string entry;
+    if (!data || !qz::rules::string_block_entry(static_cast<const unsigned char*>(data), SizeofResource(module, found),
+                                                id % 16, &entry) ||
+        entry.empty())
+      continue;
+    text.assign(entry.begin(), entry.end());
+    break;
+  }
+  SetLastError(keep);
+  return text;
+}
+
+std::wstring language_name(const LaunchSettings& settings, uint16_t language) {
+  const std::wstring key = lang::language_key(language);
+  std::wstring name;
+  if (settings.ui_language != 0) name = string_table_text(settings, settings.ui_language, L"Languages", key);
+  if (name.empty()) name = profile_text(settings.setup_ini_path, key, key);
+  if (name.empty()) name = profile_text(settings.setup_ini_path, L"0x0409", key);
+  if (name.empty()) {
+    wchar_t buffer[lang::kMaxLanguageNameLength + 1] = {};
+    DWORD n = VerLanguageNameW(language, buffer, static_cast<DWORD>(lang::kMaxLanguageNameLength + 1));
+    if (n > lang::kMaxLanguageNameLength) n = static_cast<DWORD>(lang::kMaxLanguageNameLength);
+    name.assign(buffer, n);
+  }
+  return lang::cut_text(name, lang::kMaxLanguageNameLength);
+}
+
+lang::DialogFontSpec dialog_font(const LaunchSettings& settings, uint16_t language) {
+  std::wstring face = string_table_text(settings, language, L"Properties", L"FontName");
+  std::wstring size = string_table_text(settings, language, L"Properties", L"FontSize");
+  return lang::dialog_font_from(&face, &size);
+}
+
+bool is_rtl_language(const LaunchSettings& settings, uint16_t language) {
+  return std::find(settings.rtl_languages.begin(), settings.rtl_languages.end(), language) !=
+         settings.rtl_languages.end();
+}
+
+UINT language_code_page(uint16_t language, bool* installed) {
+  const LCID locale = MAKELCID(language, SORT_DEFAULT);
+  if (installed) *installed = IsValidLocale(locale, LCID_INSTALLED) != FALSE;
+  wchar_t text[8] = {};
+  if (!GetLocaleInfoW(locale, LOCALE_IDEFAULTANSICODEPAGE, text, 8)) return 0;
+  return static_cast<UINT>(qz::parse_long32(text, 10));
+}
+
+BYTE language_charset(uint16_t language) {
+  // The answer for a language whose code page cannot be translated.
+  static BYTE last_found = ANSI_CHARSET;
+  bool installed = false;
+  UINT code_page = language_code_page(language, &installed);
+  if (code_page == 0) return last_found;
+  CHARSETINFO info{};
+  if (TranslateCharsetInfo(reinterpret_cast<DWORD*>(static_cast<uintptr_t>(code_page)), &info, TCI_SRCCODEPAGE)) {
+    last_found = static_cast<BYTE>(info.ciCharset);
+    return last_found;
+  }
+  return installed ? static_cast<BYTE>(ANSI_CHARSET) : last_found;
+}
+
+std::wstring wizard_caption(const LaunchSettings& settings, bool force_generic) {
+  return lang::wizard_caption(force_generic, settings.product_name, load_string(settings, kTextWizard),
+                              load_string(settings, kTextProductWizard));
+}
+
+// --- language dialog ---
+
+namespace {
+
+struct LanguageDialogState {
+  LaunchSettings* settings;
+};
+
+INT_PTR CALLBACK language_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      auto* state = reinterpret_cast<LanguageDialogState*>(lparam);
+      SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+      const LaunchSettings& s = *state->settings;
+      SetWindowTextW(dialog, wizard_caption(s, false).c_str());
+      SetDlgItemTextW(dialog, IDOK, load_string(s, kTextOk).c_str());
+      SetDlgItemTextW(dialog, IDCANCEL, load_string(s, kTextCancel).c_str());
+      SetDlgItemTextW(dialog, kLanguageLabel, load_string(s, kTextChooseLanguage).c_str());
+      HWND list = GetDlgItem(dialog, kLanguageList);
+      std::vector<uint16_t> ids = s.supported_languages;
+      std::sort(ids.begin(), ids.end());
+      LRESULT selected = 0;
+      for (uint16_t id : ids) {
+        LRESULT at = SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(language_name(s, id).c_str()));
+        if (at < 0) continue;
+        SendMessageW(list, CB_SETITEMDATA, static_cast<WPARAM>(at), id);
+        if (id == s.ui_language) selected = at;
+      }
+      SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK) {
+        auto* state = reinterpret_cast<LanguageDialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+        HWND list = GetDlgItem(dialog, kLanguageList);
+        LRESULT at = SendMessageW(list, CB_GETCURSEL, 0, 0);
+        if (state && at != CB_ERR) {
+          LRESULT id = SendMessageW(list, CB_GETITEMDATA, static_cast<WPARAM>(at), 0);
+          if (id != CB_ERR) state->settings->ui_language = static_cast<uint16_t>(id);
+        }
+        EndDialog(dialog, IDOK);
+        return TRUE;
+      }
+      if (LOWORD(wparam) == IDCANCEL) {
+        EndDialog(dialog, IDCANCEL);
+        return TRUE;
+      }
+      break;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+HRESULT show_language_dialog(LaunchSettings& settings, HWND parent) {
+  LanguageDialogState state{&settings};
+  SetLastError(0);
+  INT_PTR result = dialog_box(settings, launcher_module(), kLanguageDialogTemplate, parent, language_dialog_proc,
+                              reinterpret_cast<LPARAM>(&state), 0);
+  if (result == -1 || result == 0) {
+    DWORD error = GetLastError();
+    QZ_LOG(L"The language dialog could not be created: error %u", error);
+    return error ? static_cast<HRESULT>(0x80070000u | (error & 0xFFFF)) : static_cast<HRESULT>(0x8000FFFFu);
+  }
+  if (result == IDOK) {
+    QZ_LOG(L"Language chosen in the dialog: %d", settings.ui_language);
+    return kLanguageDialogOk;
+  }
+  return kLanguageDialogCancelled;
+}
+
+// --- code page and transform ---
+
+int check_code_page(const LaunchSettings& settings, std::wstring* text) {
+  bool installed = false;
+  UINT code_page = language_code_page(settings.ui_language, &installed);
+  QZ_LOG(L"Default language: %d, got code page %d", settings.ui_language, static_cast<int>(code_page));
+  if (installed) return 0;
+  if (text) {
+    std::wstring message = load_string(settings, kErrorCodePage);
+    size_t at = message.find(L"%s");
+    if (at != std::wstring::npos) message.replace(at, 2, language_name(settings, settings.ui_language));
+    *text = message;
+  }
+  return static_cast<int>(kErrorCodePage);
+}
+
+bool select_transform(const LaunchSettings& settings, const TransformHost& host) {
+  if (!lang::wants_transform(settings.supported_languages.size(), host.patch)) return true;
+  const std::wstring name = lang::transform_name(settings.ui_language);
+  if (host.stream_contains && host.stream_contains(name)) {
+    QZ_LOG(L"Language transforms in stream");
+    std::wstring path = zpath(host.temp_folder).join(name);
+    if (host.set_value) host.set_value(6, path);
+    if (!host.extract || !host.extract(name, path)) return false;
+    std::wstring used = host.script_driven == 3 ? L"\"" + path + L"\"" : path;
+    if (host.add_switch) host.add_switch(L"/LangTransform", used, true);
+    return true;
+  }
+  if (!host.source_folder.empty()) {
+    std::wstring path = zpath(host.source_folder).join(name);
+    if (host.set_value) host.set_value(6, path);
+    if (host.add_switch) host.add_switch(L"/LangTransform", path, true);
+  } else if (host.set_value) {
+    // 64-bit systems are never of the Windows 9x family, so the web-location case
+    // of those systems does not arise here.
+    host.set_value(6, name);
+  }
+  QZ_LOG(L"Using language transforms from setup.exe location");
+  return true;
+}
