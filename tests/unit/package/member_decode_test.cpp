@@ -22,7 +22,7 @@ Bytes Deflate(const Bytes& in) {
   return out;
 }
 
-struct Run {
+struct DecodeRun {
   DecodeResult result;
   Bytes content;
   std::vector<uint32_t> progress;
@@ -30,9 +30,9 @@ struct Run {
 
 // Decodes `stored` served at most `read_cap` bytes per read; `cancel_at` stops it at
 // that progress report, `refuse_write` at that write.
-Run Decode(const MemberCoding& c, const Bytes& stored, size_t read_cap = SIZE_MAX, int cancel_at = -1,
+DecodeRun Decode(const MemberCoding& c, const Bytes& stored, size_t read_cap = SIZE_MAX, int cancel_at = -1,
            int refuse_write = -1) {
-  Run run;
+  DecodeRun run;
   size_t pos = 0;
   int writes = 0;
   run.result = decode_member(
@@ -72,7 +72,7 @@ TEST(MemberDecode, StoredAndCompressedRoundTripsWithTheBlockRule) {
         Bytes stored = compressed ? Deflate(content) : content;
         if (blocks) key.scramble_blocks(stored.data(), stored.size(), 0);
         MemberCoding c{blocks ? kFlagScrambleBlocks : 0, static_cast<uint32_t>(stored.size()), compressed, "setup.msi"};
-        Run r = Decode(c, stored, cap);
+        DecodeRun r = Decode(c, stored, cap);
         EXPECT_EQ(r.result.status, DecodeStatus::kDone) << compressed << blocks << cap;
         EXPECT_EQ(r.content, content) << compressed << blocks << cap;
         EXPECT_EQ(r.result.written, content.size());
@@ -87,7 +87,7 @@ TEST(MemberDecode, WholeFileScramblingIsLeftToTheCaller) {
   const Bytes content = Content(3000);
   Bytes stored = content;
   ScrambleKey("a.cab").scramble(stored.data(), stored.size());
-  Run r = Decode({kFlagScrambleWhole, static_cast<uint32_t>(stored.size()), false, "a.cab"}, stored);
+  DecodeRun r = Decode({kFlagScrambleWhole, static_cast<uint32_t>(stored.size()), false, "a.cab"}, stored);
   EXPECT_EQ(r.result.status, DecodeStatus::kDone);
   EXPECT_EQ(r.content, stored);
 }
@@ -96,7 +96,7 @@ TEST(MemberDecode, ShortDamagedCancelledAndRefused) {
   const Bytes content = Content(40000);
   const Bytes packed = Deflate(content);
   // Stored bytes that run out before the stored size.
-  Run r = Decode({0, static_cast<uint32_t>(content.size() + 1), false, ""}, content);
+  DecodeRun r = Decode({0, static_cast<uint32_t>(content.size() + 1), false, ""}, content);
   EXPECT_EQ(r.result.status, DecodeStatus::kEndsEarly);
   EXPECT_EQ(r.content, content);
   r = Decode({0, static_cast<uint32_t>(packed.size() - 5), true, ""}, packed);
