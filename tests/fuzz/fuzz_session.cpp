@@ -4,6 +4,7 @@
 // relaunch and engine command lines are built, stripped and masked.
 #include "LaunchSettings.h"
 #include "fuzz_input.h"
+#include "password_mask.h"
 #include "session_state.h"
 
 namespace {
@@ -51,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::wstring command_line = session.relaunch_command_line();
   session.append_relaunch_switches(command_line);
   if (settings.launcher_path.size() >= 3) (void)session.strip_relaunch_switches(command_line);
-  (void)switch_rules::mask_password_in_command_line(command_line);
-  (void)switch_rules::mask_password_in_command_line(session.engine_command_line());
+  (void)mask_password_in_command_line(command_line);
+  (void)mask_password_in_command_line(session.engine_command_line());
   session.clear_setup_password();
   FUZZ_CHECK(session.setup_password().empty());
   return 0;

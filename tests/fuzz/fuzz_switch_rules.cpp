@@ -2,6 +2,7 @@
 // recorded switches, relaunch switch texts, stripping and password masking. Line 1
 // is the text, line 2 a switch (or the launcher path), line 3 a password.
 #include "fuzz_input.h"
+#include "password_mask.h"
 #include "switch_rules.h"
 
 using namespace switch_rules;
