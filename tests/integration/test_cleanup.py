@@ -62,10 +62,12 @@ class CleanupTest(harness.WineTest):
     def log_text(self):
         return harness.read_utf16(self.log) if os.path.exists(self.log) else ''
 
-    def run_setup(self, exe, args='', env=None, timeout=60):
-        # Leading args: a /q that makes the launcher a relaunched copy must come first.
+    def run_setup(self, exe, args='', env=None, timeout=60, tail=''):
+        # args lead (a /q that makes the launcher a relaunched copy must come
+        # first); tail follows /s, so an invalid command line shows no message box.
         env = dict({'QZ_TEST_MSIACTION_RESULT': '0'}, **(env or {}))
-        return harness.run(exe, f'{args} /s /debuglog"{harness.winpath(self.log)}"'.strip(), timeout=timeout, env=env)
+        text = f'{args} /s /debuglog"{harness.winpath(self.log)}" {tail}'
+        return harness.run(exe, text.strip(), timeout=timeout, env=env)
 
     def start_setup(self, exe, args='', env=None):
         """Runs the setup on a thread; join() returns its result."""
@@ -139,6 +141,23 @@ class CleanupTest(harness.WineTest):
             if holder:
                 holder.kill()
                 holder.wait(30)
+                holder.stdout.close()
+
+    def test_every_ending_of_the_copy_removes_its_folder(self):
+        rows = [
+            ('success', INI, '', {}, 0),
+            ('invalid command line', INI, 'notaswitch', {}, 1203),
+            ('no package name', INI.replace('PackageName=p.msi\r\n', ''), '', {}, 1153),
+            ('installer failed', INI, '', {'QZ_TEST_MSIACTION_RESULT': '1603'}, 1603),
+        ]
+        for i, (name, ini, args, env, code) in enumerate(rows):
+            with self.subTest(name):
+                self.log = os.path.join(self.dir, f'run{i}.log')
+                exe = self.pack(os.path.join(self.dir, f'setup{i}.exe'), dict(MEMBERS, **{'Setup.INI': ini}))
+                r = self.run_setup(exe, env=env, tail=args)
+                self.assertEqual(r.code, code, self.log_text()[-2000:])
+                temp, _ = self.clone_folder()
+                self.assertTrue(harness.wait_until(lambda: not os.path.exists(temp), 10), ls(temp))
 
     def test_a_given_folder_keeps_the_users_files(self):
         # The copy is told to work in a folder of the user's, and itself lies below
@@ -177,12 +196,15 @@ class CleanupTest(harness.WineTest):
         exe = self.pack(os.path.join(self.dir, 'setup.exe'))
         join = self.start_setup(exe, env={'QZ_TEST_MSIACTION_SLEEP_MS': '2000'})
         try:
-            temp, _ = self.clone_folder()
+            temp, win = self.clone_folder()
             self.wait_for_hold()
             os.symlink(outside, os.path.join(temp, 'link'))
             sub = os.path.join(temp, 'sub')
             os.makedirs(sub)
             os.symlink(outside, os.path.join(sub, 'deeper'))
+            # A listed folder goes whole (the run made it), but not through the link.
+            with open(os.path.join(temp, '_QZMSIDEL.INI'), 'ab') as f:
+                f.write(f'\r\n[Folders]\r\nsub={win}\\sub\r\n'.encode('utf-16-le'))
         finally:
             r = join()
         self.assertEqual(r.code, 0)
