@@ -209,19 +209,26 @@ class EntryTest(harness.WineTest):
         self.assertEqual(r.code, 1621)
 
     def test_resume_after_restart_cleans_the_named_folder(self):
-        def folder_with_list(name):
+        def folder_with_list(name, made=True):
             d = os.path.join(self.dir, name)
             os.makedirs(d)
             with open(os.path.join(d, 'a.txt'), 'w') as f:
                 f.write('x')
+            # As the run before the restart left it: the folder marked as its own.
+            mark = f'[Created]\r\n{name}={harness.winpath(d)}\r\n' if made else ''
             with open(os.path.join(d, '_QZMSIDEL.INI'), 'w', newline='') as f:
-                f.write(f'[Files]\r\na.txt={harness.winpath(os.path.join(d, "a.txt"))}\r\n')
+                f.write(f'{mark}[Files]\r\na.txt={harness.winpath(os.path.join(d, "a.txt"))}\r\n')
             return d
         plain = folder_with_list('plain')
         r = self.launch(f'/reboot /cleanuptempfolder"{harness.winpath(plain)}" /debuglog')
         self.assertEqual(r.code, 0)
         self.assertFalse(os.path.exists(plain))
         self.assertIn('Running after reboot', self.messages())
+        # A folder the launcher did not make only loses what was listed.
+        foreign = folder_with_list('foreign', made=False)
+        r = self.launch(f'/reboot /cleanuptempfolder"{harness.winpath(foreign)}"')
+        self.assertEqual(r.code, 0)
+        self.assertEqual(os.listdir(foreign), [])
         # With data for the script engine, which this build cannot load, it ends at once.
         engine = folder_with_list('engine')
         r = self.launch(f'/rebootdata /cleanuptempfolder"{harness.winpath(engine)}"')

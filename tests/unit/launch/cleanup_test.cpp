@@ -1,5 +1,5 @@
-// The deletion list as the parent and the clone write it, the one-pass clean-up,
-// and how a parent ends after its clone.
+// The deletion list as the parent writes it, and how a parent ends after its
+// clone. The clean-up itself is tested in tests/unit/cleanup.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -62,59 +62,6 @@ class DeletionList : public ::testing::Test {
   std::wstring dir_;
 };
 int DeletionList::n_ = 0;
-
-TEST_F(DeletionList, RecordsAreUnicodeAndOnePerKey) {
-  record_file(dir_ + L"\\setup.exe");
-  record_file(dir_ + L"\\Setup.INI");
-  record_file_as(dir_ + L"\\other\\Setup.INI", L"Setup.INI");  // same key: replaces
-  record_folder(dir_ + L"\\{F1}\\");
-  EXPECT_EQ(deletion_list_path(), dir_ + L"\\_QZMSIDEL.INI");
-  std::ifstream f(deletion_list_path().c_str(), std::ios::binary);
-  char head[2] = {};
-  f.read(head, 2);
-  EXPECT_EQ(static_cast<unsigned char>(head[0]), 0xFF);
-  EXPECT_EQ(static_cast<unsigned char>(head[1]), 0xFE);
-  EXPECT_EQ(profile(L"Files", L"setup.exe"), dir_ + L"\\setup.exe");
-  EXPECT_EQ(profile(L"Files", L"Setup.INI"), dir_ + L"\\other\\Setup.INI");
-  EXPECT_EQ(profile(L"Folders", L"{F1}"), dir_ + L"\\{F1}\\");
-}
-
-TEST_F(DeletionList, PassRemovesListedFilesFoldersListAndFolder) {
-  touch(dir_ + L"\\a.txt");
-  CreateDirectoryW((dir_ + L"\\sub").c_str(), nullptr);
-  touch(dir_ + L"\\sub\\inner.txt");
-  record_file(dir_ + L"\\a.txt");
-  record_file(dir_ + L"\\never-made.txt");
-  record_folder(dir_ + L"\\sub");
-  SetFileAttributesW((dir_ + L"\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  process_deletion_list();
-  EXPECT_FALSE(exists(dir_));
-}
-
-TEST_F(DeletionList, FileInUseStaysListed) {
-  std::wstring busy = dir_ + L"\\busy.txt";
-  touch(busy);
-  record_file(busy);
-  HANDLE h = CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  process_deletion_list();
-  CloseHandle(h);
-  EXPECT_TRUE(exists(busy));
-  EXPECT_EQ(profile(L"Files", L"busy.txt"), busy);
-  process_deletion_list();  // once free it goes, and the folder with it
-  EXPECT_FALSE(exists(dir_));
-}
-
-TEST_F(DeletionList, NothingHappensWithoutATemporaryFolder) {
-  touch(dir_ + L"\\keep.txt");
-  record_file(dir_ + L"\\keep.txt");
-  qzproc::set_temp_folder(L"");
-  EXPECT_EQ(deletion_list_path(), L"");
-  record_file(dir_ + L"\\keep.txt");
-  process_deletion_list();
-  EXPECT_TRUE(exists(dir_ + L"\\keep.txt"));
-  EXPECT_TRUE(exists(dir_ + L"\\_QZMSIDEL.INI"));
-}
 
 // The parent's copies into the temporary folder, driven by the setup.ini beside
 // the running program (here the test program).

@@ -187,7 +187,7 @@ class Launcher {
   int one_shot(const entry::OneShotCommand& command);
   int resume_after_reboot();
   bool remove_major_upgrade(int* code);
-  void choose_temp_folder();
+  void choose_temp_folder(bool parent);
   bool relaunch(int* code);
   int in_process();
 
@@ -218,8 +218,8 @@ int Launcher::run() {
     int code = 0;
     if (remove_major_upgrade(&code)) return code;
   }
-  choose_temp_folder();
   bool parent = clone_path_.empty() || (has_prerequisites_ && !eprq_);
+  choose_temp_folder(parent);
   if (parent) {
     int code = 0;
     if (qzproc::temp_folder().empty())
@@ -306,7 +306,7 @@ int Launcher::resume_after_reboot() {
     if (!f.empty() && f.size() <= kTempFolderCapacity) {
       qzproc::set_temp_folder(f);
       process_deletion_list();
-      RemoveDirectoryW(f.c_str());
+      remove_made_folder(f);
     }
   }
   return qzproc::exit_code();
@@ -352,8 +352,9 @@ bool Launcher::remove_major_upgrade(int* code) {
   return true;
 }
 
-void Launcher::choose_temp_folder() {
+void Launcher::choose_temp_folder(bool parent) {
   std::wstring candidate, given;
+  bool made = false;  // this process created the folder
   if (switches_.find(L"tempdisk1folder", &given)) candidate = unquote_text(given);
   std::wstring extract;
   switches_.find(L"tempextractpath", &extract, false, !given.empty());
@@ -366,10 +367,12 @@ void Launcher::choose_temp_folder() {
       if (!product.empty()) published_.publish(product, candidate.empty() ? std::wstring(base) : candidate);
     } else {
       candidate = new_folder_under(base);
+      made = !candidate.empty();
     }
   }
   if (candidate.empty()) {
     candidate = new_folder_under(L"");
+    made = !candidate.empty();
     std::wstring product = read_packaged_setting(L"Startup", L"ProductCode", 260);
     if (!candidate.empty() && !product.empty()) published_.publish(product, candidate);
   }
@@ -382,6 +385,9 @@ void Launcher::choose_temp_folder() {
   }
   qzproc::set_temp_folder(folder);
   settings_->temp_folder = folder;
+  // The mark lets the clean-up remove the folder whole; a parent passes it on to
+  // its clone through the deletion list.
+  if (made && !folder.empty()) record_created_folder(folder, parent);
 }
 
 bool Launcher::relaunch(int* code) {
@@ -419,6 +425,8 @@ bool Launcher::relaunch(int* code) {
   if ((has_prerequisites_ || codes.wait_installation || clone_wait) && !skip_wait) {
     int result = launch_and_wait(line + entry::wait_tail(rest), true);
     published_.close();
+    // A clone that never ran cannot clean up the copies made for it.
+    if (result == kNotStarted) process_deletion_list();
     *code = finish_waited_clone(result, codes);
     return true;
   }
@@ -441,6 +449,7 @@ int Launcher::in_process() {
   bool initialised = setup.init(module_, argv_.count(), argv_.get(), clone_path_, debug_log_path_, *settings_);
   HANDLE lock = nullptr;
   bool other_instance = false;
+  if (!initialised) process_deletion_list();  // after the usage message
   if (initialised) {
     other_instance = check_single_instance(&lock);
     if (!other_instance) {

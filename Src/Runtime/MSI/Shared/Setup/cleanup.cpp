@@ -2,10 +2,15 @@
 
 #include <windows.h>
 
-#include <vector>
+#include <algorithm>
 
+#include "cleanup_rules.h"
+#include "package/IniProfile.h"
 #include "process_state.h"
+#include "run_steps.h"
 #include "support/debuglog.h"
+#include "support/handles.h"
+#include "support/utils.h"
 #include "support/zstring.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\cleanup";
@@ -13,78 +18,39 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\cleanup"
 namespace {
 
 const wchar_t kListName[] = L"_QZMSIDEL.INI";
+const wchar_t kWindowClass[] = L"BrackenwrightMSIDelete10";
+const wchar_t kFiles[] = L"Files";
+const wchar_t kFolders[] = L"Folders";
+const wchar_t kCreated[] = L"Created";
+const wchar_t kNoKeyValue[] = L"NO_KEY_VALUE";
+constexpr UINT_PTR kTimerId = 1500;
 
-// The profile functions keep a file in UTF-16 once it starts that way; a new
-// list is therefore created with the mark before the first entry goes in.
-bool ensure_unicode_list(const std::wstring& list) {
-  HANDLE h = CreateFileW(list.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS;
-  static const unsigned char bom[2] = {0xFF, 0xFE};
-  DWORD written = 0;
-  WriteFile(h, bom, 2, &written, nullptr);
-  CloseHandle(h);
-  return true;
+// Folders this process made for the run or learnt of from a list's [Created].
+std::vector<std::wstring>& made_folders() {
+  static std::vector<std::wstring> folders;
+  return folders;
 }
 
-void record(const wchar_t* section, const std::wstring& key, const std::wstring& path) {
-  qz::LastErrorKeeper keep;
-  std::wstring list = deletion_list_path();
-  if (list.empty() || key.empty()) return;
-  if (!ensure_unicode_list(list)) return;
-  WritePrivateProfileStringW(section, key.c_str(), path.c_str(), list.c_str());
+void remember_made(const std::wstring& folder) {
+  for (const std::wstring& f : made_folders())
+    if (wide_iequals(f, folder)) return;
+  made_folders().push_back(folder);
 }
 
-// Key names of one section ("" separated, double "" at the end).
-std::vector<std::wstring> keys_of(const wchar_t* section, const std::wstring& list) {
-  std::vector<wchar_t> buf(1024);
-  for (;;) {
-    DWORD n = GetPrivateProfileStringW(section, nullptr, L"", buf.data(), static_cast<DWORD>(buf.size()), list.c_str());
-    if (n + 2 < buf.size() || buf.size() >= (1u << 20)) {
-      std::vector<std::wstring> out;
-      for (const wchar_t* p = buf.data(); *p && p < buf.data() + n; p += wcslen(p) + 1) out.emplace_back(p);
-      return out;
-    }
-    buf.resize(buf.size() * 4);
-  }
+bool in_pass = false;  // a nested tick (a message pumped inside a pass) must not start another
+
+DWORD attributes_of(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+bool is_missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+bool is_folder(const std::wstring& path) {
+  DWORD a = attributes_of(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::wstring value_of(const wchar_t* section, const std::wstring& key, const std::wstring& list) {
-  std::vector<wchar_t> buf(1024);
-  DWORD n = GetPrivateProfileStringW(section, key.c_str(), L"", buf.data(), static_cast<DWORD>(buf.size()), list.c_str());
-  return std::wstring(buf.data(), n);
-}
-
-bool delete_file(const std::wstring& path) {
-  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
-  UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  bool ok = DeleteFileW(path.c_str()) != FALSE;
-  SetErrorMode(old);
-  return ok;
-}
-
-// Removes a folder and everything below it (a listed folder may hold files that
-// were never listed one by one).
-bool remove_tree(const std::wstring& folder) {
-  DWORD a = GetFileAttributesW(folder.c_str());
-  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  if (!(a & FILE_ATTRIBUTE_REPARSE_POINT)) {  // never follow a link out of the folder
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(zpath(folder).join(L"*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
-        std::wstring child = zpath(folder).join(name);
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          remove_tree(child);
-        else
-          delete_file(child);
-      } while (FindNextFileW(h, &fd));
-      FindClose(h);
-    }
-  }
-  return RemoveDirectoryW(folder.c_str()) != FALSE;
+bool is_file(const std::wstring& path) {
+  DWORD a = attributes_of(path);
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool same_path(const std::wstring& a, const std::wstring& b) {
@@ -92,19 +58,144 @@ bool same_path(const std::wstring& a, const std::wstring& b) {
          CSTR_EQUAL;
 }
 
-bool starts_with_folder(const std::wstring& path, const std::wstring& folder) {
-  if (folder.empty() || path.size() <= folder.size()) return false;
-  return same_path(path.substr(0, folder.size()), folder) && (path[folder.size()] == L'\\' || folder.back() == L'\\');
+// No "insert a disk" or "file in use" boxes while the clean-up touches files.
+class QuietErrors {
+ public:
+  QuietErrors() : old_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
+  ~QuietErrors() { SetErrorMode(old_); }
+
+ private:
+  UINT old_;
+};
+
+// A missing file counts as deleted; a file that cannot be opened exclusively is
+// in use and stays.
+bool delete_file(const std::wstring& path) {
+  if (attributes_of(path) == INVALID_FILE_ATTRIBUTES && is_missing(GetLastError())) return true;
+  {
+    qz::file_handle probe(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!probe) return false;
+  }
+  QuietErrors quiet;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(path.c_str()) != FALSE;
+}
+
+// Only an existing, empty folder goes.
+bool remove_folder(const std::wstring& path) {
+  if (!is_folder(path)) return false;
+  QuietErrors quiet;
+  return RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+bool made_by_run(const std::wstring& path) { return cleanup_rules::made_by_run(path, made_folders()); }
+
+// Marks from the list count only inside the temporary folder that holds the list:
+// a list cannot hand another place over to the clean-up.
+void learn_created(const qz::IniProfile& list, const std::wstring& temp) {
+  auto section = list.sections().find(kCreated);
+  if (section == list.sections().end()) return;
+  for (const auto& entry : section->second)
+    if (cleanup_rules::lies_within(entry.second, temp)) remember_made(entry.second);
+}
+
+// Every key: a cut list could end inside a key and name another one.
+std::vector<std::wstring> keys_of(const qz::IniProfile& list, const wchar_t* section) {
+  std::wstring text;
+  std::vector<std::wstring> keys;
+  if (!list.get_key_list(section, text, L'\0')) return keys;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find(L'\0', start);
+    if (end == std::wstring::npos) end = text.size();
+    if (end > start) keys.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return keys;
+}
+
+// The whole value: a path cut to a buffer would name another file.
+std::wstring value_of(const qz::IniProfile& list, const wchar_t* section, const std::wstring& key) {
+  return list.find(section, key).value_or(kNoKeyValue);
+}
+
+void record(const wchar_t* section, const std::wstring& wanted_key, const std::wstring& path) {
+  qz::LastErrorKeeper keep;
+  std::wstring list_path = deletion_list_path();
+  std::wstring key = cleanup_rules::list_key(wanted_key);
+  if (list_path.empty() || key.empty()) return;
+  qz::IniProfile list(list_path);
+  if (is_file(list_path) && !list.load()) {
+    // Writing now would drop every entry the unreadable list holds.
+    QZ_LOG(L"The deletion list %s cannot be read; %s not recorded", list_path.c_str(), path.c_str());
+    return;
+  }
+  if (!list.write_string(section, key.c_str(), path.c_str()) || !list.save(std::wstring()))
+    QZ_LOG(L"Could not record %s in the deletion list", path.c_str());
+}
+
+std::wstring last_component(const std::wstring& path) {
+  zpath p(path);
+  p.remove_backslash();
+  return p.leaf();
+}
+
+// Removes every junction and symbolic link below `folder` (never entering one),
+// so that a command interpreter removing the folder cannot reach their targets.
+// False when one of them stays.
+bool remove_links_below(const std::wstring& folder) {
+  bool all = true;
+  std::vector<std::wstring> folders;
+  {
+    WIN32_FIND_DATAW data;
+    qz::find_handle find(FindFirstFileW(zpath(folder).join(L"*").c_str(), &data));
+    if (!find) return true;
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring path = zpath(folder).join(name);
+      bool dir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        bool gone = dir ? RemoveDirectoryW(path.c_str()) != FALSE : DeleteFileW(path.c_str()) != FALSE;
+        if (!gone) {
+          QZ_LOG(L"The link %s could not be removed (%u)", path.c_str(), GetLastError());
+          all = false;
+        }
+      } else if (dir) {
+        folders.push_back(path);
+      }
+    } while (FindNextFileW(find.get(), &data));
+  }
+  for (const std::wstring& sub : folders) {
+    DWORD a = attributes_of(sub);  // replaced by a link since the listing: not entered
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      if (!RemoveDirectoryW(sub.c_str())) all = false;
+    } else if (!remove_links_below(sub)) {
+      all = false;
+    }
+  }
+  return all;
 }
 
 // The launcher cannot delete its own running file: an interpreter started now
-// removes the folder once the launcher has ended.
+// removes the folder once the launcher has ended. Only a folder the run made is
+// handed over, and only without links in it.
 void start_self_removal(const std::wstring& own) {
+  if (!is_file(own)) return;
+  std::wstring folder = zpath(own).folder();
+  if (!made_by_run(folder)) {
+    QZ_LOG(L"%s was not made by this setup; it is not removed", folder.c_str());
+    return;
+  }
+  if (!remove_links_below(folder)) {
+    QZ_LOG(L"%s still holds a link; it is not removed", folder.c_str());
+    return;
+  }
   wchar_t sys[MAX_PATH];
   UINT n = GetSystemDirectoryW(sys, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return;
-  zpath cmd = zpath(std::wstring(sys, n)).join(L"cmd.exe");
-  std::wstring line = zString::format(L"\"%s\" /c rmdir /s /q \"%s\"", cmd.c_str(), zpath(own).folder().c_str());
+  zpath interpreter = zpath(std::wstring(sys, n)).join(L"cmd.exe");
+  std::wstring line = zString::format(L"\"%s\" /c rmdir /s /q \"%s\"", interpreter.c_str(), folder.c_str());
   std::vector<wchar_t> text(line.begin(), line.end());
   text.push_back(0);
   STARTUPINFOW si{};
@@ -116,7 +207,28 @@ void start_self_removal(const std::wstring& own) {
                      nullptr, &si, &pi)) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+    QZ_LOG(L"Started the removal of %s", folder.c_str());
+  } else {
+    QZ_LOG(L"Could not start %s (%u)", line.c_str(), GetLastError());
   }
+}
+
+// The temporary folder itself, once empty. A folder the run did not make is left
+// (true: nothing more to do with it).
+bool remove_temp_folder(const std::wstring& folder) {
+  if (!made_by_run(folder)) return true;
+  return remove_folder(folder);
+}
+
+// One [Folders] entry; true when it can leave the list.
+bool remove_listed_folder(const std::wstring& path) {
+  if (remove_folder(path)) return true;
+  if (!is_folder(path)) return qz::RemoveFolderTree(path);  // missing: removed; a file: kept
+  if (made_by_run(path)) return qz::RemoveFolderTree(path);
+  // Whatever is still in it was not recorded by the run, so later passes cannot
+  // change that: the entry goes, the folder stays.
+  QZ_LOG(L"%s was not made by this setup; its remaining contents are left", path.c_str());
+  return true;
 }
 
 }  // namespace
@@ -126,37 +238,160 @@ std::wstring deletion_list_path() {
   return folder.empty() ? std::wstring() : std::wstring(zpath(folder).join(kListName));
 }
 
-void record_file(const std::wstring& path) { record(L"Files", zpath(path).leaf(), path); }
+void record_file(const std::wstring& path) { record(kFiles, zpath(path).leaf(), path); }
 
-void record_file_as(const std::wstring& path, const std::wstring& key) { record(L"Files", key, path); }
+void record_file_as(const std::wstring& path, const std::wstring& key) { record(kFiles, key, path); }
 
-void record_folder(const std::wstring& path) {
-  zpath p(path);
-  p.remove_backslash();
-  record(L"Folders", p.leaf(), path);
+void record_folder(const std::wstring& path) { record(kFolders, last_component(path), path); }
+
+void record_created_folder(const std::wstring& path, bool pass_on) {
+  zpath folder(path);
+  folder.remove_backslash();
+  if (folder.empty()) return;
+  remember_made(folder);
+  if (pass_on) record(kCreated, last_component(folder), folder);
+}
+
+std::vector<std::wstring> created_folders() { return made_folders(); }
+
+bool remove_made_folder(const std::wstring& folder) { return made_by_run(folder) && remove_folder(folder); }
+
+bool DeleteAction::pass() {
+  qz::LastErrorKeeper keep;
+  const std::wstring folder = zpath(qzproc::temp_folder()).remove_backslash();
+  if (folder.empty()) return true;
+  const std::wstring own = qzproc::own_file_name();
+  const bool inside = cleanup_rules::lies_below(own, folder);
+  const std::wstring list_path = deletion_list_path();
+
+  if (!is_file(list_path)) {
+    remove_temp_folder(folder);
+    finish(inside);
+    return true;
+  }
+  if (passes_ >= kMaxPasses) {
+    QZ_LOG(L"Clean-up ends after %d passes; what is still listed stays", passes_);
+    delete_file(list_path);
+    finish(inside);
+    return true;
+  }
+  qz::IniProfile list(list_path);
+  if (!list.load()) {
+    ++passes_;  // held by someone for a moment: try again
+    return false;
+  }
+  learn_created(list, folder);
+
+  std::vector<std::wstring> files = keys_of(list, kFiles);
+  const bool files_empty = files.empty();
+  if (files_empty && keys_of(list, kFolders).empty() && delete_file(list_path) && remove_temp_folder(folder)) {
+    finish(inside);
+    return true;
+  }
+  bool changed = false;
+  for (const std::wstring& key : files) {
+    std::wstring path = value_of(list, kFiles, key);
+    if (delete_file(path) || same_path(path, own)) changed |= list.write_string(kFiles, key.c_str(), nullptr);
+  }
+  // Folders only once their recorded files are gone: those may be inside them.
+  if (files_empty) {
+    for (const std::wstring& key : keys_of(list, kFolders)) {
+      if (remove_listed_folder(value_of(list, kFolders, key)))
+        changed |= list.write_string(kFolders, key.c_str(), nullptr);
+    }
+  }
+  if (changed && is_file(list_path)) list.save(std::wstring());
+  ++passes_;
+  return false;
+}
+
+void DeleteAction::finish(bool launcher_inside) {
+  if (launcher_inside) start_self_removal(qzproc::own_file_name());
+}
+
+LRESULT CALLBACK DeleteAction::window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* action = reinterpret_cast<DeleteAction*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  switch (message) {
+    case WM_CREATE: {
+      action = static_cast<DeleteAction*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(action));
+      SetTimer(window, kTimerId, action->interval_, nullptr);
+      return 0;
+    }
+    case WM_TIMER:
+      if (wparam == kTimerId && action && !in_pass) {
+        in_pass = true;
+        bool done = action->pass();
+        in_pass = false;
+        if (done) DestroyWindow(window);
+      }
+      return 0;
+    case WM_DESTROY:
+      KillTimer(window, kTimerId);
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+bool DeleteAction::run(HINSTANCE module) {
+  module_ = module;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = &DeleteAction::window_proc;
+  wc.hInstance = module;
+  wc.hIcon = LoadIconW(module, kWindowClass);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  wc.lpszClassName = kWindowClass;
+  bool registered = RegisterClassExW(&wc) != 0;
+  HWND window = nullptr;
+  if (registered || GetLastError() == ERROR_CLASS_ALREADY_EXISTS)
+    window = CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, module, this);
+  if (!window) {
+    // Without a desktop there is no window, but the files must still go.
+    QZ_LOG(L"The clean-up window could not be made (%u)", GetLastError());
+    if (registered) UnregisterClassW(kWindowClass, module);
+    for (;;) {
+      Sleep(interval_);
+      if (pass()) break;
+    }
+    return false;
+  }
+  // A quit message left over from earlier must not end the clean-up: it is taken
+  // and passed on once the window is gone.
+  bool foreign_quit = false;
+  WPARAM foreign_code = 0;
+  MSG msg;
+  for (;;) {
+    BOOL r = GetMessageW(&msg, nullptr, 0, 0);
+    if (r == -1) break;
+    if (r == 0) {
+      if (!IsWindow(window)) break;
+      foreign_quit = true;
+      foreign_code = msg.wParam;
+      continue;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  if (IsWindow(window)) DestroyWindow(window);
+  if (registered) UnregisterClassW(kWindowClass, module);
+  if (foreign_quit) PostQuitMessage(static_cast<int>(foreign_code));
+  return true;
 }
 
 void process_deletion_list() {
   qz::LastErrorKeeper keep;
-  std::wstring folder = qzproc::temp_folder();
-  if (folder.empty()) return;
-  std::wstring list = deletion_list_path();
-  std::wstring own = qzproc::own_file_name();
-  bool inside = starts_with_folder(own, folder);
-  QZ_LOG(L"Processing the deletion list of %s", folder.c_str());
-  if (GetFileAttributesW(list.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    for (const std::wstring& key : keys_of(L"Files", list)) {
-      std::wstring path = value_of(L"Files", key, list);
-      if (path.empty() || delete_file(path) || same_path(path, own))
-        WritePrivateProfileStringW(L"Files", key.c_str(), nullptr, list.c_str());
-    }
-    for (const std::wstring& key : keys_of(L"Folders", list)) {
-      std::wstring path = value_of(L"Folders", key, list);
-      if (path.empty() || remove_tree(path)) WritePrivateProfileStringW(L"Folders", key.c_str(), nullptr, list.c_str());
-    }
-    // Entries still there (files in use) keep the list for a later clean-up.
-    if (keys_of(L"Files", list).empty() && keys_of(L"Folders", list).empty()) delete_file(list);
-  }
-  RemoveDirectoryW(folder.c_str());  // only an empty folder goes
-  if (inside && GetFileAttributesW(own.c_str()) != INVALID_FILE_ATTRIBUTES) start_self_removal(own);
+  if (qzproc::temp_folder().empty()) return;
+  DeleteAction action;
+  wchar_t value[16] = {};
+  DWORD n = GetEnvironmentVariableW(L"QZ_TEST_DELETE_PASS_MS", value, 16);
+  if (n > 0 && n < 16) action.set_pass_interval(std::min<UINT>(static_cast<UINT>(_wtoi(value)), DeleteAction::kPassInterval));
+  QZ_LOG(L"Processing the deletion list of %s", qzproc::temp_folder().c_str());
+  action.run(qzproc::module());
 }
+
+void process_deletion_list(Session&) { process_deletion_list(); }

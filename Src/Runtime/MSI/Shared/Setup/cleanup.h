@@ -1,7 +1,18 @@
-// The run's deletion list "_QZMSIDEL.INI" in the temporary folder: whoever puts
-// a file or folder there that must go at the end records it here.
+// The run's deletion list "_QZMSIDEL.INI" in the temporary folder, and
+// DeleteAction, which works it off at the end.
+//
+// Whoever puts a file or folder into the temporary folder that must go at the
+// end records it here. Removal is conservative about folders: only a folder the
+// run made itself (recorded with record_created_folder when it was created, or
+// lying inside such a folder) is removed together with its contents. Any other
+// folder only loses the files the run recorded and is left in place, even when
+// it becomes empty. A removal with contents never follows a junction or symbolic
+// link; it removes the link itself.
 #pragma once
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 // [Files] <last component of path> = path
 void record_file(const std::wstring& path);
@@ -9,12 +20,52 @@ void record_file(const std::wstring& path);
 void record_file_as(const std::wstring& path, const std::wstring& key);
 // [Folders] <last component of path> = path
 void record_folder(const std::wstring& path);
+// The run has just made `path` (a folder that did not exist before): it may go
+// with everything in it. Kept for this process and, with `pass_on`, in [Created]
+// of the list for a later process working in the same temporary folder (the
+// relaunched copy).
+void record_created_folder(const std::wstring& path, bool pass_on = true);
+// The folders this process knows the run has made.
+std::vector<std::wstring> created_folders();
+// Removes `folder` when it is empty and the run made it; true when it went.
+bool remove_made_folder(const std::wstring& folder);
 
 // The deletion list's full path ("" while there is no temporary folder).
 std::wstring deletion_list_path();
 
-// Works the deletion list of the process's temporary folder off: one pass that
-// deletes the listed files and folders, the list and the then empty folder, and
-// hands the folder to a command interpreter when the launcher runs from it.
-// Stands in for the full clean-up with its retries until that replaces it.
+// Works the deletion list of the process's temporary folder off, a pass per
+// timer tick of a hidden window, retrying files in use, for at most ten passes.
+class DeleteAction {
+ public:
+  static constexpr UINT kPassInterval = 1000;  // ms
+  static constexpr int kMaxPasses = 10;
+
+  DeleteAction() = default;
+  virtual ~DeleteAction() = default;
+  DeleteAction(const DeleteAction&) = delete;
+  DeleteAction& operator=(const DeleteAction&) = delete;
+
+  // Runs the passes from a message loop until one reports done. False only when
+  // the window could not be made; the passes then run on a plain timed wait.
+  bool run(HINSTANCE module);
+  // One pass; true when the clean-up is done.
+  bool pass();
+
+  int passes() const { return passes_; }
+  // Tests shorten the wait between passes.
+  void set_pass_interval(UINT ms) { interval_ = ms ? ms : 1; }
+  UINT pass_interval() const { return interval_; }
+
+ private:
+  static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  void finish(bool launcher_inside);
+
+  HINSTANCE module_ = nullptr;
+  int passes_ = 0;
+  UINT interval_ = kPassInterval;
+};
+
+// DeleteAction::run for the process's module; the exit paths of the launcher call
+// this. The environment value QZ_TEST_DELETE_PASS_MS (tests only) shortens the
+// wait between passes.
 void process_deletion_list();

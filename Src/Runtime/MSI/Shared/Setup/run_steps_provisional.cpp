@@ -9,7 +9,6 @@
 
 #include "LaunchSettings.h"
 #include "QzSetup.h"
-#include "cleanup.h"
 #include "package/IniProfile.h"
 #include "package/load_string.h"
 #include "package/stream.h"
@@ -96,9 +95,6 @@ int execute_msi_action(Session& session) {
   if (ok && restart_pending) session.set_keep_files(true);
   return ok ? 1 : 0;
 }
-
-// --- clean-up ---
-void process_deletion_list(Session&) { process_deletion_list(); }
 
 #ifdef QZ_PREREQUISITES
 int run_prerequisites(Session&, int, const std::wstring&) { return 0; }

@@ -1,0 +1,29 @@
+// portable
+// Path rules of the clean-up: which recorded paths it may remove with all their
+// contents, and the keys it writes into the deletion list.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cleanup_rules {
+
+// True when `path` names `folder` itself or something below it: whole components,
+// "\" or "/" as separators, ASCII letters compared ignoring case, a trailing
+// separator on either side ignored. Never true when either contains a component
+// that the system would read as "." or ".." (dots with trailing blanks or dots
+// included), nor for an empty folder.
+bool lies_within(std::wstring_view path, std::wstring_view folder);
+// lies_within and not the folder itself.
+bool lies_below(std::wstring_view path, std::wstring_view folder);
+
+// True when `path` lies within one of the folders the run has made.
+bool made_by_run(std::wstring_view path, const std::vector<std::wstring>& made);
+
+// A key the list can hold for a wanted key: "=" (which would split the line),
+// line breaks, and leading ";", "[" (comment, section), blanks and tabs (which the
+// reader trims) each become "|". No file name holds "|", so a changed key never
+// meets the key of another file's name.
+std::wstring list_key(std::wstring_view wanted);
+
+}  // namespace cleanup_rules

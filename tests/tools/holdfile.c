@@ -1,0 +1,21 @@
+/* holdfile PATH MS: opens PATH for reading without letting anyone delete it
+   (share read and write only), prints "held" once it has it, keeps it open MS
+   milliseconds, then exits. Exit code 1 when the file cannot be opened. */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+int wmain(int argc, wchar_t **argv) {
+  if (argc < 3) return 2;
+  HANDLE h = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+  if (h == INVALID_HANDLE_VALUE) {
+    printf("error %lu\n", GetLastError());
+    fflush(stdout);
+    return 1;
+  }
+  printf("held\n");
+  fflush(stdout);
+  Sleep((DWORD)wcstoul(argv[2], NULL, 10));
+  CloseHandle(h);
+  return 0;
+}

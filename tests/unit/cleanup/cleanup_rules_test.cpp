@@ -1,0 +1,68 @@
+// portable
+#include "cleanup_rules.h"
+
+#include <gtest/gtest.h>
+
+using namespace cleanup_rules;
+
+TEST(CleanupRules, WhatLiesWithinAFolder) {
+  struct Row {
+    const wchar_t* path;
+    const wchar_t* folder;
+    bool within;
+    bool below;
+  } rows[] = {
+      {L"C:\\Temp\\{A}\\setup.exe", L"C:\\Temp\\{A}", true, true},
+      {L"c:\\temp\\{a}\\Sub\\x.ini", L"C:\\TEMP\\{A}\\", true, true},
+      {L"C:\\Temp\\{A}", L"C:\\Temp\\{A}", true, false},
+      {L"C:\\Temp\\{A}\\", L"C:\\Temp\\{A}", true, false},
+      {L"C:\\Temp\\{A}/x", L"C:\\Temp\\{A}", true, true},
+      // A text prefix is not a folder prefix.
+      {L"C:\\Temp\\{A}B\\setup.exe", L"C:\\Temp\\{A}", false, false},
+      {L"C:\\Temp", L"C:\\Temp\\{A}", false, false},
+      {L"D:\\Temp\\{A}\\x", L"C:\\Temp\\{A}", false, false},
+      // Climbing out, in every spelling the system accepts, never counts.
+      {L"C:\\Temp\\{A}\\..\\..\\Users", L"C:\\Temp\\{A}", false, false},
+      {L"C:\\Temp\\{A}\\.. \\Users", L"C:\\Temp\\{A}", false, false},
+      {L"C:\\Temp\\{A}\\...\\x", L"C:\\Temp\\{A}", false, false},
+      {L"C:\\Temp\\{A}\\.\\x", L"C:\\Temp\\{A}", false, false},
+      {L"C:\\Temp\\{A}\\x", L"C:\\Temp\\..\\Temp\\{A}", false, false},
+      {L"C:\\Temp\\{A}\\.config", L"C:\\Temp\\{A}", true, true},  // a dot name is an ordinary name
+      // UNC stays apart from a rooted path.
+      {L"\\\\srv\\share\\x", L"\\srv\\share", false, false},
+      {L"\\\\srv\\share\\x", L"\\\\srv\\share", true, true},
+      // Letters beyond ASCII must match exactly (safe side).
+      {L"C:\\\u00c9t\u00e9\\x", L"C:\\\u00e9t\u00e9", false, false},
+      {L"C:\\x", L"", false, false},
+      {L"", L"C:\\x", false, false},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(lies_within(r.path, r.folder), r.within) << r.path << L" in " << r.folder;
+    EXPECT_EQ(lies_below(r.path, r.folder), r.below) << r.path << L" below " << r.folder;
+  }
+}
+
+TEST(CleanupRules, MadeByRunMeansWithinAMadeFolder) {
+  std::vector<std::wstring> made = {L"C:\\Temp\\{A}", L"D:\\x\\{B}"};
+  EXPECT_TRUE(made_by_run(L"C:\\Temp\\{A}", made));
+  EXPECT_TRUE(made_by_run(L"D:\\x\\{B}\\prq\\y", made));
+  EXPECT_FALSE(made_by_run(L"D:\\x", made));
+  EXPECT_FALSE(made_by_run(L"C:\\Temp\\{A}\\..\\Docs", made));
+  EXPECT_FALSE(made_by_run(L"C:\\Temp\\{A}", {}));
+}
+
+TEST(CleanupRules, KeysTheListCanHold) {
+  struct Row {
+    const wchar_t* wanted;
+    const wchar_t* key;
+  } rows[] = {
+      {L"setup.exe", L"setup.exe"},
+      {L"a=b.txt", L"a|b.txt"},
+      {L";x.ini", L"|x.ini"},
+      {L"[x].ini", L"|x].ini"},
+      {L" ;[ x;", L"||||x;"},
+      {L"a\r\nb", L"a||b"},
+      {L"", L""},
+  };
+  for (const Row& r : rows) EXPECT_EQ(list_key(r.wanted), r.key) << r.wanted;
+}

@@ -1,0 +1,226 @@
+// The deletion list and DeleteAction: what a pass removes and when, files in
+// use, the ten-pass limit, and the rule that only folders the run made go with
+// their contents.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "cleanup.h"
+#include "process_state.h"
+#include "support/utils.h"
+
+namespace {
+
+bool exists(const std::wstring& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void touch(const std::wstring& p) { std::ofstream(p.c_str(), std::ios::binary) << "x"; }
+
+std::wstring listed(const wchar_t* section, const wchar_t* key) {
+  wchar_t buf[1024];
+  GetPrivateProfileStringW(section, key, L"<none>", buf, 1024, deletion_list_path().c_str());
+  return buf;
+}
+
+class Cleanup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    root_ = std::wstring(tmp) + L"qzdelete_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(n_++);
+    ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
+    dir_ = root_ + L"\\run";
+    ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr));
+    qzproc::set_temp_folder(dir_);
+  }
+  void TearDown() override {
+    qzproc::set_temp_folder(L"");
+    qz::RemoveFolderTree(root_);
+  }
+  // The temporary folder as the parent makes it.
+  void made() { record_created_folder(dir_); }
+  std::wstring in(const std::wstring& name) const { return dir_ + L"\\" + name; }
+
+  static int n_;
+  std::wstring root_;  // holds the temporary folder and, beside it, "user" folders
+  std::wstring dir_;
+};
+int Cleanup::n_ = 0;
+
+TEST_F(Cleanup, RecordsAreUnicodeOnePerKeyAndKeysFitTheList) {
+  record_file(in(L"setup.exe"));
+  record_file(in(L"Setup.INI"));
+  record_file_as(in(L"other\\Setup.INI"), L"Setup.INI");  // same key: replaces
+  record_folder(in(L"{F1}\\"));
+  record_file(in(L"a=b.txt"));  // "=" cannot stand in a key
+  record_file(in(L"a_b.txt"));
+  made();
+  EXPECT_EQ(deletion_list_path(), in(L"_QZMSIDEL.INI"));
+  std::ifstream f(deletion_list_path().c_str(), std::ios::binary);
+  char head[2] = {};
+  f.read(head, 2);
+  EXPECT_EQ(static_cast<unsigned char>(head[0]), 0xFF);
+  EXPECT_EQ(static_cast<unsigned char>(head[1]), 0xFE);
+  EXPECT_EQ(listed(L"Files", L"setup.exe"), in(L"setup.exe"));
+  EXPECT_EQ(listed(L"Files", L"Setup.INI"), in(L"other\\Setup.INI"));
+  EXPECT_EQ(listed(L"Folders", L"{F1}"), in(L"{F1}\\"));
+  EXPECT_EQ(listed(L"Files", L"a|b.txt"), in(L"a=b.txt"));
+  EXPECT_EQ(listed(L"Files", L"a_b.txt"), in(L"a_b.txt"));
+  EXPECT_EQ(listed(L"Created", L"run"), dir_);
+
+  qzproc::set_temp_folder(L"");
+  EXPECT_EQ(deletion_list_path(), L"");
+  record_file(in(L"late.txt"));  // nowhere to record: nothing written anywhere
+  qzproc::set_temp_folder(dir_);
+  EXPECT_EQ(listed(L"Files", L"late.txt"), L"<none>");
+}
+
+TEST_F(Cleanup, PassByPassFilesThenFoldersThenListAndFolder) {
+  made();
+  touch(in(L"a.txt"));
+  SetFileAttributesW(in(L"a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  CreateDirectoryW(in(L"sub").c_str(), nullptr);
+  touch(in(L"sub\\inner.txt"));  // not listed, but inside a listed folder the run made
+  CreateDirectoryW(in(L"sub\\deeper").c_str(), nullptr);
+  touch(in(L"sub\\deeper\\x"));
+  record_file(in(L"a.txt"));
+  record_file(in(L"never-made.txt"));
+  record_folder(in(L"sub"));
+
+  DeleteAction action;
+  EXPECT_FALSE(action.pass());  // 1: the files; folders wait while files were listed
+  EXPECT_FALSE(exists(in(L"a.txt")));
+  EXPECT_TRUE(exists(in(L"sub\\inner.txt")));
+  EXPECT_EQ(listed(L"Files", L"a.txt"), L"<none>");
+  EXPECT_FALSE(action.pass());  // 2: the folders
+  EXPECT_FALSE(exists(in(L"sub")));
+  EXPECT_TRUE(exists(deletion_list_path()));
+  EXPECT_TRUE(action.pass());  // 3: list and folder
+  EXPECT_FALSE(exists(dir_));
+  EXPECT_EQ(action.passes(), 2);
+  EXPECT_TRUE(action.pass());  // nothing left: done at once
+}
+
+TEST_F(Cleanup, WithoutATemporaryFolderNothingIsTouched) {
+  made();
+  touch(in(L"keep.txt"));
+  record_file(in(L"keep.txt"));
+  qzproc::set_temp_folder(L"");
+  DeleteAction action;
+  action.set_pass_interval(10);
+  DWORD t0 = GetTickCount();
+  action.run(GetModuleHandleW(nullptr));
+  EXPECT_LT(GetTickCount() - t0, 2000u);
+  EXPECT_EQ(action.passes(), 0);
+  EXPECT_TRUE(exists(in(L"keep.txt")));
+  EXPECT_TRUE(exists(in(L"_QZMSIDEL.INI")));
+}
+
+// A file someone holds open stays listed; after ten passes the list goes and the
+// file stays, everything else is gone.
+TEST_F(Cleanup, HeldFileOutlastsTheTenPassLimit) {
+  made();
+  std::wstring busy = in(L"busy.txt");
+  touch(busy);
+  touch(in(L"free.txt"));
+  record_file(busy);
+  record_file(in(L"free.txt"));
+  HANDLE h = CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DeleteAction action;
+  action.set_pass_interval(20);
+  DWORD t0 = GetTickCount();
+  action.run(GetModuleHandleW(nullptr));
+  DWORD took = GetTickCount() - t0;
+  CloseHandle(h);
+  EXPECT_EQ(action.passes(), DeleteAction::kMaxPasses);
+  EXPECT_GE(took, 10u * 20u);
+  EXPECT_LT(took, 5000u);
+  EXPECT_TRUE(exists(busy));
+  EXPECT_FALSE(exists(in(L"free.txt")));
+  EXPECT_FALSE(exists(deletion_list_path()));
+}
+
+TEST_F(Cleanup, HeldFileGoesOnAPassAfterItIsFreed) {
+  made();
+  std::wstring busy = in(L"busy.txt");
+  touch(busy);
+  record_file(busy);
+  HANDLE h = CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DeleteAction action;
+  EXPECT_FALSE(action.pass());
+  EXPECT_EQ(listed(L"Files", L"busy.txt"), busy);
+  CloseHandle(h);
+  EXPECT_FALSE(action.pass());
+  EXPECT_FALSE(exists(busy));
+  EXPECT_TRUE(action.pass());
+  EXPECT_FALSE(exists(dir_));
+}
+
+// The temporary folder (and a listed folder) that the run did not make: only
+// what the run recorded goes, the user's own files and the folders stay.
+TEST_F(Cleanup, FoldersTheRunDidNotMakeOnlyLoseRecordedFiles) {
+  std::wstring user = root_ + L"\\Documents";
+  CreateDirectoryW(user.c_str(), nullptr);
+  touch(user + L"\\thesis.doc");
+  touch(user + L"\\extracted.ini");
+  touch(in(L"mine.txt"));
+  touch(in(L"Setup.INI"));
+  record_file(in(L"Setup.INI"));
+  record_file(user + L"\\extracted.ini");
+  record_folder(user);
+
+  DeleteAction action;
+  action.set_pass_interval(10);
+  action.run(GetModuleHandleW(nullptr));
+  EXPECT_FALSE(exists(in(L"Setup.INI")));
+  EXPECT_FALSE(exists(user + L"\\extracted.ini"));
+  EXPECT_TRUE(exists(user + L"\\thesis.doc"));
+  EXPECT_TRUE(exists(in(L"mine.txt")));
+  EXPECT_FALSE(exists(deletion_list_path()));
+  EXPECT_LT(action.passes(), DeleteAction::kMaxPasses);  // the kept folder does not hold the list up
+
+  // Even emptied, a folder the run did not make stays.
+  DeleteFileW(in(L"mine.txt").c_str());
+  DeleteAction again;
+  EXPECT_TRUE(again.pass());
+  EXPECT_TRUE(exists(dir_));
+  EXPECT_FALSE(remove_made_folder(dir_));
+}
+
+// A [Created] mark counts only for the temporary folder and what lies in it: a
+// list cannot hand a folder elsewhere over to the removal.
+TEST_F(Cleanup, CreatedMarksOutsideTheTemporaryFolderAreIgnored) {
+  made();
+  std::wstring user = root_ + L"\\Projects";
+  CreateDirectoryW(user.c_str(), nullptr);
+  touch(user + L"\\code.cpp");
+  WritePrivateProfileStringW(L"Created", L"Projects", user.c_str(), deletion_list_path().c_str());
+  WritePrivateProfileStringW(L"Created", L"climb", (dir_ + L"\\..\\Projects").c_str(), deletion_list_path().c_str());
+  WritePrivateProfileStringW(L"Folders", L"direct", user.c_str(), deletion_list_path().c_str());
+  record_folder(dir_ + L"\\..\\Projects");
+  DeleteAction action;
+  action.set_pass_interval(10);
+  action.run(GetModuleHandleW(nullptr));
+  EXPECT_TRUE(exists(user + L"\\code.cpp"));
+  EXPECT_FALSE(exists(dir_));
+}
+
+// A list written by the older ANSI profile functions (another tool, a previous
+// version) is read as well.
+TEST_F(Cleanup, AnsiListIsWorkedOff) {
+  made();
+  touch(in(L"old.txt"));
+  std::string text = "[Created]\r\nrun=" + std::string(dir_.begin(), dir_.end()) + "\r\n[Files]\r\nold.txt=" +
+                     std::string(dir_.begin(), dir_.end()) + "\\old.txt\r\n";
+  std::ofstream(deletion_list_path().c_str(), std::ios::binary | std::ios::trunc) << text;
+  DeleteAction action;
+  action.set_pass_interval(10);
+  action.run(GetModuleHandleW(nullptr));
+  EXPECT_FALSE(exists(dir_));
+}
+
+}  // namespace
