@@ -47,7 +47,11 @@ class LanguageTest(harness.WineTest):
 
     @staticmethod
     def setup_ini(package='product.msi', extra=''):
-        return f'[Startup]\r\nPackageName={package}\r\nWaitInstallation=Y\r\n{extra}[{package}]\r\nType=0\r\n' + LANGUAGES
+        # A missing package of type 4 (temporary folder) is error 1155, shown in the
+        # UI language: the witness of the texts. Type 0 lies beside the launcher.
+        kind = 4 if package == 'gone.msi' else 0
+        return (f'[Startup]\r\nPackageName={package}\r\nWaitInstallation=Y\r\n{extra}[{package}]\r\nType={kind}\r\n' +
+                LANGUAGES)
 
     @staticmethod
     def table(language, texts, extra=''):
@@ -89,7 +93,7 @@ class LanguageTest(harness.WineTest):
         ]
         for i, (name, members, pattern, line) in enumerate(rows):
             with self.subTest(name):
-                exe = self.pack(self.setup_ini(), [('0x0407.ini', self.table('0x0407', {}))] + members,
+                exe = self.pack(self.setup_ini(), [('0x0407.ini', self.table('0x0407', {})), ('0x0409.ini', b'')] + members,
                                 name=f'setup{i}.exe', beside=[('product.msi', junk_package)])
                 r, log = self.launch(exe, '/l1031 /v"/qn"', f'run{i}.log', timeout=120)
                 self.assertIn(line, log)
@@ -105,6 +109,32 @@ class LanguageTest(harness.WineTest):
         self.assertIn('Attempting to launch: "MSIEXEC.EXE" /i', log)
         self.assertNotIn('TRANSFORMS', log)
         self.assertNotIn('Using language transforms', log)
+
+    def test_damaged_transform_in_the_stream_stops_the_launch(self):
+        src = os.path.join(self.dir, 'src')
+        os.makedirs(src)
+        files = {'Setup.INI': self.setup_ini().encode(), '0x0407.ini': b'', '0x0409.ini': b'',
+                 '1031.MST': bytes(range(256)) * 800}
+        for name, data in files.items():
+            with open(os.path.join(src, name), 'wb') as f:
+                f.write(data)
+        exe = os.path.join(self.dir, 'setup.exe')
+        subprocess.run([os.path.join(harness.NATIVE, 'mksetup'), 'pack', '-l', os.path.join(harness.BUILD, 'setup.exe'),
+                        '-o', exe] + [os.path.join(src, n) for n in ('Setup.INI', '0x0407.ini', '0x0409.ini')] +
+                       ['--always-compress', os.path.join(src, '1031.MST')], check=True, timeout=60, capture_output=True)
+        shutil.copy(os.path.join(src, 'Setup.INI'), self.dir)
+        with open(os.path.join(self.dir, 'product.msi'), 'wb') as f:
+            f.write(b'junk')
+        # The transform is the last member: damage its compressed data.
+        with open(exe, 'r+b') as f:
+            f.seek(-600, os.SEEK_END)
+            data = f.read(200)
+            f.seek(-600, os.SEEK_END)
+            f.write(bytes(b ^ 0x5A for b in data))
+        r, log = self.launch(exe, '/l1031', 'run.log')
+        self.assertEqual(r.code, 1152, log[-3000:])
+        self.assertIn('Language transforms in stream', log)
+        self.assertNotIn('MSIEXEC.EXE', log)
 
     def test_hostile_string_tables_never_crash(self):
         junk = bytes((i * 7919 >> 3) & 0xFF for i in range(70000))
@@ -124,7 +154,7 @@ class LanguageTest(harness.WineTest):
                 language = '0x0401' if switch == '/l1025' else '0x0407'
                 ini = self.setup_ini('gone.msi', 'Product=Foo\r\n').replace(
                     'Supported=0x0409,0x0407', f'Supported=0x0409,{language}\r\nRTLLangs=0x0401')
-                exe = self.pack(ini, [(f'{language}.ini', data)], name=f'setup{i}.exe')
+                exe = self.pack(ini, [(f'{language}.ini', data), ('0x0409.ini', b'')], name=f'setup{i}.exe')
                 r, log = self.launch(exe, switch, f'run{i}.log')
                 self.assertEqual(r.code, 1155, log[-3000:])
                 error = [l for l in log.splitlines() if 'Error 1155: ' in l]
@@ -132,7 +162,7 @@ class LanguageTest(harness.WineTest):
                 self.assertLess(len(error[0]), 9000)
 
     def test_temporary_location_falls_back_when_the_system_folder_is_unusable(self):
-        exe = self.pack(self.setup_ini())
+        exe = self.pack(self.setup_ini(), [('0x0407.ini', b''), ('0x0409.ini', b'')])
         a_file = os.path.join(self.dir, 'not-a-folder')
         with open(a_file, 'w') as f:
             f.write('x')
