@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(key.size() == 6 && parse_language_piece(key) == id);
   FUZZ_CHECK(string_table_file_name(id) == key + L".ini");
   std::vector<uint16_t> blocks = string_resource_languages(id);
-  FUZZ_CHECK(!blocks.empty() && blocks.front() == id && blocks.back() == 0);
+  FUZZ_CHECK(!blocks.empty() && blocks.front() == id && in(blocks, 0) && in(blocks, 0x0400));
+  for (size_t i = 0; i < blocks.size(); ++i) FUZZ_CHECK(std::count(blocks.begin(), blocks.end(), blocks[i]) == 1);
 
   std::wstring cut = cut_text(lines[4], size % 64);
   FUZZ_CHECK(cut.size() <= size % 64 && lines[4].compare(0, cut.size(), cut) == 0);
