@@ -9,6 +9,7 @@
 #include "package/dialog_factory.h"
 #include "package/inifilex.h"
 #include "package/load_string.h"
+#include "package/string_table.h"
 #include "process_state.h"
 #include "support/debuglog.h"
 #include "support/support_rules.h"
@@ -72,8 +73,7 @@ std::shared_ptr<qz::inifilex> string_table(const std::wstring& path) {
   } catch (...) {
     loaded = false;
   }
-  // A document that stopped at a damaged line keeps what came before it.
-  if (!loaded && doc->sections().size() == 0) {
+  if (!lang::string_table_usable(loaded, *doc)) {
     cache.erase(path);
     SetLastError(keep);
     return nullptr;
@@ -183,10 +183,7 @@ std::wstring string_table_path(const LaunchSettings& settings, uint16_t language
 std::wstring string_table_text(const LaunchSettings& settings, uint16_t language, const std::wstring& section,
                                const std::wstring& key) {
   auto doc = string_table(string_table_path(settings, language));
-  if (!doc) return std::wstring();
-  const qz::inifilesectionx* s = doc->sections().find(section);
-  const std::wstring* v = s ? s->value(key) : nullptr;
-  return v ? lang::cut_text(*v, lang::kMaxTextLength) : std::wstring();
+  return doc ? lang::string_table_lookup(*doc, section, key) : std::wstring();
 }
 
 std::wstring resource_string(HMODULE module, unsigned id, uint16_t language) {
@@ -221,15 +218,15 @@ std::wstring language_name(const LaunchSettings& settings, uint16_t language) {
     wchar_t buffer[lang::kMaxLanguageNameLength + 1] = {};
     DWORD n = VerLanguageNameW(language, buffer, static_cast<DWORD>(lang::kMaxLanguageNameLength + 1));
     if (n > lang::kMaxLanguageNameLength) n = static_cast<DWORD>(lang::kMaxLanguageNameLength);
-    name.assign(buffer, n);
+    // Some systems count the terminator in the length; the name ends at it.
+    name.assign(buffer, wcsnlen(buffer, n));
   }
   return lang::cut_text(name, lang::kMaxLanguageNameLength);
 }
 
 lang::DialogFontSpec dialog_font(const LaunchSettings& settings, uint16_t language) {
-  std::wstring face = string_table_text(settings, language, L"Properties", L"FontName");
-  std::wstring size = string_table_text(settings, language, L"Properties", L"FontSize");
-  return lang::dialog_font_from(&face, &size);
+  auto doc = string_table(string_table_path(settings, language));
+  return doc ? lang::string_table_font(*doc) : lang::DialogFontSpec();
 }
 
 bool is_rtl_language(const LaunchSettings& settings, uint16_t language) {

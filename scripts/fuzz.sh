@@ -21,6 +21,8 @@ dict_for() {
   case $1 in
     fuzz_inifilex|fuzz_iniprofile) echo ini ;;
     fuzz_stream_*) echo stream ;;
+    fuzz_msi_rules) echo msi ;;
+    fuzz_language_rules|fuzz_string_table) echo language ;;
     *) echo switches ;;
   esac
 }

@@ -91,6 +91,15 @@ TEST(MsiPropertyList, MergeLanguageTransform) {
       // An unquoted value that would gain a blank is quoted as a whole.
       {L"TRANSFORMS=a.mst X=1", L"C:\\My Temp\\1031.mst", L"TRANSFORMS=\"a.mst;C:\\My Temp\\1031.mst\" X=1"},
       {L"X=1", L"", L"X=1"},
+      // Only TRANSFORMS' own value is searched for its last transform (found by fuzzing:
+      // the new one was glued to a later property's ".mst").
+      {L"TRANSFORMS=a.mst X=b.mst", t, L"TRANSFORMS=a.mst;" + t + L" X=b.mst"},
+      {L"TRANSFORMS=a/passive.mst X=NSFORMS=a.mst X=1", L"C:\\My Tem1",
+       L"TRANSFORMS=\"a/passive.mst;C:\\My Tem1\" X=NSFORMS=a.mst X=1"},
+      {L"TRANSFORMS=\"\" LOG=\"x.mst\"", t, L"TRANSFORMS=\"" + t + L"\" LOG=\"x.mst\""},
+      // The launcher's own transforms are named in capitals.
+      {L"TRANSFORMS=\"a.MST\"", t, L"TRANSFORMS=\"a.MST;" + t + L"\""},
+      {L"TRANSFORMS=\"C:\\x\\1031.MST\"", L"C:\\t\\1031.MST", L"TRANSFORMS=\"C:\\x\\1031.MST\""},
   };
   for (const Case& c : cases) {
     std::wstring list = c.list;

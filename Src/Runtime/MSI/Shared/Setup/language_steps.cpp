@@ -56,7 +56,7 @@ bool check_code_page(Session& session) {
   return false;
 }
 
-void select_transform(Session& session) {
+bool select_transform(Session& session) {
   TransformHost host;
   host.stream_contains = [&](const std::wstring& name) { return stream_contains(session, name); };
   host.extract = [&](const std::wstring& name, const std::wstring& path) {
@@ -70,7 +70,9 @@ void select_transform(Session& session) {
   if (session.source_folder_from_switch()) host.source_folder = session.source_folder();
   host.patch = session.launch_mode() == kModePatch;
   host.script_driven = session.settings().script_driven;
-  if (!select_transform(session.settings(), host)) QZ_LOG(L"The language transform could not be extracted");
+  if (select_transform(session.settings(), host)) return true;
+  QZ_LOG(L"The language transform could not be extracted");
+  return false;
 }
 
 #endif

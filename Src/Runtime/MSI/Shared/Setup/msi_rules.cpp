@@ -142,19 +142,18 @@ void merge_language_transform(std::wstring& list, std::wstring_view transform) {
   const bool blank_in_transform = transform.find(L' ') != std::wstring_view::npos;
   size_t e = list.find(L'=', b);
   size_t value = e + 1 + (quoted ? 1 : 0);
-  size_t last = list.rfind(L".mst\"");
-  if (last == std::wstring::npos) last = list.rfind(L".mst");
-  if (last == std::wstring::npos || last < value) {
+  // The value ends at its closing quote, or unquoted at the next blank.
+  size_t end = list.find(quoted ? L'"' : L' ', value);
+  if (end == std::wstring::npos) end = list.size();
+  // Only a transform inside the value counts: a ".mst" of a later property is not
+  // one of TRANSFORMS, and the launcher's own names end in ".MST".
+  size_t last = std::wstring::npos;
+  for (size_t at = ifind(list, L".mst", value); at != std::wstring::npos && at + 4 <= end;
+       at = ifind(list, L".mst", at + 1))
+    last = at;
+  if (last == std::wstring::npos) {
     // No transform listed yet: the new one goes first. An existing value keeps its
     // place behind a separator instead of being glued to the new name.
-    size_t end = value;
-    if (quoted) {
-      end = list.find(L'"', value);
-      if (end == std::wstring::npos) end = list.size();
-    } else {
-      end = list.find(L' ', value);
-      if (end == std::wstring::npos) end = list.size();
-    }
     std::wstring insert(transform);
     if (end > value) insert += L';';
     if (!quoted && blank_in_transform) {

@@ -42,8 +42,10 @@ int show_language_dialog(Session& session);
 // False: the current language's code page is not installed; the exit code holds
 // 1208 and the error has been shown.
 bool check_code_page(Session& session);
-// The language transform for the chosen language (session value 6).
-void select_transform(Session& session);
+// The language transform for the chosen language (session value 6). False when
+// the transform in the stream could not be extracted: the launch stops (the error
+// has been reported).
+bool select_transform(Session& session);
 
 // --- multiple instances ---
 // True when installed instances of the product exist.

@@ -57,7 +57,7 @@ void main_run(Session& session) {
   if (!upgrade_check(session)) return;
   show_splash(session);
   if (!check_code_page(session)) return;
-  select_transform(session);
+  if (!select_transform(session)) return;
 #ifdef QZ_PREREQUISITES
   if (run_prerequisites(session, 1, std::wstring()) != 0) {
     close_setup_dialog(session);
