@@ -31,6 +31,28 @@ def bitmap(width, height):
     return b'BM' + struct.pack('<IHHI', 14 + 40 + len(pixels), 0, 0, 54) + header + pixels
 
 
+def bmp_to_png(bmp_path, png_path):
+    """A 24-bit bottom-up BMP (as uiprobe writes it) as a PNG."""
+    with open(bmp_path, 'rb') as f:
+        data = f.read()
+    offset = struct.unpack_from('<I', data, 10)[0]
+    width, height = struct.unpack_from('<ii', data, 18)
+    stride = (width * 3 + 3) & ~3
+    raw = bytearray()
+    for y in range(height - 1, -1, -1):
+        row = data[offset + y * stride: offset + y * stride + width * 3]
+        raw.append(0)
+        for x in range(0, len(row), 3):
+            raw += bytes((row[x + 2], row[x + 1], row[x]))
+
+    def chunk(kind, body):
+        return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body) & 0xffffffff)
+    png = (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)) +
+           chunk(b'IDAT', zlib.compress(bytes(raw), 6)) + chunk(b'IEND', b''))
+    with open(png_path, 'wb') as f:
+        f.write(png)
+
+
 def digest(password):
     """The stored form of an installation password, from zlib's CRC-32."""
     c = zlib.crc32(password.encode('cp1252'))
@@ -71,6 +93,8 @@ class UiTest(harness.WineTest):
         self.procs = []
 
     def tearDown(self):
+        # A failed test may leave a dialog open: cancel it so its launcher ends.
+        self.probe('cancelall')
         for p in self.procs:
             if p.poll() is None:
                 p.kill()
@@ -80,6 +104,8 @@ class UiTest(harness.WineTest):
                 shutil.rmtree(harness.unixpath(t), ignore_errors=True)
 
     def pack(self, members):
+        members = dict(members)
+        members.setdefault('0x0409.ini', '[0x0409]\r\n')  # the string table of the supported language
         src = os.path.join(self.dir, 'members')
         os.makedirs(src, exist_ok=True)
         paths = []
@@ -129,9 +155,8 @@ class UiTest(harness.WineTest):
     def screenshot(self, window, name):
         bmp = os.path.join(ARTIFACTS, name + '.bmp')
         self.probe('shot', window.hwnd, harness.winpath(bmp))
-        if shutil.which('convert') and os.path.exists(bmp):
-            subprocess.run(['convert', bmp, os.path.join(ARTIFACTS, name + '.png')], timeout=30,
-                           capture_output=True)
+        if os.path.exists(bmp):
+            bmp_to_png(bmp, os.path.join(ARTIFACTS, name + '.png'))
 
     def ini(self, startup='', extra=''):
         return ('[Startup]\r\nProduct=Demo\r\nPackageName=a.msi\r\nWaitInstallation=Y\r\n' + startup +
@@ -211,7 +236,7 @@ class UiTest(harness.WineTest):
         self.assertEqual(self.finish(p), 1152)
 
     def test_usage_message_in_the_error_dialog(self):
-        p = self.start(self.launcher, 'notaswitch')
+        p = self.start(self.pack({'Setup.INI': self.ini()}), 'notaswitch')
         w = self.wait_window('Brackenwright Wizard')
         self.assertTrue(w.text(1028).startswith('Command line parameters:||/a Perform an administrative installation'),
                         w.text(1028))

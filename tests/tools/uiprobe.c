@@ -5,6 +5,7 @@
                                  TITLE_PART: prints it (see dump); exit 1 if none
      list                        one "top window=0x.. rect=l,t,r,b class=.. title=.."
                                  line per visible top-level window
+     cancelall                   sends Cancel to every visible dialog
      gone HWND TIMEOUT_MS        waits until the window no longer exists
      dump HWND                   "window=0x.. title=.. class=.." and one
                                  "child id=.. class=.. visible=.. enabled=.. text=.."
@@ -94,6 +95,13 @@ static BOOL CALLBACK list_top(HWND w, LPARAM unused) {
   return TRUE;
 }
 
+static BOOL CALLBACK cancel_top(HWND w, LPARAM unused) {
+  wchar_t cls[32];
+  GetClassNameW(w, cls, 32);
+  if (IsWindowVisible(w) && !wcscmp(cls, L"#32770")) PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+  return TRUE;
+}
+
 static HWND parse_hwnd(const wchar_t *s) { return (HWND)(ULONG_PTR)wcstoull(s, NULL, 0); }
 
 static int shot(HWND w, const wchar_t *file) {
@@ -137,6 +145,11 @@ static int shot(HWND w, const wchar_t *file) {
 }
 
 int wmain(int argc, wchar_t **argv) {
+  if (argc == 2 && !wcscmp(argv[1], L"cancelall")) {
+    EnumWindows(cancel_top, 0);
+    Sleep(300);
+    return 0;
+  }
   if (argc == 2 && !wcscmp(argv[1], L"list")) {
     EnumWindows(list_top, 0);
     fflush(stdout);
