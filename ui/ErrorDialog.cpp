@@ -94,12 +94,14 @@ INT_PTR CALLBACK ErrorDialog::proc(HWND dialog, UINT message, WPARAM wparam, LPA
   return FALSE;
 }
 
-bool show_error_text(const std::wstring& text, bool restart) {
+bool show_error_text(const LaunchSettings& settings, const std::wstring& text, bool restart) {
   log_text(text);
   close_setup_window();
-  ErrorDialog dialog(ui_settings(), restart);
+  ErrorDialog dialog(settings, restart);
   return dialog.show(text, nullptr);
 }
+
+bool show_error_text(const std::wstring& text, bool restart) { return show_error_text(ui_settings(), text, restart); }
 
 bool show_error_id(unsigned id, bool restart) { return show_error_text(load_string(ui_settings(), id), restart); }
 
@@ -126,7 +128,11 @@ UINT message_box_style(const LaunchSettings& settings, UINT style) {
 }
 
 int message_box(HWND parent, const std::wstring& text, UINT style, int silent_answer, unsigned flags) {
-  const LaunchSettings& s = ui_settings();
+  return message_box(ui_settings(), parent, text, style, silent_answer, flags);
+}
+
+int message_box(const LaunchSettings& s, HWND parent, const std::wstring& text, UINT style, int silent_answer,
+                unsigned flags) {
   if (s.silent && !(flags & 2)) return silent_answer;
   return MessageBoxW(parent, text.c_str(), wizard_caption(s, false).c_str(), message_box_style(s, style));
 }

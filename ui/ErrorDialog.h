@@ -41,6 +41,8 @@ const LaunchSettings& ui_settings();
 
 // Logs the text, closes the initialisation dialog and shows the error dialog.
 bool show_error_text(const std::wstring& text, bool restart);
+// The same with the given launch settings instead of the published ones.
+bool show_error_text(const LaunchSettings& settings, const std::wstring& text, bool restart);
 bool show_error_id(unsigned id, bool restart);
 void show_error(unsigned id);
 // "<id>: <text of id>" with the text's printf-style markers filled by `args` in
@@ -56,6 +58,8 @@ bool show_message(const std::wstring& text);
 // reading for right-to-left languages. Silent launches (unless flags hold 2)
 // answer `silent_answer` without showing anything.
 int message_box(HWND parent, const std::wstring& text, UINT style, int silent_answer, unsigned flags);
+int message_box(const LaunchSettings& settings, HWND parent, const std::wstring& text, UINT style, int silent_answer,
+                unsigned flags);
 // The style message_box gives the system (exposed for tests).
 UINT message_box_style(const LaunchSettings& settings, UINT style);
 // "<prefix> <system text of code>" through show_message; nothing when the system

@@ -364,7 +364,7 @@ bool QzSetupDlg::start(HWND parent, Session& session, int template_id, bool spla
   if (s.silent || session.hide_progress() || g.dialog) return g.dialog != nullptr;
   register_window_classes();
   g.large = template_id == kLargeLayout;
-  int script_driven = session.script_driven();
+  int script_driven = s.script_driven >= 0 ? s.script_driven : session.script_driven();
   g.compact = g.large && (script_driven == 0 || script_driven == 2);
   g.cancel = false;
   g.step = 0;

@@ -50,7 +50,9 @@ void close_setup_dialog(Session&) { close_setup_window(); }
 
 bool setup_cancelled(Session& session) { return session.setup_cancelled() || setup_cancel_flag(); }
 
-void show_error(Session&, unsigned id) { show_error(id); }
+void show_error(Session& session, unsigned id) {
+  show_error_text(session.settings(), load_string(session.settings(), id), false);
+}
 
 void show_system_error(Session&, DWORD error) { show_system_error(std::wstring(), error); }
 

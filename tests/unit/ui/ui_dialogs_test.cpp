@@ -298,6 +298,41 @@ TEST_F(DialogTest, SetupDialogCreationRules) {
   EXPECT_FALSE(dialog.cancelled());
 }
 
+TEST_F(DialogTest, WaitSplashEndsAfterSplashTimeOrOnCancel) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring ini = std::wstring(temp) + L"qz_ui_splash_test.ini";
+  struct Row {
+    const char* text;
+    bool cancel_first;
+    DWORD at_least_ms, at_most_ms;
+    bool want;
+  } rows[] = {
+      {"[Startup]\r\nSplashTime=0\r\n", false, 0, 400, false},
+      {"[Startup]\r\nSplashTime=1\r\n", false, 700, 2500, false},
+      {"[Startup]\r\nSplashTime=60\r\n", true, 0, 1000, true},  // cancelled: at once
+  };
+  for (const auto& r : rows) {
+    HANDLE f = CreateFileW(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(f, r.text, static_cast<DWORD>(strlen(r.text)), &written, nullptr);
+    CloseHandle(f);
+    Session session(GetModuleHandleW(nullptr), settings_, L"Z:\\nonexistent\\setup.exe");
+    ASSERT_TRUE(session.load_profile(ini));
+    QzSetupDlg dialog;
+    ASSERT_TRUE(dialog.start(nullptr, session, QzSetupDlg::kSmallLayout, false));
+    if (r.cancel_first) PostMessageW(dialog.window(), WM_COMMAND, IDCANCEL, 0);
+    DWORD t0 = GetTickCount();
+    EXPECT_EQ(dialog.wait_splash(), r.want) << r.text;
+    DWORD spent = GetTickCount() - t0;
+    EXPECT_GE(spent, r.at_least_ms) << r.text;
+    EXPECT_LE(spent, r.at_most_ms) << r.text;
+    dialog.close();
+  }
+  DeleteFileW(ini.c_str());
+}
+
 TEST(SetupDialogPlacement, CornerAfterSplash) {
   struct Row {
     RECT work;

@@ -97,7 +97,7 @@ std::wstring usage_message_text(const LaunchSettings& settings) {
 
 void show_usage_message(Session& session) {
   if (session.settings().silent) return;
-  show_error_text(usage_message_text(session.settings()), false);
+  show_error_text(session.settings(), usage_message_text(session.settings()), false);
 }
 
 void prepare_usage_language(Session& session) {

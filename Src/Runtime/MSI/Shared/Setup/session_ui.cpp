@@ -7,9 +7,9 @@
 #include "ui/ErrorDialog.h"
 
 void show_session_error(const LaunchSettings& settings, unsigned id, const std::wstring& arg) {
-  show_numbered_error(id, {arg});
+  show_error_text(settings, numbered_error_text(settings, id, {arg}), false);
 }
 
 int ask_session_question(const LaunchSettings& settings, const std::wstring& text, UINT style, int silent_answer) {
-  return message_box(nullptr, text, style, silent_answer, 0);
+  return message_box(settings, nullptr, text, style, silent_answer, 0);
 }
