@@ -361,7 +361,7 @@ QzSetupDlg::~QzSetupDlg() {
 
 bool QzSetupDlg::start(HWND parent, Session& session, int template_id, bool splash_shown) {
   const LaunchSettings& s = session.settings();
-  if (s.silent || session.hide_progress() || g.dialog) return g.dialog != nullptr;
+  if (s.silent || session.hide_progress() || s.hide_progress || g.dialog) return g.dialog != nullptr;
   register_window_classes();
   g.large = template_id == kLargeLayout;
   int script_driven = s.script_driven >= 0 ? s.script_driven : session.script_driven();

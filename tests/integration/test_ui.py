@@ -184,6 +184,23 @@ class UiTest(harness.WineTest):
         self.assertEqual(self.finish(p), -1)
         self.assertIn('The user cancelled the setup', harness.read_utf16(self.log))
 
+    def test_right_to_left_string_table(self):
+        ini = ('[Startup]\r\nProduct=Demo\r\nPackageName=a.msi\r\nWaitInstallation=Y\r\n'
+               '[Languages]\r\nDefault=1025\r\nSupported=1025\r\nRTLLangs=1025\r\n')
+        table = ('\ufeff[0x0401]\r\n1102=%1 \u064a\u062c\u0647\u0632 %2\r\n'
+                 '1103=\u0627\u0644\u062a\u062d\u0642\u0642 \u0645\u0646 \u0627\u0644\u0646\u0638\u0627\u0645\r\n'
+                 '1624=' + '\u062c' * 3000 + '\r\n[Properties]\r\nFontName=' + 'F' * 80 + '\r\nFontSize=9\r\n')
+        exe = self.pack({'Setup.INI': ini, '0x0401.ini': table})
+        p = self.start(exe, '', {'QZ_TEST_MSIACTION_SLEEP_MS': '3000', 'QZ_TEST_MSIACTION_RESULT': '0'})
+        w = self.wait_window('Demo - Brackenwright Wizard')
+        exstyle = int(re.search(r'exstyle=(0x[0-9a-f]+)', w.dump).group(1), 16)
+        self.assertTrue(exstyle & 0x400000, hex(exstyle))  # mirrored layout
+        self.assertEqual(w.text(1001), 'Demo \u064a\u062c\u0647\u0632 Brackenwright Wizard')
+        self.assertEqual(w.text(1003), '\u0627\u0644\u062a\u062d\u0642\u0642 \u0645\u0646 \u0627\u0644\u0646\u0638\u0627\u0645')
+        self.assertTrue(w.text(1006).startswith('\u062c\u062c'))  # an over-long text, cut by the table reader
+        self.screenshot(w, 'setup_dialog_rtl')
+        self.assertEqual(self.finish(p), 0)
+
     def test_initialisation_dialog_small_layout(self):
         exe = self.pack({'Setup.INI': self.ini('UI=1000\r\n')})
         p = self.start(exe, '', {'QZ_TEST_MSIACTION_SLEEP_MS': '2500', 'QZ_TEST_MSIACTION_RESULT': '0'})
