@@ -8,6 +8,7 @@
 #include "password_mask.h"
 #include "process_state.h"
 #include "support/debuglog.h"
+#include "ui/setup_window.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\launch";
 
@@ -39,11 +40,10 @@ bool is_wait_breaker(UINT message) {
 }
 
 // Seams for the dialogs that keep moving while a shell-started program runs.
-// Neither dialog exists in this build yet: no prerequisite dialog is ever open and
-// the setup dialog has no progress bar to step.
+// No prerequisite dialog is ever open in this build yet.
 bool prerequisite_dialog_open(Session*) { return false; }
 void prerequisite_progress(Session*, bool /*start*/) {}
-void step_setup_dialog_progress(Session*) {}
+void step_setup_dialog_progress(Session*) { advance_setup_bar(1); }
 
 }  // namespace
 

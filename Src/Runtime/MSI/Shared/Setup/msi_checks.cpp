@@ -11,6 +11,7 @@
 #include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "ui/ErrorDialog.h"
 #include "support/dynload.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_checks";
@@ -43,8 +44,7 @@ int msi_setting_int(const std::wstring& section, const std::wstring& key, int de
 int msi_message_box(Session& session, const std::wstring& text, UINT type, int silent_answer, bool auto_is_silent) {
   const LaunchSettings& s = session.settings();
   if (s.silent || (auto_is_silent && s.auto_)) return silent_answer;
-  const std::wstring& title = s.product_name;
-  int answer = MessageBoxW(nullptr, text.c_str(), title.empty() ? nullptr : title.c_str(), type);
+  int answer = message_box(s, nullptr, text, type, silent_answer, 0);
   // No display (or no window station): take the silent answer rather than a failure.
   return answer > 0 ? answer : silent_answer;
 }
@@ -60,7 +60,7 @@ std::wstring msi_message_text(Session& session, unsigned id, const std::wstring&
 void msi_report_message(Session& session, unsigned id, const std::wstring& arg) {
   std::wstring text = msi_message_text(session, id, arg);
   QZ_LOG(L"Error %u: %s", id, text.c_str());
-  msi_message_box(session, text, MB_OK | MB_ICONERROR, IDOK);
+  if (!session.settings().silent) show_error_text(session.settings(), text, false);
 }
 
 std::wstring module_file_version(const wchar_t* module) {

@@ -19,11 +19,11 @@ int msi_setting_int(const std::wstring& section, const std::wstring& key, int de
 
 // The one place where the installer launch asks or tells the user: with /s (or,
 // when `auto_is_silent`, with /auto) no box appears and `silent_answer` comes back;
-// otherwise MessageBoxW with the product name as title.
+// otherwise the launcher's message box (wizard caption).
 int msi_message_box(Session& session, const std::wstring& text, UINT type, int silent_answer,
                     bool auto_is_silent = false);
 // A numbered message: the string-table text with `arg` in place of its "%s",
-// logged, and shown as an error box unless silent. Texts without an entry are
+// logged, and shown in the error dialog unless silent. Texts without an entry are
 // reported by number.
 void msi_report_message(Session& session, unsigned id, const std::wstring& arg = std::wstring());
 std::wstring msi_message_text(Session& session, unsigned id, const std::wstring& arg = std::wstring());

@@ -1,6 +1,5 @@
-// Provisional bodies of the launch's seams (see msi_seams.h). Nothing here shows
-// a window: this build has no initialisation dialog yet, so there is no splash to
-// wait out and nothing to hide; signatures are not compared; no engine library.
+// Provisional bodies of the launch's seams (see msi_seams.h): signatures are not
+// compared; no engine library. The initialisation dialog's seams live with it.
 #include "msi_seams.h"
 
 #include "session.h"
@@ -10,10 +9,6 @@
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_seams";
 
-bool init_dialog_exists(Session&) { return false; }
-bool wait_out_splash(Session&) { return true; }
-void hide_init_dialog(Session&) {}
-void close_init_dialog(Session&) {}
 void request_restart_question(Session&) { QZ_LOG(L"The restart question is due at the end of the run"); }
 
 bool package_signer_matches(Session&, const std::wstring&, const std::wstring&) {

@@ -47,35 +47,6 @@ void read_launch_settings(Session& session, const std::wstring& ini_path) { sess
 bool detect_instances(Session&) { return false; }
 int choose_instance(Session&) { return kInstanceChosen; }
 
-// --- user interface ---
-bool check_password(Session&) { return true; }
-void show_splash(Session&) {}
-int create_setup_dialog(Session&) { return 1; }
-void close_setup_dialog(Session&) {}
-bool setup_cancelled(Session&) { return false; }
-void show_error(Session& session, unsigned id) {
-  std::wstring text = load_string(session.settings(), id);
-  QZ_LOG(L"Error %u: %s", id, text.c_str());
-  if (!session.settings().silent) MessageBoxW(nullptr, text.c_str(), L"Setup", MB_OK | MB_ICONERROR);
-}
-void show_system_error(Session& session, DWORD error) {
-  std::wstring text = qz::system_message(error);
-  QZ_LOG(L"Error %u: %s", error, text.c_str());
-  if (!session.settings().silent) MessageBoxW(nullptr, text.c_str(), L"Setup", MB_OK | MB_ICONERROR);
-}
-// The error display of the language checks (text already composed).
-bool show_error_text(const std::wstring& text, bool restart) {
-  QZ_LOG(L"Error: %s", text.c_str());
-  const LaunchSettings* settings = qzproc::settings();
-  if (!(settings && settings->silent)) MessageBoxW(nullptr, text.c_str(), L"Setup", MB_OK | MB_ICONERROR);
-  return false;
-}
-int message_box(HWND parent, const std::wstring& text, UINT style, int silent_answer, unsigned flags) {
-  const LaunchSettings* settings = qzproc::settings();
-  if (settings && settings->silent && !(flags & 2)) return silent_answer;
-  return MessageBoxW(parent, text.c_str(), L"Setup", style);
-}
-
 // --- Windows Installer ---
 bool upgrade_check(Session&) { return true; }
 // Test-only environment, for the driver's tests that need a run held open or a
@@ -84,7 +55,24 @@ bool upgrade_check(Session&) { return true; }
 //   QZ_TEST_MSIACTION_RESULT    decimal exit code stored instead of running it
 int execute_msi_action(Session& session) {
   std::wstring sleep = environment(L"QZ_TEST_MSIACTION_SLEEP_MS");
-  if (!sleep.empty()) Sleep(static_cast<DWORD>(_wtoi(sleep.c_str())));
+  if (!sleep.empty()) {
+    // The wait keeps the thread's windows painting and answering, as a running
+    // installation would.
+    DWORD ms = static_cast<DWORD>(_wtoi(sleep.c_str()));
+    DWORD start = GetTickCount();
+    for (DWORD spent = 0; spent < ms; spent = GetTickCount() - start) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) break;
+        HWND dialog = session.get_setup_dialog();
+        if (dialog && IsDialogMessageW(dialog, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+      if (session.setup_cancelled()) return 0;
+    }
+  }
   std::wstring result = environment(L"QZ_TEST_MSIACTION_RESULT");
   if (!result.empty()) {
     qzproc::set_exit_code(_wtoi(result.c_str()));

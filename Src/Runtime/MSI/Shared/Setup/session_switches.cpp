@@ -7,6 +7,7 @@
 #include "session.h"
 #include "package/load_string.h"
 #include "support/debuglog.h"
+#include "ui/ErrorDialog.h"
 #include "support/handles.h"
 #include "support/utils.h"
 #include "support/zstring.h"
@@ -96,9 +97,7 @@ std::wstring usage_message_text(const LaunchSettings& settings) {
 
 void show_usage_message(Session& session) {
   if (session.settings().silent) return;
-  std::wstring text = usage_message_text(session.settings());
-  const std::wstring& title = session.settings().product_name;
-  MessageBoxW(nullptr, text.c_str(), title.empty() ? nullptr : title.c_str(), MB_OK | MB_ICONINFORMATION);
+  show_error_text(session.settings(), usage_message_text(session.settings()), false);
 }
 
 void prepare_usage_language(Session& session) {

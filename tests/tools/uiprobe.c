@@ -1,0 +1,212 @@
+/* uiprobe COMMAND ...: finds windows of other programs and reads or drives them,
+   for the tests that look at the launcher's dialogs. Output is UTF-8, one item a
+   line.
+     wait TITLE_PART TIMEOUT_MS  a visible top-level window whose title holds
+                                 TITLE_PART: prints it (see dump); exit 1 if none
+     list                        one "top window=0x.. rect=l,t,r,b class=.. title=.."
+                                 line per visible top-level window
+     cancelall                   sends Cancel to every visible dialog
+     gone HWND TIMEOUT_MS        waits until the window no longer exists
+     dump HWND                   "window=0x.. title=.. class=.." and one
+                                 "child id=.. class=.. visible=.. enabled=.. text=.."
+                                 line per descendant
+     type HWND ID TEXT           types TEXT into control ID (as key presses)
+     clear HWND ID               empties control ID (select all, backspace)
+     click HWND ID               presses button ID
+     shot HWND FILE.bmp          the window's pixels from the screen into a bitmap */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+static void put_utf8(const wchar_t *text) {
+  char buf[4096];
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buf, sizeof buf, NULL, NULL);
+  if (n > 0) fputs(buf, stdout);
+}
+
+/* Texts of other processes' windows: WM_GETTEXT is marshalled by the system. */
+static void window_text(HWND w, wchar_t *buf, int cap) {
+  DWORD_PTR got = 0;
+  buf[0] = 0;
+  if (!SendMessageTimeoutW(w, WM_GETTEXT, cap, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, &got)) GetWindowTextW(w, buf, cap);
+  buf[cap - 1] = 0;
+  for (wchar_t *p = buf; *p; ++p)
+    if (*p == L'\r' || *p == L'\n') *p = L'|';
+}
+
+static BOOL CALLBACK dump_child(HWND c, LPARAM unused) {
+  wchar_t text[2048], cls[256];
+  window_text(c, text, 2048);
+  GetClassNameW(c, cls, 256);
+  printf("child id=%d class=", GetDlgCtrlID(c));
+  put_utf8(cls);
+  printf(" visible=%d enabled=%d", IsWindowVisible(c) ? 1 : 0, IsWindowEnabled(c) ? 1 : 0);
+  if (_wcsicmp(cls, L"msctls_progress32") == 0) printf(" pos=%d", (int)SendMessageW(c, 0x0408 /* PBM_GETPOS */, 0, 0));
+  printf(" text=");
+  put_utf8(text);
+  printf("\n");
+  return TRUE;
+}
+
+static void dump(HWND w) {
+  wchar_t text[2048], cls[256];
+  RECT r;
+  window_text(w, text, 2048);
+  GetClassNameW(w, cls, 256);
+  GetWindowRect(w, &r);
+  printf("window=0x%llx exstyle=0x%lx rect=%ld,%ld,%ld,%ld title=", (unsigned long long)(ULONG_PTR)w,
+         (unsigned long)GetWindowLongW(w, GWL_EXSTYLE), r.left, r.top, r.right, r.bottom);
+  put_utf8(text);
+  printf(" class=");
+  put_utf8(cls);
+  printf("\n");
+  EnumChildWindows(w, dump_child, 0);
+  fflush(stdout);
+}
+
+struct find { const wchar_t *part; HWND found; };
+
+static BOOL CALLBACK find_top(HWND w, LPARAM lp) {
+  struct find *f = (struct find *)lp;
+  wchar_t text[1024];
+  if (!IsWindowVisible(w)) return TRUE;
+  window_text(w, text, 1024);
+  if (wcsstr(text, f->part)) {
+    f->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+static BOOL CALLBACK list_top(HWND w, LPARAM unused) {
+  wchar_t text[1024], cls[256];
+  RECT r;
+  if (!IsWindowVisible(w)) return TRUE;
+  window_text(w, text, 1024);
+  GetClassNameW(w, cls, 256);
+  GetWindowRect(w, &r);
+  printf("top window=0x%llx rect=%ld,%ld,%ld,%ld class=", (unsigned long long)(ULONG_PTR)w, r.left, r.top, r.right,
+         r.bottom);
+  put_utf8(cls);
+  printf(" title=");
+  put_utf8(text);
+  printf("\n");
+  return TRUE;
+}
+
+static BOOL CALLBACK cancel_top(HWND w, LPARAM unused) {
+  wchar_t cls[32];
+  GetClassNameW(w, cls, 32);
+  if (IsWindowVisible(w) && !wcscmp(cls, L"#32770")) PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+  return TRUE;
+}
+
+static HWND parse_hwnd(const wchar_t *s) { return (HWND)(ULONG_PTR)wcstoull(s, NULL, 0); }
+
+static int shot(HWND w, const wchar_t *file) {
+  RECT r;
+  if (!GetWindowRect(w, &r)) return 1;
+  int cx = r.right - r.left, cy = r.bottom - r.top;
+  HDC screen = GetDC(NULL);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi = {0};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = cx;
+  bi.bmiHeader.biHeight = cy;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  void *bits = NULL;
+  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, cx, cy, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+  GdiFlush();
+  DWORD stride = ((DWORD)cx * 3 + 3) & ~3u;
+  DWORD size = stride * (DWORD)cy;
+  BITMAPFILEHEADER fh = {0};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
+  fh.bfSize = fh.bfOffBits + size;
+  FILE *f = _wfopen(file, L"wb");
+  int rc = 1;
+  if (f) {
+    fwrite(&fh, sizeof fh, 1, f);
+    fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f);
+    fwrite(bits, 1, size, f);
+    fclose(f);
+    rc = 0;
+  }
+  SelectObject(mem, old);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(NULL, screen);
+  printf("shot=%d\n", rc);
+  return rc;
+}
+
+int wmain(int argc, wchar_t **argv) {
+  if (argc == 2 && !wcscmp(argv[1], L"cancelall")) {
+    EnumWindows(cancel_top, 0);
+    Sleep(300);
+    return 0;
+  }
+  if (argc == 2 && !wcscmp(argv[1], L"list")) {
+    EnumWindows(list_top, 0);
+    fflush(stdout);
+    return 0;
+  }
+  if (argc < 3) {
+    fprintf(stderr, "usage: uiprobe wait|gone|dump|type|clear|click|shot ...\n");
+    return 2;
+  }
+  const wchar_t *cmd = argv[1];
+  if (!wcscmp(cmd, L"wait") && argc >= 4) {
+    DWORD limit = (DWORD)_wtoi(argv[3]), start = GetTickCount();
+    struct find f = {argv[2], NULL};
+    for (;;) {
+      f.found = NULL;
+      EnumWindows(find_top, (LPARAM)&f);
+      if (f.found || GetTickCount() - start > limit) break;
+      Sleep(50);
+    }
+    if (!f.found) {
+      printf("window=none\n");
+      return 1;
+    }
+    Sleep(300); /* let it finish painting */
+    dump(f.found);
+    return 0;
+  }
+  HWND w = parse_hwnd(argv[2]);
+  if (!wcscmp(cmd, L"gone") && argc >= 4) {
+    DWORD limit = (DWORD)_wtoi(argv[3]), start = GetTickCount();
+    while (IsWindow(w) && GetTickCount() - start <= limit) Sleep(50);
+    printf("gone=%d\n", IsWindow(w) ? 0 : 1);
+    return IsWindow(w) ? 1 : 0;
+  }
+  if (!wcscmp(cmd, L"dump")) {
+    dump(w);
+    return 0;
+  }
+  if (!wcscmp(cmd, L"shot") && argc >= 4) return shot(w, argv[3]);
+  if (argc < 4) return 2;
+  HWND c = GetDlgItem(w, _wtoi(argv[3]));
+  if (!c) {
+    printf("control=none\n");
+    return 1;
+  }
+  if (!wcscmp(cmd, L"type") && argc >= 5) {
+    for (const wchar_t *p = argv[4]; *p; ++p) PostMessageW(c, WM_CHAR, *p, 1);
+  } else if (!wcscmp(cmd, L"clear")) {
+    SendMessageW(c, EM_SETSEL, 0, -1);
+    PostMessageW(c, WM_CHAR, VK_BACK, 1);
+  } else if (!wcscmp(cmd, L"click")) {
+    PostMessageW(w, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), BN_CLICKED), (LPARAM)c);
+  } else {
+    return 2;
+  }
+  Sleep(300); /* the target handles the posted input */
+  printf("ok\n");
+  fflush(stdout);
+  return 0;
+}

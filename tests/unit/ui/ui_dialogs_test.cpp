@@ -1,0 +1,351 @@
+// The launcher's dialogs in this process: each test opens the real window from
+// the launcher's templates (the test binary carries the resources) and reads or
+// drives it from a timer while the dialog runs.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "LaunchSettings.h"
+#include "process_state.h"
+#include "session.h"
+#include "ui/ErrorDialog.h"
+#include "ui/PasswdDlg.h"
+#include "ui/QzSetupDlg.h"
+#include "ui/password_digest.h"
+
+namespace {
+
+std::wstring text_of(HWND w) {
+  wchar_t buf[2048] = {};
+  GetWindowTextW(w, buf, 2048);
+  return buf;
+}
+
+// Runs `body` with the first dialog of this thread once it exists, then lets the
+// modal loop go on.
+std::function<void(HWND)> g_body;
+
+BOOL CALLBACK first_dialog(HWND w, LPARAM out) {
+  wchar_t cls[16] = {};
+  GetClassNameW(w, cls, 16);
+  if (wcscmp(cls, L"#32770") == 0 && IsWindowVisible(w)) {
+    *reinterpret_cast<HWND*>(out) = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CALLBACK on_timer(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), first_dialog, reinterpret_cast<LPARAM>(&dialog));
+  if (!dialog) return;
+  KillTimer(nullptr, id);
+  auto body = std::move(g_body);
+  g_body = nullptr;
+  if (body) body(dialog);
+}
+
+void when_shown(std::function<void(HWND)> body) {
+  g_body = std::move(body);
+  SetTimer(nullptr, 0, 50, on_timer);
+}
+
+bool have_display() {
+  HWND w = CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (!w) return false;
+  DestroyWindow(w);
+  return true;
+}
+
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!have_display()) GTEST_SKIP() << "no display";
+    settings_ = LaunchSettings();
+    settings_.ui_language = 0x0409;
+    qzproc::set_settings(&settings_);
+    qzproc::set_exit_code(0);
+  }
+  void TearDown() override {
+    close_setup_window();
+    qzproc::set_settings(nullptr);
+  }
+  LaunchSettings settings_;
+};
+
+}  // namespace
+
+TEST(ErrorTexts, NumberedErrors) {
+  LaunchSettings s;
+  s.ui_language = 0x0409;
+  struct Row {
+    unsigned id;
+    std::vector<std::wstring> args;
+    std::wstring want;
+  } rows[] = {
+      {1152, {L"Setup.ini"}, L"1152: Error extracting Setup.ini to the temporary location"},
+      {1670, {}, L"1670: "},                                      // no text: the number alone
+      {1155, {}, L"1155: File  not found"},                       // missing argument reads nothing
+      {1152, {L"a", L"b", L"c"}, L"1152: Error extracting a to the temporary location"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(numbered_error_text(s, r.id, r.args), r.want) << r.id;
+  std::wstring name(3000, L'n');
+  std::wstring cut = numbered_error_text(s, 1152, {name});
+  EXPECT_EQ(cut.size(), 1023u);
+  EXPECT_EQ(cut.substr(0, 23), L"1152: Error extracting ");
+}
+
+TEST(ErrorTexts, MessageBoxStylesAndSilentAnswers) {
+  LaunchSettings s;
+  s.ui_language = 0x0409;
+  s.ui_language = 0x0401;
+  EXPECT_EQ(message_box_style(s, MB_YESNO), static_cast<UINT>(MB_YESNO));
+  s.rtl_languages = {0x0401, 0x040d};
+  EXPECT_EQ(message_box_style(s, MB_YESNO), static_cast<UINT>(MB_YESNO | 0x180000));
+  s.silent = true;
+  qzproc::set_settings(&s);
+  EXPECT_EQ(message_box(nullptr, L"question", MB_YESNO, IDYES, 0), IDYES);
+  EXPECT_EQ(message_box(nullptr, L"question", MB_YESNO, IDNO, 0), IDNO);
+  // A silent launch shows no error dialog at all.
+  EXPECT_FALSE(show_error_text(L"1151: Error writing to the temporary location", false));
+  EXPECT_FALSE(show_message(L"notice"));
+  qzproc::set_settings(nullptr);
+}
+
+TEST(Password, CandidateDigestUsesAnsiBytes) {
+  const char* ascii = "secret";
+  EXPECT_EQ(candidate_digest(L"secret"), ui::password_digest(reinterpret_cast<const uint8_t*>(ascii), 6));
+  EXPECT_EQ(candidate_digest(L""), 1532713819u);
+  PasswdDlg dialog(L"1531999068");
+  EXPECT_TRUE(dialog.matches(L"secret"));
+  EXPECT_FALSE(dialog.matches(L"Secret"));
+  EXPECT_FALSE(dialog.matches(L"secret "));
+  // A character pair that converts to one byte never reads past the converted text.
+  std::wstring pair = L"\xD83D\xDE00";
+  EXPECT_NO_FATAL_FAILURE(candidate_digest(pair));
+  // An over-long stored text is cut, not overrun.
+  PasswdDlg long_digest(std::wstring(500, L'9'));
+  EXPECT_FALSE(long_digest.matches(L"secret"));
+}
+
+TEST_F(DialogTest, ErrorDialogShowsTheTextAndOk) {
+  std::wstring text, caption;
+  bool ok_visible = false, restart_visible = true;
+  when_shown([&](HWND d) {
+    text = text_of(GetDlgItem(d, 1028));
+    caption = text_of(d);
+    ok_visible = IsWindowVisible(GetDlgItem(d, IDOK));
+    restart_visible = IsWindowVisible(GetDlgItem(d, 102));
+    PostMessageW(d, WM_COMMAND, IDOK, 0);
+  });
+  EXPECT_TRUE(show_numbered_error(1152, {L"Setup.ini"}));
+  EXPECT_EQ(text, L"1152: Error extracting Setup.ini to the temporary location");
+  EXPECT_EQ(caption, L"Brackenwright Wizard");
+  EXPECT_TRUE(ok_visible);
+  EXPECT_FALSE(restart_visible);
+}
+
+TEST_F(DialogTest, ErrorDialogCutsLongTextsAndOffersRestart) {
+  std::wstring text, restart_label;
+  bool ok_visible = true;
+  when_shown([&](HWND d) {
+    text = text_of(GetDlgItem(d, 1028));
+    restart_label = text_of(GetDlgItem(d, 102));
+    ok_visible = IsWindowVisible(GetDlgItem(d, IDOK));
+    PostMessageW(d, WM_COMMAND, IDCANCEL, 0);  // Esc: no restart
+  });
+  settings_.product_name = L"Demo";
+  ErrorDialog dialog(settings_, true);
+  EXPECT_TRUE(dialog.show(std::wstring(5000, L'x'), nullptr));
+  EXPECT_EQ(text.size(), 1023u);
+  EXPECT_EQ(restart_label, L"Restart");
+  EXPECT_FALSE(ok_visible);
+}
+
+TEST_F(DialogTest, RightToLeftLanguagesMirrorTheDialogs) {
+  settings_.rtl_languages = {0x0409};
+  LONG_PTR exstyle = 0;
+  when_shown([&](HWND d) {
+    exstyle = GetWindowLongPtrW(d, GWL_EXSTYLE);
+    PostMessageW(d, WM_COMMAND, IDOK, 0);
+  });
+  EXPECT_TRUE(show_error_text(L"1151: Error writing to the temporary location", false));
+  EXPECT_TRUE(exstyle & WS_EX_LAYOUTRTL);
+  Session session(GetModuleHandleW(nullptr), settings_, L"Z:\\nonexistent\\setup.exe");
+  QzSetupDlg dialog;
+  ASSERT_TRUE(dialog.start(nullptr, session, QzSetupDlg::kLargeLayout, false));
+  EXPECT_TRUE(GetWindowLongPtrW(dialog.window(), GWL_EXSTYLE) & WS_EX_LAYOUTRTL);
+  EXPECT_FALSE(dialog.set_progress(50));
+  dialog.close();
+}
+
+TEST_F(DialogTest, PasswordDialogEnablesOkOnlyForTheRightPassword) {
+  std::wstring long_password(100, L'p');
+  std::wstring stored = ui::digest_text(candidate_digest(long_password));
+  // Digest of "secret" for the main part, the 100-character one for the limit.
+  struct Step {
+    const wchar_t* text;
+    bool ok_enabled;
+  } steps[] = {{L"secre", false}, {L"secret", true}, {L"", false}, {L"secret2", false}, {L"secret", true}};
+  std::vector<bool> seen;
+  std::wstring caption, label;
+  when_shown([&](HWND d) {
+    caption = text_of(d);
+    label = text_of(GetDlgItem(d, 20002));
+    seen.push_back(IsWindowEnabled(GetDlgItem(d, IDOK)) != FALSE);
+    for (const auto& s : steps) {
+      SetDlgItemTextW(d, 1000, s.text);
+      seen.push_back(IsWindowEnabled(GetDlgItem(d, IDOK)) != FALSE);
+    }
+    PostMessageW(d, WM_COMMAND, IDOK, 0);
+  });
+  PasswdDlg dialog(L"1531999068");
+  EXPECT_EQ(dialog.ask(nullptr, settings_), IDOK);
+  EXPECT_FALSE(dialog.cancelled());
+  EXPECT_EQ(caption, L"Please enter the password");
+  EXPECT_EQ(label, L"Password:");
+  ASSERT_EQ(seen.size(), 6u);
+  EXPECT_FALSE(seen[0]);
+  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(seen[i + 1], steps[i].ok_enabled) << steps[i].text;
+
+  // 100 characters: only 99 are ever read, so the dialog cannot be passed; Enter
+  // with the disabled OK does not end it either.
+  bool enabled = true;
+  when_shown([&](HWND d) {
+    SetDlgItemTextW(d, 1000, long_password.c_str());
+    enabled = IsWindowEnabled(GetDlgItem(d, IDOK)) != FALSE;
+    SendMessageW(d, WM_COMMAND, IDOK, 0);
+    PostMessageW(d, WM_COMMAND, IDCANCEL, 0);
+  });
+  PasswdDlg limited(stored);
+  EXPECT_EQ(limited.ask(nullptr, settings_), IDCANCEL);
+  EXPECT_FALSE(enabled);
+  EXPECT_TRUE(limited.cancelled());
+}
+
+TEST_F(DialogTest, SetupDialogLayoutsProgressAndCancel) {
+  Session session(GetModuleHandleW(nullptr), settings_, L"Z:\\nonexistent\\setup.exe");
+  session.add_switch(L"/removeonly");
+  {
+    QzSetupDlg dialog;
+    ASSERT_TRUE(dialog.start(nullptr, session, QzSetupDlg::kLargeLayout, false));
+    HWND w = dialog.window();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(text_of(w), L"Brackenwright Wizard");
+    EXPECT_EQ(text_of(GetDlgItem(w, 1006)), L"Preparing to Uninstall...");
+    EXPECT_EQ(session.status_window(), GetDlgItem(w, 1003));
+    EXPECT_EQ(session.main_text_window(), GetDlgItem(w, 1001));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(w, 1020)));
+    // A second start keeps the one dialog.
+    QzSetupDlg again;
+    EXPECT_TRUE(again.start(nullptr, session, QzSetupDlg::kSmallLayout, false));
+    EXPECT_EQ(again.window(), w);
+
+    HWND bar = GetDlgItem(w, 301);
+    EXPECT_FALSE(dialog.set_progress(40));
+    EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 40);
+    // The bar's own value: no pumping, so a queued message stays queued.
+    PostThreadMessageW(GetCurrentThreadId(), WM_APP + 7, 0, 0);
+    EXPECT_FALSE(dialog.set_progress(40));
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_APP + 7, WM_APP + 7, PM_REMOVE));
+    dialog.step_progress(30);
+    EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 70);
+    SendMessageW(bar, PBM_SETPOS, 100, 0);
+    dialog.step_progress(30);
+    EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 0);
+
+    SendMessageW(w, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(dialog.cancelled());
+    EXPECT_TRUE(setup_cancel_flag());
+    EXPECT_EQ(qzproc::exit_code(), -1);
+    EXPECT_FALSE(IsWindow(w));
+    EXPECT_EQ(dialog.window(), nullptr);
+    EXPECT_EQ(session.status_window(), nullptr);
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, QzSetupDlg::kCancelMessage, QzSetupDlg::kCancelMessage, PM_REMOVE));
+    EXPECT_EQ(msg.hwnd, nullptr);
+    EXPECT_TRUE(dialog.pump());
+    EXPECT_TRUE(dialog.set_progress(10));  // no dialog: the cancel flag
+  }
+}
+
+TEST_F(DialogTest, SetupDialogCreationRules) {
+  Session session(GetModuleHandleW(nullptr), settings_, L"Z:\\nonexistent\\setup.exe");
+  QzSetupDlg dialog;
+  // A template that does not exist: no dialog, nothing else happens.
+  EXPECT_FALSE(dialog.start(nullptr, session, 4242, false));
+  EXPECT_EQ(setup_window(), nullptr);
+  settings_.silent = true;
+  EXPECT_FALSE(dialog.start(nullptr, session, QzSetupDlg::kSmallLayout, false));
+  settings_.silent = false;
+  ASSERT_TRUE(dialog.start(nullptr, session, QzSetupDlg::kSmallLayout, true));
+  HWND w = dialog.window();
+  EXPECT_EQ(GetDlgItem(w, 1006), nullptr);  // the small layout has no heading
+  // Moved to the lower-right corner, out of the splash's way.
+  RECT r;
+  GetWindowRect(w, &r);
+  RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  EXPECT_GT(r.left, screen.right / 2);
+  EXPECT_GT(r.top, screen.bottom / 2);
+  dialog.hide();
+  EXPECT_FALSE(IsWindowVisible(w));
+  dialog.close();
+  EXPECT_FALSE(IsWindow(w));
+  EXPECT_FALSE(dialog.cancelled());
+}
+
+TEST_F(DialogTest, WaitSplashEndsAfterSplashTimeOrOnCancel) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring ini = std::wstring(temp) + L"qz_ui_splash_test.ini";
+  struct Row {
+    const char* text;
+    bool cancel_first;
+    DWORD at_least_ms, at_most_ms;
+    bool want;
+  } rows[] = {
+      {"[Startup]\r\nSplashTime=0\r\n", false, 0, 400, false},
+      {"[Startup]\r\nSplashTime=1\r\n", false, 700, 2500, false},
+      {"[Startup]\r\nSplashTime=60\r\n", true, 0, 1000, true},  // cancelled: at once
+  };
+  for (const auto& r : rows) {
+    HANDLE f = CreateFileW(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(f, r.text, static_cast<DWORD>(strlen(r.text)), &written, nullptr);
+    CloseHandle(f);
+    Session session(GetModuleHandleW(nullptr), settings_, L"Z:\\nonexistent\\setup.exe");
+    ASSERT_TRUE(session.load_profile(ini));
+    QzSetupDlg dialog;
+    ASSERT_TRUE(dialog.start(nullptr, session, QzSetupDlg::kSmallLayout, false));
+    if (r.cancel_first) PostMessageW(dialog.window(), WM_COMMAND, IDCANCEL, 0);
+    DWORD t0 = GetTickCount();
+    EXPECT_EQ(dialog.wait_splash(), r.want) << r.text;
+    DWORD spent = GetTickCount() - t0;
+    EXPECT_GE(spent, r.at_least_ms) << r.text;
+    EXPECT_LE(spent, r.at_most_ms) << r.text;
+    dialog.close();
+  }
+  DeleteFileW(ini.c_str());
+}
+
+TEST(SetupDialogPlacement, CornerAfterSplash) {
+  struct Row {
+    RECT work;
+    bool taskbar;
+    LONG x, y;
+  } rows[] = {
+      {{0, 0, 1280, 1024}, false, 1280 - 1280 / 30, 1024 - 1024 / 30},
+      {{0, 0, 1280, 984}, true, 1280 - 1280 / 70, 984 - 984 / 70},
+      {{100, 50, 900, 650}, false, 900 - 800 / 30, 650 - 600 / 30},
+  };
+  for (const auto& r : rows) {
+    POINT p = corner_after_splash(r.work, r.taskbar);
+    EXPECT_EQ(p.x, r.x);
+    EXPECT_EQ(p.y, r.y);
+  }
+}

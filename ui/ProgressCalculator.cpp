@@ -1,0 +1,55 @@
+// portable
+#include "ui/ProgressCalculator.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "ui/positional_text.h"
+
+ProgressCalculator::ProgressCalculator(ProgressTexts texts, Clock clock) : texts_(std::move(texts)), clock_(clock) {}
+
+int progress_percent(uint32_t done, uint32_t total) {
+  if (total < 100) return 0;
+  return static_cast<int>(done / (total / 100));
+}
+
+void ProgressCalculator::start(uint32_t total) {
+  total_ = total;
+  current_ = 0;
+  start_tick_ = clock_ ? clock_() : 0;
+}
+
+void ProgressCalculator::update(uint32_t current, int* percent, uint32_t* rate, uint32_t* seconds_left) {
+  current_ = current;
+  uint32_t now = clock_ ? clock_() : start_tick_;
+  uint32_t elapsed = now - start_tick_;  // wraps like the tick count
+  uint32_t r = 0, left = 0;
+  if (elapsed > 1000) {
+    r = current / (elapsed / 1000);
+    if (r != 0 && current < total_) left = (total_ - current) / r;
+  }
+  if (percent) *percent = progress_percent(current, total_);
+  if (rate) *rate = r;
+  if (seconds_left) *seconds_left = left;
+}
+
+std::wstring ProgressCalculator::remaining_text(uint32_t s) const {
+  std::wstring out = texts_.remaining + L" ";
+  if (s / 3600 != 0) out += std::to_wstring(s / 3600) + L" " + texts_.hour;
+  s %= 3600;
+  if (s / 60 != 0) out += std::to_wstring(s / 60) + L" " + texts_.minute;
+  out += std::to_wstring(s % 60) + L" " + texts_.second;
+  return out;
+}
+
+std::wstring ProgressCalculator::transfer_text(uint32_t rate, uint32_t done, uint32_t total) const {
+  if (rate == 0) return std::wstring();
+  if (total == 0) total = total_;
+  bool kb = rate <= 1048576u;
+  unsigned shift = kb ? 10 : 20;
+  double divisor = kb ? 1024.0 : 1048576.0;
+  wchar_t rate_text[64];
+  std::swprintf(rate_text, 64, L"%.1f", rate / divisor);
+  return ui::fill_positional(texts_.transfer, {std::to_wstring(done >> shift), std::to_wstring(total >> shift),
+                                               rate_text, kb ? texts_.kilobytes : texts_.megabytes});
+}
