@@ -78,7 +78,6 @@ int message_box(HWND parent, const std::wstring& text, UINT style, int silent_an
 }
 
 // --- Windows Installer ---
-bool upgrade_check(Session&) { return true; }
 // Test-only environment, for the driver's tests that need a run held open or a
 // given installation result without a package:
 //   QZ_TEST_MSIACTION_SLEEP_MS  milliseconds to wait before the action

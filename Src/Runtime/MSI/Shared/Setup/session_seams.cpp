@@ -1,6 +1,6 @@
 // Provisional bodies of the session operations that other parts own: the
-// initialisation dialog (create_setup_dialog), the session run of the setup
-// driver and the package location. Each owner replaces its function here.
+// initialisation dialog (create_setup_dialog) and the session run of the setup
+// driver. Each owner replaces its function here.
 #include "session.h"
 
 #include "support/debuglog.h"
@@ -11,8 +11,3 @@ int Session::create_setup_dialog() { return 1; }
 
 int Session::run() { return 1; }
 
-bool Session::locate_package(std::wstring& package_path) {
-  QZ_LOG(L"Package location is not available in this build");
-  package_path.clear();
-  return false;
-}
