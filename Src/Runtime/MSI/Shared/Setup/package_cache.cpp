@@ -130,8 +130,9 @@ std::wstring installed_package_source(Session& session) {
   for (DWORD index = 0;; ++index) {
     std::wstring entry;
     UINT st = qzmsi::read_string(kPathCapacity, &entry, [&](wchar_t* buffer, DWORD* size) {
-      return qzmsi::SourceListEnumSources(product.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE,
-                                          static_cast<DWORD>(MSICODE_PRODUCT) | static_cast<DWORD>(MSISOURCETYPE_NETWORK), index, buffer, size);
+      const DWORD options = static_cast<DWORD>(MSICODE_PRODUCT) | static_cast<DWORD>(MSISOURCETYPE_NETWORK);
+      return qzmsi::SourceListEnumSources(product.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE, options, index,
+                                          buffer, size);
     });
     if (st != ERROR_SUCCESS) break;
     std::wstring path = rules::join_path(entry, name);
@@ -271,6 +272,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
       bool existing_read = ReadPackageCode(target, &existing_code);
       if (rules::replace_needs_question(existing_read, existing_code, own_code_read, own_code)) {
         std::wstring text = msi_message_text(session, kReplaceQuestion, target);
+        QZ_LOG(L"The cached file %s belongs to another package: asking whether to replace it", target.c_str());
         if (msi_message_box(session, text, MB_YESNO | MB_ICONEXCLAMATION, IDYES, true) != IDYES) {
           if (!browse_for_cache_folder(session, package_name, &target)) return false;
           continue;
