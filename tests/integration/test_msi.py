@@ -153,11 +153,13 @@ class InstallTest(MsiTest):
     def test_repair_composes_the_letters(self):
         setup = self.make_setup('demo.msi', 1)
         self.assertEqual(self.launch(setup, '/v"/qn"').code, 0)
-        os.remove(installed_readme())
         r = self.launch(setup, '/fomus /v"/qn"')
-        self.assertEqual(r.code, 0, r.stdout)
         self.assertRegex(self.msiexec_commands()[-1], r'^"MSIEXEC\.EXE" /fomus "[^"]*demo\.msi" /qn ')
-        self.assertTrue(os.path.exists(installed_readme()))
+        # Wine's msiexec cannot repair by package path (1605 even for the path it
+        # installed from): the launcher must end with whatever msiexec answers.
+        shutil.copy(os.path.join(self.data, 'demo.msi'), os.path.join(self.dir, 'direct.msi'))
+        expected = run_msiexec(f'"MSIEXEC.EXE" /fomus "{harness.winpath(os.path.join(self.dir, "direct.msi"))}" /qn')
+        self.assertEqual(r.code, expected, r.stdout)
 
     def test_administrative_installation_gives_msiexecs_answer(self):
         target = os.path.join(self.dir, 'admin image')
