@@ -276,5 +276,25 @@ TEST(PackageLocation, InstalledProductsOwnSource) {
   ASSERT_TRUE(LocatePackage(s, &path, &type, true));
   EXPECT_EQ(path, run.at(L"temp\\demo.msi"));
 
+  // The product's other network sources: the first whose copy has the setup's
+  // version is taken.
+  using AddSource = UINT(WINAPI*)(LPCWSTR, LPCWSTR, MSIINSTALLCONTEXT, DWORD, LPCWSTR, DWORD);
+  auto add = reinterpret_cast<AddSource>(
+      reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"msi.dll"), "MsiSourceListAddSourceExW")));
+  ASSERT_NE(add, nullptr);
+  const std::wstring other = run.at(L"other version"), second = run.at(L"second");
+  qz::CreateFolderTree(other);
+  qz::CreateFolderTree(second);
+  CopyFileW(demo(L"demo2.msi").c_str(), zpath(other).join(L"demo.msi").c_str(), FALSE);
+  CopyFileW(demo(L"demo.msi").c_str(), zpath(second).join(L"demo.msi").c_str(), FALSE);
+  const DWORD network = static_cast<DWORD>(MSICODE_PRODUCT) | static_cast<DWORD>(MSISOURCETYPE_NETWORK);
+  if (add(kProduct, nullptr, MSIINSTALLCONTEXT_MACHINE, network, (other + L"\\").c_str(), 0) != ERROR_SUCCESS ||
+      add(kProduct, nullptr, MSIINSTALLCONTEXT_MACHINE, network, (second + L"\\").c_str(), 0) != ERROR_SUCCESS) {
+    launch_and_wait(std::wstring(L"\"MSIEXEC.EXE\" /x ") + kProduct + L" /qn", false);
+    GTEST_SKIP() << "this installer cannot add network sources";
+  }
+  ASSERT_TRUE(LocatePackage(s, &path, &type, true));
+  EXPECT_TRUE(wide_iequals(path, zpath(second).join(L"demo.msi"))) << path;
+
   launch_and_wait(std::wstring(L"\"MSIEXEC.EXE\" /x ") + kProduct + L" /qn", false);
 }

@@ -135,6 +135,9 @@ std::wstring installed_package_source(Session& session) {
                                           buffer, size);
     });
     if (st != ERROR_SUCCESS) break;
+    // The size reported here can run past the text (seen under Wine): a NUL left
+    // inside would end the joined path early.
+    entry.resize(wcsnlen(entry.c_str(), entry.size()));
     std::wstring path = rules::join_path(entry, name);
     if (file_exists(path) && package_product_version_matches(path, version)) return path;
   }
