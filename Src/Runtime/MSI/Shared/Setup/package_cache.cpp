@@ -28,6 +28,7 @@ namespace {
 constexpr unsigned kFileNotFound = 1155;
 constexpr unsigned kBrowseTitle = 1609;
 constexpr int kNoLocationChosen = 1610;
+constexpr int kCancelled = -1;
 constexpr unsigned kUnableToSave = 1627;
 constexpr unsigned kReplaceQuestion = 1635;
 constexpr size_t kPathCapacity = 1024;
@@ -65,9 +66,10 @@ bool not_found(Session& session, const std::wstring& path, bool report) {
 
 bool is_silent(Session& session) { return session.settings().silent || session.settings().auto_; }
 
-// The folder browser of the cache. False (result code 1610 without a user
-// interface) when no folder is chosen; otherwise the chosen folder joined with
-// the package name.
+// The folder browser of the cache. False when no folder is chosen: result code
+// 1610 without a user interface, -1 (cancelled) when the user declines, so a
+// launch that installed nothing never ends as a success. Otherwise the chosen
+// folder joined with the package name.
 bool browse_for_cache_folder(Session& session, const std::wstring& package_name, std::wstring* target) {
   if (is_silent(session)) {
     QZ_LOG(L"No other cache location can be chosen without a user interface");
@@ -94,7 +96,10 @@ bool browse_for_cache_folder(Session& session, const std::wstring& package_name,
     CoTaskMemFree(chosen);
   }
   if (SUCCEEDED(com)) CoUninitialize();
-  if (!ok) QZ_LOG(L"No cache location was chosen");
+  if (!ok) {
+    QZ_LOG(L"No cache location was chosen");
+    qzproc::set_exit_code(kCancelled);
+  }
   return ok;
 }
 
@@ -104,7 +109,8 @@ std::wstring shell_folder(int csidl) {
   return buffer;
 }
 
-// Copies `from` beside `to_folder` under `name`, overwriting; true on success.
+// Copies a companion file into the cache, overwriting; a file already in place
+// counts as copied.
 bool copy_companion(const std::wstring& from, const std::wstring& to) {
   if (same_path(full_path(from), full_path(to))) return true;
   return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
