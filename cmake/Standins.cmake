@@ -7,13 +7,19 @@ target_link_options(QZExternalUI PRIVATE -static -s)
 
 add_test(NAME msi_testdata COMMAND ${CMAKE_SOURCE_DIR}/tests/data/demo/build-demo.sh ${CMAKE_BINARY_DIR}/testdata/msi)
 set_tests_properties(msi_testdata PROPERTIES FIXTURES_SETUP msi_data TIMEOUT 120)
-foreach(t unit_msi integration_test_msi)
+foreach(t unit_msi integration_test_msi integration_test_restart)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY FIXTURES_REQUIRED msi_data)
-    # Both install and remove the same demo product: never at the same time.
+    # They install and remove the same demo products: never at the same time.
     set_property(TEST ${t} APPEND PROPERTY RESOURCE_LOCK demo_product)
   endif()
 endforeach()
 if(TARGET unit_msi)
   add_dependencies(unit_msi QZExternalUI)
 endif()
+
+# Test driver linked with the launcher library: schedules a resume after restart.
+add_executable(reboot_driver ${CMAKE_SOURCE_DIR}/tests/drivers/reboot_driver.cpp)
+qz_target_defaults(reboot_driver)
+target_link_libraries(reboot_driver PRIVATE qzlauncher_setup psapi)
+target_link_options(reboot_driver PRIVATE -municode -s)

@@ -17,7 +17,9 @@ rm -rf "$demo"; mkdir -p "$demo"
 product=$demo/product
 rm -rf "$product"; mkdir -p "$product/media"
 "$root/tests/data/demo/build-demo.sh" "$product/msi"
-printf '[Startup]\r\nPackageName=demo.msi\r\nProductCode={6E1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}\r\nWaitInstallation=Y\r\n[demo.msi]\r\nType=1\r\n' > "$product/setup.ini"
+# The settings name the package's own package code and version, as the upgrade
+# check and the removal compare them with the installed product's.
+printf '[Startup]\r\nPackageName=demo.msi\r\nProductCode={6E1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}\r\nPackageCode=%s\r\nProductVersion=1.0.0\r\nWaitInstallation=Y\r\n[demo.msi]\r\nType=1\r\n' "$(cat "$product/msi/demo.code")" > "$product/setup.ini"
 "$root/build/native/mksetup" pack -l "$win/setup.exe" -o "$product/media/setup.exe" "$product/setup.ini" "$product/msi/demo.msi"
 echo "packed $product/media/setup.exe:"
 "$root/build/native/mksetup" list "$product/media/setup.exe" | sed 's/^/  /'

@@ -1,11 +1,10 @@
-"""The Windows Installer launch end to end: a demo product built with wixl, packed
-into a setup with build/native/mksetup, installed and removed silently through the
-launcher under Wine. The launcher's exit code must be msiexec's.
-
-These tests need the setup driver to run the installer action; until the driver's
-chain calls run_msi_action they are skipped (see chain_wired)."""
-import glob
+"""The Windows Installer launch end to end: products built with wixl, packed into a
+setup with build/native/mksetup, installed, repaired, upgraded and removed through
+the launcher and Wine's msiexec. The launcher's exit code must be msiexec's, and
+what the launcher composes must reach the package unchanged (props.msi records
+QZPROP, QZCMD and AFTERREBOOT in the registry)."""
 import os
+import re
 import shutil
 import subprocess
 import unittest
@@ -15,95 +14,95 @@ import harness
 MKSETUP = os.path.join(harness.NATIVE, 'mksetup')
 BUILD_DEMO = os.path.join(harness.SRC, 'tests', 'data', 'demo', 'build-demo.sh')
 PRODUCT = '{6E1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}'
+PROPS_PRODUCT = '{7F2D3B4C-5E6F-4071-9B8C-0D1E2F3A4B5C}'
 DEMO_KEY = r'HKLM\Software\Brackenwright\Demo'
+PROPS_KEY = r'HKLM\Software\Brackenwright\Props'
+RUNONCE = r'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'
+VERSIONS = {'demo.msi': '1.0.0', 'demo2.msi': '2.0.0', 'props.msi': '1.0.0', 'reboot.msi': '1.0.0'}
+LAUNCH_LINE = re.compile(r'Attempting to launch: ([^\r\n]*)')
+
+_data = None
 
 
-def chain_wired():
-    """True when some launcher source outside the action itself calls run_msi_action."""
-    for path in glob.glob(os.path.join(harness.SRC, 'Src', '**', '*.cpp'), recursive=True):
-        if os.path.basename(path).startswith('msiaction'):
-            continue
-        with open(path, encoding='utf-8', errors='replace') as f:
-            if 'run_msi_action(' in f.read():
-                return True
-    return False
-
-
-def full_cleanup():
-    """The clean-up that removes the clone's folder has replaced the provisional one."""
-    with open(os.path.join(harness.SRC, 'Src', 'Runtime', 'MSI', 'Shared', 'Setup', 'cleanup.h'), encoding='utf-8') as f:
-        return 'Stands in for the full clean-up' not in f.read()
+def data_folder():
+    """The packages, built once for the module."""
+    global _data
+    if _data is None:
+        _data = os.path.join(harness.SCRATCH, 'msi-packages')
+        shutil.rmtree(_data, ignore_errors=True)
+        subprocess.run([BUILD_DEMO, _data], check=True, timeout=120, capture_output=True)
+    return _data
 
 
 def installed_readme():
     return os.path.join(harness.PREFIX, 'drive_c', 'Program Files', 'Brackenwright Demo', 'readme.txt')
 
 
-@unittest.skipUnless(chain_wired(), 'the setup driver does not call run_msi_action yet')
-class MsiLaunchTest(harness.WineTest):
+def uninstall_directly():
+    for product in (PRODUCT, PROPS_PRODUCT):
+        harness.wine('msiexec', '/x', product, '/qn', timeout=120)
+
+
+def run_msiexec(command):
+    """What msiexec itself answers for the command text (Wine's codes differ from Windows')."""
+    env = dict(harness.wine_env(), QZ_RUNEXIT_CMDLINE=command, QZ_RUNEXIT_TIMEOUT_MS='120000')
+    res = subprocess.run(['wine', os.path.join(harness.BUILD, 'runexit.exe')], env=env, capture_output=True,
+                         timeout=150)
+    for line in res.stdout.decode('utf-8', 'replace').splitlines():
+        if line.startswith('exit='):
+            return int(line[5:].split()[0])
+    raise AssertionError('msiexec gave no exit code: %r' % res.stdout)
+
+
+class MsiTest(harness.WineTest):
     def setUp(self):
         super().setUp()
-        self.data = os.path.join(self.dir, 'data')
-        subprocess.run([BUILD_DEMO, self.data], check=True, timeout=120, capture_output=True)
-        self.uninstall_directly()
+        self.data = data_folder()
+        uninstall_directly()
+        self.log = os.path.join(self.dir, 'setup.log')
 
     def tearDown(self):
-        self.uninstall_directly()
+        uninstall_directly()
 
-    def uninstall_directly(self):
-        harness.wine('msiexec', '/x', PRODUCT, '/qn', timeout=120)
+    def package_code(self, package):
+        with open(os.path.join(self.data, package[:-4] + '.code')) as f:
+            return f.read().strip()
 
-    def make_setup(self, package, package_type=1, extra=''):
-        """A setup carrying setup.ini and, for type 1, the package in its stream."""
-        folder = os.path.join(self.dir, 'media')
+    def make_setup(self, package, package_type=1, startup='', section='', members=(), folder='media'):
+        """A setup carrying setup.ini and, for type 1, the package in its stream. The
+        settings name the package's own package code and version, as a real setup's do."""
+        folder = os.path.join(self.dir, folder)
         os.makedirs(folder, exist_ok=True)
         ini = os.path.join(self.dir, 'setup.ini')
+        product = PROPS_PRODUCT if package in ('props.msi', 'reboot.msi') else PRODUCT
+        code = self.package_code(package) if package in VERSIONS else ''
         with open(ini, 'w', newline='') as f:
             # The parent waits for its clone, so the exit code is the installation's.
-            f.write(f'[Startup]\r\nPackageName={package}\r\nProductCode={PRODUCT}\r\nWaitInstallation=Y\r\n{extra}'
-                    f'[{package}]\r\nType={package_type}\r\n')
-        members = [ini]
-        if package_type == 1:
-            members.append(os.path.join(self.data, package))
+            f.write(f'[Startup]\r\nPackageName={package}\r\nProductCode={product}\r\nPackageCode={code}\r\n'
+                    f'ProductVersion={VERSIONS.get(package, "")}\r\nWaitInstallation=Y\r\n{startup}'
+                    f'[{package}]\r\nType={package_type}\r\n{section}')
+        paths = [ini] + list(members)
+        if package_type == 1 and os.path.exists(os.path.join(self.data, package)):
+            paths.append(os.path.join(self.data, package))
         elif package_type == 0:
             shutil.copy(os.path.join(self.data, package), folder)
-        # Also beside the setup: the settings are read from there until the session
-        # reads them from its stream.
         shutil.copy(ini, os.path.join(folder, 'Setup.INI'))
         setup = os.path.join(folder, 'setup.exe')
-        subprocess.run([MKSETUP, 'pack', '-l', os.path.join(harness.BUILD, 'setup.exe'), '-o', setup] + members,
+        subprocess.run([MKSETUP, 'pack', '-l', os.path.join(harness.BUILD, 'setup.exe'), '-o', setup] + paths,
                        check=True, timeout=60, capture_output=True)
         return setup
 
-    def msiexec_code(self, package):
-        """What msiexec itself answers for the package (Wine's codes differ from Windows')."""
-        shutil.copy(os.path.join(self.data, package), os.path.join(self.dir, 'direct.msi'))
-        package_path = harness.winpath(os.path.join(self.dir, 'direct.msi'))
-        env = dict(harness.wine_env(), QZ_RUNEXIT_CMDLINE=f'"MSIEXEC.EXE" /i "{package_path}" /qn',
-                   QZ_RUNEXIT_TIMEOUT_MS='120000')
-        res = subprocess.run(['wine', os.path.join(harness.BUILD, 'runexit.exe')], env=env, capture_output=True,
-                             timeout=150)
-        for line in res.stdout.decode('utf-8', 'replace').splitlines():
-            if line.startswith('exit='):
-                return int(line[5:].split()[0])
-        self.fail('msiexec gave no exit code: %r' % res.stdout)
+    def launch(self, setup, args, timeout=240, env=None):
+        """Runs the setup silently with a fresh debug log."""
+        if os.path.exists(self.log):
+            os.remove(self.log)
+        return harness.run(setup, f'/s /debuglog"{harness.winpath(self.log)}" {args}', timeout=timeout, env=env)
 
-    def test_install_and_uninstall_from_the_stream(self):
-        setup = self.make_setup('demo.msi', 1)
-        r = harness.run(setup, '/s /v"/qn"', timeout=240)
-        self.assertEqual(r.code, 0, r.stdout)
-        self.assertTrue(os.path.exists(installed_readme()))
-        self.assertEqual(harness.reg_query(DEMO_KEY, 'Version'), '1.0.0')
-        r = harness.run(setup, '/s /x /v"/qn"', timeout=240)
-        self.assertEqual(r.code, 0, r.stdout)
-        self.assertFalse(os.path.exists(installed_readme()))
-        self.assertIsNone(harness.reg_query(DEMO_KEY, 'Version'))
+    def log_text(self):
+        return harness.read_utf16(self.log) if os.path.exists(self.log) else ''
 
-    def test_install_from_beside_the_setup_with_odd_properties(self):
-        setup = self.make_setup('demo.msi', 0)
-        r = harness.run(setup, '/s /v"/qn NAME=\\"a b 100%\\""', timeout=240)
-        self.assertEqual(r.code, 0, r.stdout)
-        self.assertTrue(os.path.exists(installed_readme()))
+    def msiexec_commands(self):
+        return [c for c in LAUNCH_LINE.findall(self.log_text()) if 'MSIEXEC.EXE' in c]
 
     def temp_folders(self):
         temp = harness.windows_temp()
@@ -113,23 +112,171 @@ class MsiLaunchTest(harness.WineTest):
         ok = harness.wait_until(lambda: not (self.temp_folders() - before), timeout=15)
         self.assertTrue(ok, f'left behind: {self.temp_folders() - before}')
 
+
+class InstallTest(MsiTest):
+    def test_install_and_uninstall_from_the_stream(self):
+        setup = self.make_setup('demo.msi', 1)
+        r = self.launch(setup, '/v"/qn"')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertTrue(os.path.exists(installed_readme()))
+        self.assertEqual(harness.reg_query(DEMO_KEY, 'Version'), '1.0.0')
+        r = self.launch(setup, '/x /v"/qn"')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertIn('" /x "', self.msiexec_commands()[-1])
+        self.assertFalse(os.path.exists(installed_readme()))
+        self.assertIsNone(harness.reg_query(DEMO_KEY, 'Version'))
+
+    def test_properties_from_v_and_from_cmdline_reach_the_package(self):
+        # /v wins; without it the settings' CmdLine with the environment expanded.
+        setup = self.make_setup('props.msi', 1, startup='CmdLine=/qn QZCMD="%QZ_TEST_CMD% x"\r\n')
+        r = self.launch(setup, '/v"/qn QZPROP=given"', env={'QZ_TEST_CMD': 'expanded'})
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'Prop'), 'given')
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'Cmd'), '')
+        uninstall_directly()
+        r = self.launch(setup, '', env={'QZ_TEST_CMD': 'expanded'})
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'Cmd'), 'expanded x')
+
+    def test_odd_package_path_and_long_values_pass_unchanged(self):
+        long_value = 'L' * 9000
+        value = f'a b 100% %PATH% ;{long_value}'
+        setup = self.make_setup('props.msi', 0, folder='media dir 100% (x)')
+        r = self.launch(setup, f'/v"/qn QZPROP=\\"{value}\\""')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'Prop'), value)
+        command = self.msiexec_commands()[-1]
+        package = harness.winpath(os.path.join(os.path.dirname(setup), 'props.msi'))
+        self.assertTrue(command.startswith(f'"MSIEXEC.EXE" /i "{package}" /qn QZPROP="{value}" SETUPEXEDIR="'),
+                        command[:300])
+
+    def test_repair_composes_the_letters(self):
+        setup = self.make_setup('demo.msi', 1)
+        self.assertEqual(self.launch(setup, '/v"/qn"').code, 0)
+        r = self.launch(setup, '/fomus /v"/qn"')
+        self.assertRegex(self.msiexec_commands()[-1], r'^"MSIEXEC\.EXE" /fomus "[^"]*demo\.msi" /qn ')
+        # Wine's msiexec cannot repair by package path (1605 even for the path it
+        # installed from): the launcher must end with whatever msiexec answers.
+        shutil.copy(os.path.join(self.data, 'demo.msi'), os.path.join(self.dir, 'direct.msi'))
+        expected = run_msiexec(f'"MSIEXEC.EXE" /fomus "{harness.winpath(os.path.join(self.dir, "direct.msi"))}" /qn')
+        self.assertEqual(r.code, expected, r.stdout)
+
+    def test_administrative_installation_gives_msiexecs_answer(self):
+        target = os.path.join(self.dir, 'admin image')
+        shutil.copy(os.path.join(self.data, 'demo.msi'), os.path.join(self.dir, 'direct.msi'))
+        expected = run_msiexec(f'"MSIEXEC.EXE" /a "{harness.winpath(os.path.join(self.dir, "direct.msi"))}" /qn '
+                               f'TARGETDIR="{harness.winpath(target)}"')
+        setup = self.make_setup('demo.msi', 1)
+        r = self.launch(setup, f'/a /v"/qn TARGETDIR=\\"{harness.winpath(target)}\\""')
+        self.assertEqual(r.code, expected, r.stdout)
+        self.assertRegex(self.msiexec_commands()[-1], r'^"MSIEXEC\.EXE" /a "[^"]*demo\.msi" /qn TARGETDIR="')
+        self.assertIsNone(harness.reg_query(DEMO_KEY, 'Version'))
+
+    def test_newer_version_is_a_minor_upgrade_and_the_same_one_is_not(self):
+        self.assertEqual(self.launch(self.make_setup('demo.msi', 1), '/v"/qn"').code, 0)
+        newer = self.make_setup('demo2.msi', 1, folder='v2')
+        r = self.launch(newer, '/v"/qn"')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertIn(' /qn REINSTALL=ALL REINSTALLMODE=vomus QZ_MINOR_UPGRADE=1 ', self.msiexec_commands()[-1])
+        self.assertEqual(harness.reg_query(DEMO_KEY, 'Version'), '2.0.0')
+        # Again: the installed package is this one, so nothing is added and nothing asked.
+        r = self.launch(newer, '/v"/qn"')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertNotIn('REINSTALL', self.msiexec_commands()[-1])
+        self.assertEqual(len(self.msiexec_commands()), 1)
+        self.assertNotIn('asking whether', self.log_text())
+
+    def test_language_transform_reaches_msiexec(self):
+        transform = os.path.join(self.dir, '1033.MST')
+        with open(transform, 'wb') as f:
+            f.write(b'not a real transform: Wine cannot make one')
+        members = [transform]
+        for name in ('0x0409.ini', '0x0407.ini'):
+            members.append(os.path.join(self.dir, name))
+            with open(members[-1], 'w', newline='') as f:
+                f.write('[Properties]\r\nFontName=Tahoma\r\n')
+        msi_log = os.path.join(self.dir, 'msiexec.log')
+        setup = self.make_setup('props.msi', 1, startup='[Languages]\r\nSupported=1033,1031\r\nDefault=1033\r\n',
+                                members=members)
+        r = self.launch(setup, f'/l1033 /v"/qn /l*v \\"{harness.winpath(msi_log)}\\" TRANSFORMS=base.mst"')
+        command = self.msiexec_commands()[-1]
+        merged = re.search(r'TRANSFORMS=base\.mst;(\S*\\1033\.MST)', command)
+        self.assertIsNotNone(merged, command)
+        # msiexec's own log shows the property as the launcher handed it over.
+        with open(msi_log, 'rb') as f:
+            text = f.read().decode('utf-8', 'replace')
+        self.assertIn(f'TRANSFORMS = base.mst;{merged.group(1)}', text)
+        expected = run_msiexec(f'"MSIEXEC.EXE" /i "{harness.winpath(os.path.join(self.data, "props.msi"))}" /qn '
+                               f'TRANSFORMS=base.mst;{merged.group(1)}')
+        self.assertEqual(r.code, expected, r.stdout)
+
+
+class FailureTest(MsiTest):
     def test_failing_package_gives_msiexecs_code(self):
-        expected = self.msiexec_code('corrupt.msi')
+        shutil.copy(os.path.join(self.data, 'corrupt.msi'), os.path.join(self.dir, 'direct.msi'))
+        expected = run_msiexec(f'"MSIEXEC.EXE" /i "{harness.winpath(os.path.join(self.dir, "direct.msi"))}" /qn')
         self.assertNotEqual(expected, 0)
         setup = self.make_setup('corrupt.msi', 1)
         before = self.temp_folders()
-        r = harness.run(setup, '/s /v"/qn"', timeout=240)
+        r = self.launch(setup, '/v"/qn"')
         self.assertEqual(r.code, expected, r.stdout)
-        if full_cleanup():
-            self.assertTempFoldersCleanedUp(before)
+        self.assertTempFoldersCleanedUp(before)
 
     def test_missing_package_is_error_1155(self):
-        setup = self.make_setup('gone.msi', 4)
+        for package_type in (4, 1):
+            with self.subTest(type=package_type):
+                # Type 1: a stream member that is not there.
+                setup = self.make_setup('gone.msi', package_type)
+                before = self.temp_folders()
+                r = self.launch(setup, '/v"/qn"', timeout=120)
+                self.assertEqual(r.code, 1155, r.stdout)
+                self.assertIn('gone.msi not found', self.log_text())
+                self.assertTempFoldersCleanedUp(before)
+
+    def test_a_restart_request_ends_with_3010_and_no_restart(self):
+        setup = self.make_setup('reboot.msi', 1)
+        r = self.launch(setup, '/v"/qn QZPROP=x"')
+        self.assertEqual(r.code, 3010, r.stdout)
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'Prop'), 'x')
+        # msiexec asked for the restart itself: the launcher schedules nothing, asks
+        # no restart question and restarts nothing.
+        self.assertIsNone(harness.reg_query(RUNONCE, 'QZSetup'))
+        self.assertNotIn('Restarting the computer', self.log_text())
+        self.assertNotIn('MsiAction::Reboot', self.log_text())
+
+
+class CacheTest(MsiTest):
+    def test_switch_caches_and_a_second_run_overwrites_without_asking(self):
+        cache = os.path.join(self.dir, 'kept packages')
+        setup = self.make_setup('demo.msi', 1)
+        r = self.launch(setup, f'/b"{harness.winpath(cache)}" /v"/qn"')
+        self.assertEqual(r.code, 0, r.stdout)
+        cached = os.path.join(cache, 'demo.msi')
+        self.assertTrue(os.path.exists(cached))
+        self.assertIn(f'"MSIEXEC.EXE" /i "{harness.winpath(cached)}"', self.msiexec_commands()[-1])
+        uninstall_directly()
+        with open(cached, 'r+b') as f:
+            f.seek(0, 2)
+            f.write(b'\0')  # a change a fresh copy removes; the package code stays
+        size = os.path.getsize(cached)
+        r = self.launch(setup, f'/b"{harness.winpath(cache)}" /v"/qn"')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertEqual(os.path.getsize(cached), size - 1)
+        self.assertIn('Copying file for cache to', self.log_text())
+        self.assertNotIn('asking whether to replace it', self.log_text())
+        self.assertTrue(os.path.exists(installed_readme()))
+
+    def test_cache_that_cannot_be_written_stops_with_1610(self):
+        blocked = os.path.join(self.dir, 'blocked')
+        with open(blocked, 'w') as f:
+            f.write('a file where the cache folder should be')
+        setup = self.make_setup('demo.msi', 1)
         before = self.temp_folders()
-        r = harness.run(setup, '/s /v"/qn"', timeout=120)
-        self.assertEqual(r.code, 1155, r.stdout)
-        if full_cleanup():
-            self.assertTempFoldersCleanedUp(before)
+        r = self.launch(setup, f'/b"{harness.winpath(blocked)}" /v"/qn"')
+        self.assertEqual(r.code, 1610, r.stdout)
+        self.assertIn('Unable to save file: ', self.log_text())
+        self.assertFalse(os.path.exists(installed_readme()))
+        self.assertTempFoldersCleanedUp(before)
 
 
 if __name__ == '__main__':

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds the demo packages with wixl into OUT: demo.msi (x64, 1.0.0), demo2.msi
-# (x64, 2.0.0, same product), demo32.msi (x86), corrupt.msi (not a database), and
-# text files with each package's package code.
+# (x64, 2.0.0, same product), demo32.msi (x86), corrupt.msi (not a database),
+# props.msi (records QZPROP, QZCMD and AFTERREBOOT in the registry), reboot.msi
+# (the same product asking for a restart), and text files with each package's
+# package code.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 out=$1
@@ -11,7 +13,9 @@ pc='{6E1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}'
 wixl -a x64 -D Version=1.0.0 -D ProductCode="$pc" -o "$out/demo.msi" demo.wxs
 wixl -a x64 -D Version=2.0.0 -D ProductCode="$pc" -o "$out/demo2.msi" demo.wxs
 wixl -a x86 -D Version=1.0.0 -D ProductCode="$pc" -o "$out/demo32.msi" demo.wxs
+wixl -a x64 -D Reboot=no -o "$out/props.msi" props.wxs
+wixl -a x64 -D Reboot=yes -o "$out/reboot.msi" props.wxs
 printf 'This is not a Windows Installer database.\n' > "$out/corrupt.msi"
-for p in demo demo2 demo32; do
+for p in demo demo2 demo32 props reboot; do
   msiinfo suminfo "$out/$p.msi" | sed -n 's/^Revision number (UUID): //p' | tr -d '\r\n' > "$out/$p.code"
 done

@@ -192,6 +192,10 @@ TEST_F(SessionTest, ResponseFile) {
   EXPECT_FALSE(session.apply({L"f1X:\\no\\setup.iss"}));
   EXPECT_TRUE(session.apply({L"f2C:\\l og.txt", L"fomus"}));
   EXPECT_EQ(session.relaunch_command_line(), L" /f1C:\\answers\\setup.iss /f2\"C:\\l og.txt\" /fomus");
+  EXPECT_EQ(session.launch_mode(), kModeRepair);
+  EXPECT_EQ(session.get_value(kValueModeLetters), L"omus");
+  EXPECT_FALSE(session.apply({L"x"}));  // one launch mode per run
+  EXPECT_FALSE(session.apply({L"fa"}));
 }
 
 TEST_F(SessionTest, LettersAndIgnoredForms) {

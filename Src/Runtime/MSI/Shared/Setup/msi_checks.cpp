@@ -9,6 +9,7 @@
 #include "package/load_string.h"
 #include "packaged_setting.h"
 #include "process_state.h"
+#include "run_steps.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "ui/ErrorDialog.h"
@@ -153,6 +154,15 @@ bool upgrade_check(Session& session, int* policy) {
   *policy = facts.policy;
   if (out.apply_minor_upgrade) apply_minor_upgrade_properties(session);
   return out.go_on;
+}
+
+// The session run's step: the check with the session's policy, which it may
+// turn to skip.
+bool upgrade_check(Session& session) {
+  int policy = session.upgrade_mode();
+  bool go_on = upgrade_check(session, &policy);
+  session.set_upgrade_mode(policy);
+  return go_on;
 }
 
 bool IsPackage64Bit(const std::wstring& package_path) {

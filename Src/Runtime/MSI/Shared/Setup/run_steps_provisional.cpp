@@ -48,7 +48,6 @@ bool detect_instances(Session&) { return false; }
 int choose_instance(Session&) { return kInstanceChosen; }
 
 // --- Windows Installer ---
-bool upgrade_check(Session&) { return true; }
 // Test-only environment, for the driver's tests that need a run held open or a
 // given installation result without a package:
 //   QZ_TEST_MSIACTION_SLEEP_MS  milliseconds to wait before the action

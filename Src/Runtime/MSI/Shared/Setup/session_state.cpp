@@ -255,6 +255,11 @@ bool SessionState::apply_f(const std::wstring& rest) {
     setup_ini_folder_ = folder;
     return true;
   }
+  // Repair letters select the repair launch, as /j letters select advertising:
+  // recording them alone would install instead of repairing.
+  if (launch_mode_ != kModeInstall) return false;
+  launch_mode_ = kModeRepair;
+  set_value(kValueModeLetters, rest);
   add_switch(L"/f", rest);
   return true;
 }
