@@ -227,4 +227,12 @@ bool RemoveFolderTree(const std::wstring& folder) {
   return remove_tree(target);
 }
 
+std::wstring FullPath(const std::wstring& path) {
+  if (path.empty()) return path;
+  std::vector<wchar_t> buffer(1024);
+  DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (n == 0 || n >= buffer.size()) return path;
+  return std::wstring(buffer.data(), n);
+}
+
 }  // namespace qz

@@ -33,6 +33,9 @@ enum PathFlags : unsigned {
 // kind matches ("." and ".." do not count). Missing file or path gives false; with
 // kPathThrow any other failure throws qz::file_exception (and is recorded).
 bool PathExists(const std::wstring& path, unsigned flags = kPathAny);
+// The full path, or the path unchanged when the system cannot give one that fits
+// 1024 characters: a cut path would name another file.
+std::wstring FullPath(const std::wstring& path);
 // Creates every missing folder of the path (never the drive, server or share).
 // False, recorded, when a component cannot be created or exists as a file.
 bool CreateFolderTree(const std::wstring& path);

@@ -30,16 +30,6 @@ const wchar_t kRunOnceEntriesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVers
 constexpr size_t kPathCapacity = 1024;
 constexpr size_t kResumeCapacity = 520;
 
-// The full path, or the path unchanged when the system cannot give one that fits:
-// a cut path would name another file.
-std::wstring full_path(const std::wstring& path) {
-  if (path.empty()) return path;
-  std::vector<wchar_t> buffer(kPathCapacity);
-  DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  if (n == 0 || n >= buffer.size()) return path;
-  return std::wstring(buffer.data(), n);
-}
-
 bool right_to_left(LANGID language) {
   switch (PRIMARYLANGID(language)) {
     case LANG_ARABIC:
@@ -118,7 +108,7 @@ int MsiAction::execute() {
     close_init_dialog(session_);
     return 0;
   }
-  if (type != kLocationWebInstall) package = full_path(package);
+  if (type != kLocationWebInstall) package = qz::FullPath(package);
 #ifdef QZ_PREREQUISITES
   const std::wstring prereq_value = L"%QZ_PREREQCMD%-" + msi_setting(L"Startup", L"Product");
   bool prereq_value_written = false;
@@ -172,7 +162,7 @@ int MsiAction::InstallMsi(const std::wstring& package) {
   in.language_transform = session_.get_value(kValueLanguageTransform);
   std::wstring folder;
   msi_rules::split_launcher_path(session_.launcher_path(), &folder, &in.launcher_name);
-  in.launcher_folder = full_path(folder);
+  in.launcher_folder = qz::FullPath(folder);
   in.uses_script = GetScriptMode();
   in.script_command_line = session_.engine_command_line();
   msi_rules::PropertyList list = msi_rules::compose_property_list(in);

@@ -41,14 +41,6 @@ bool same_path(const std::wstring& a, const std::wstring& b) {
          CSTR_EQUAL;
 }
 
-std::wstring full_path(const std::wstring& path) {
-  if (path.empty()) return path;
-  std::vector<wchar_t> buffer(kPathCapacity);
-  DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  if (n == 0 || n >= buffer.size()) return path;
-  return std::wstring(buffer.data(), n);
-}
-
 // The launcher's folder, or the folder named with /t. (The session's own source
 // folder also becomes the extraction folder once setup.ini is extracted; loose
 // package files never lie there.)
@@ -112,7 +104,7 @@ std::wstring shell_folder(int csidl) {
 // Copies a companion file into the cache, overwriting; a file already in place
 // counts as copied.
 bool copy_companion(const std::wstring& from, const std::wstring& to) {
-  if (same_path(full_path(from), full_path(to))) return true;
+  if (same_path(qz::FullPath(from), qz::FullPath(to))) return true;
   return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
@@ -274,7 +266,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
   std::wstring own_code;
   const bool own_code_read = ReadPackageCode(fetched, &own_code);
   for (;;) {
-    if (same_path(full_path(target), full_path(fetched))) break;
+    if (same_path(qz::FullPath(target), qz::FullPath(fetched))) break;
     bool overwrite = false;
     if (file_exists(target)) {
       std::wstring existing_code;
@@ -352,7 +344,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
       QZ_LOG(L"Copy failed, error %u", GetLastError());
   }
 
-  *package_path = full_path(target);
+  *package_path = qz::FullPath(target);
   return true;
 }
 
