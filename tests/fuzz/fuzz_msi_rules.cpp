@@ -3,6 +3,8 @@
 // restart command and version comparison. Line 1 is the property list, line 2 the
 // transform, line 3 the saved properties, line 4 the launcher path, lines 5 to 7
 // versions; the first byte picks the flags and the launch mode.
+#include <algorithm>
+
 #include "fuzz_input.h"
 #include "msi_rules.h"
 
@@ -13,6 +15,13 @@ namespace {
 std::wstring file_name(const std::wstring& path) {
   size_t cut = path.find_last_of(L"\\/");
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+// File names compare without regard to case, as the merge compares them.
+bool contains_ignoring_case(const std::wstring& text, const std::wstring& part) {
+  auto lower = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; };
+  return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                     [&](wchar_t a, wchar_t b) { return lower(a) == lower(b); }) != text.end();
 }
 
 std::wstring format(const Version& v) {
@@ -42,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (transform.empty()) {
     FUZZ_CHECK(merged == list);
   } else {
-    FUZZ_CHECK(merged.find(file_name(transform)) != std::wstring::npos);
+    FUZZ_CHECK(contains_ignoring_case(merged, file_name(transform)));
     FUZZ_CHECK(merged.size() <= list.size() + transform.size() + 16);
     size_t quoted_at = list.find(L"TRANSFORMS=\"");
     size_t at = quoted_at != std::wstring::npos ? quoted_at : list.find(L"TRANSFORMS=");
