@@ -276,9 +276,12 @@ TEST_F(DialogTest, SetupDialogLayoutsProgressAndCancel) {
 TEST_F(DialogTest, SetupDialogCreationRules) {
   Session session(GetModuleHandleW(nullptr), settings_, L"Z:\\nonexistent\\setup.exe");
   QzSetupDlg dialog;
-  // A template that does not exist: no dialog, nothing else happens.
-  EXPECT_FALSE(dialog.start(nullptr, session, 4242, false));
-  EXPECT_EQ(setup_window(), nullptr);
+  // A template that does not exist (the `UI` value of setup.ini is taken as it
+  // is, so any int can come): no dialog, nothing else happens.
+  for (int id : {4242, 0, -1, 0x10000 + QzSetupDlg::kSmallLayout}) {
+    EXPECT_FALSE(dialog.start(nullptr, session, id, false)) << id;
+    EXPECT_EQ(setup_window(), nullptr) << id;
+  }
   settings_.silent = true;
   EXPECT_FALSE(dialog.start(nullptr, session, QzSetupDlg::kSmallLayout, false));
   settings_.silent = false;
