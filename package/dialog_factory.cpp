@@ -22,6 +22,12 @@ bool prepare_template(const LaunchSettings& settings, HINSTANCE module, int temp
     SetLastError(ERROR_CANCELLED);
     return false;
   }
+  // MAKEINTRESOURCE keeps only 16 bits: a larger number (setup.ini's `UI` is any
+  // int) would name some other template.
+  if (template_id <= 0 || template_id > 0xFFFF) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return false;
+  }
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(template_id), RT_DIALOG);
   HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
   const void* data = loaded ? LockResource(loaded) : nullptr;

@@ -176,8 +176,10 @@ uint16_t choose_language(LaunchSettings& settings, uint16_t requested) {
 
 std::wstring string_table_path(const LaunchSettings& settings, uint16_t language) {
   std::wstring folder = settings.setup_ini_path.empty() ? std::wstring() : zpath(settings.setup_ini_path).folder();
-  std::wstring name = lang::string_table_file_name(language);
-  return folder.empty() ? name : zpath(folder).join(name);
+  // No folder yet: no table. The bare name would be looked up in the current
+  // folder, where anyone's file may lie.
+  if (folder.empty()) return std::wstring();
+  return zpath(folder).join(lang::string_table_file_name(language));
 }
 
 std::wstring string_table_text(const LaunchSettings& settings, uint16_t language, const std::wstring& section,

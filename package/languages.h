@@ -33,8 +33,8 @@ uint16_t previous_installation_language(LaunchSettings& settings);
 uint16_t choose_language(LaunchSettings& settings, uint16_t requested);
 uint16_t choose_language(LaunchSettings& settings, uint16_t requested, const lang::LanguageFacts& facts);
 
-// The string-table file of a language: beside setup.ini (or in the current folder
-// while setup.ini has no path yet).
+// The string-table file of a language: beside setup.ini; empty while setup.ini
+// has no folder yet (the resources answer then).
 std::wstring string_table_path(const LaunchSettings& settings, uint16_t language);
 // The text of `key` in `section` of the language's string-table file; empty when
 // the file or the text is missing. Texts are cut at lang::kMaxTextLength.

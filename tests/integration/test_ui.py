@@ -297,7 +297,8 @@ class UiTest(harness.WineTest):
         self.assertIn(306, w.children)
         self.screenshot(w, 'language_dialog')
         self.probe('click', w.hwnd, 2)
-        self.finish(p)
+        # Cancelled: nothing installed, and a deployment tool must not read success.
+        self.assertEqual(self.finish(p), -1)
 
 
 if __name__ == '__main__':

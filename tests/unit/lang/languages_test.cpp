@@ -77,6 +77,18 @@ TEST_F(LanguageFiles, TextsComeFromTheFileThenFromTheResources) {
   EXPECT_EQ(load_string(settings_, kOk), L"&Fortfahren jetzt");
   DeleteFileW(path(L"0x0407.ini").c_str());
   EXPECT_EQ(load_string(settings_, kOk), L"&OK");
+
+  // Without a folder for setup.ini no table is read, not even one lying in the
+  // current folder (which may be anyone's download folder).
+  table(0x0407, L"[0x0407]\r\n1813=&Untergeschoben\r\n");
+  wchar_t old_dir[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, old_dir);
+  ASSERT_TRUE(SetCurrentDirectoryW(path(L"").c_str()));
+  for (const wchar_t* ini : {L"", L"Setup.INI"}) {
+    settings_.setup_ini_path = ini;
+    EXPECT_EQ(load_string(settings_, kOk), L"&OK") << ini;
+  }
+  SetCurrentDirectoryW(old_dir);
 }
 
 TEST(ResourceStrings, LookupByLanguageBlock) {

@@ -135,15 +135,18 @@ TEST(Password, CandidateDigestUsesAnsiBytes) {
 TEST_F(DialogTest, ErrorDialogShowsTheTextAndOk) {
   std::wstring text, caption;
   bool ok_visible = false, restart_visible = true;
+  LONG_PTR text_style = 0;
   when_shown([&](HWND d) {
     text = text_of(GetDlgItem(d, 1028));
+    text_style = GetWindowLongPtrW(GetDlgItem(d, 1028), GWL_STYLE);
     caption = text_of(d);
     ok_visible = IsWindowVisible(GetDlgItem(d, IDOK));
     restart_visible = IsWindowVisible(GetDlgItem(d, 102));
     PostMessageW(d, WM_COMMAND, IDOK, 0);
   });
-  EXPECT_TRUE(show_numbered_error(1152, {L"Setup.ini"}));
-  EXPECT_EQ(text, L"1152: Error extracting Setup.ini to the temporary location");
+  EXPECT_TRUE(show_numbered_error(1152, {L"R&D Setup.ini"}));
+  EXPECT_EQ(text, L"1152: Error extracting R&D Setup.ini to the temporary location");
+  EXPECT_TRUE(text_style & SS_NOPREFIX) << "a name with \"&\" would lose it and underline the next letter";
   EXPECT_EQ(caption, L"Brackenwright Wizard");
   EXPECT_TRUE(ok_visible);
   EXPECT_FALSE(restart_visible);
@@ -240,6 +243,9 @@ TEST_F(DialogTest, SetupDialogLayoutsProgressAndCancel) {
     EXPECT_EQ(session.status_window(), GetDlgItem(w, 1003));
     EXPECT_EQ(session.main_text_window(), GetDlgItem(w, 1001));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(w, 1020)));
+    // The product's and the files' names keep an "&".
+    for (int id : {1001, 1003, 1004, 1005})
+      EXPECT_TRUE(GetWindowLongPtrW(GetDlgItem(w, id), GWL_STYLE) & SS_NOPREFIX) << id;
     // A second start keeps the one dialog.
     QzSetupDlg again;
     EXPECT_TRUE(again.start(nullptr, session, QzSetupDlg::kSmallLayout, false));
@@ -276,15 +282,20 @@ TEST_F(DialogTest, SetupDialogLayoutsProgressAndCancel) {
 TEST_F(DialogTest, SetupDialogCreationRules) {
   Session session(GetModuleHandleW(nullptr), settings_, L"Z:\\nonexistent\\setup.exe");
   QzSetupDlg dialog;
-  // A template that does not exist: no dialog, nothing else happens.
-  EXPECT_FALSE(dialog.start(nullptr, session, 4242, false));
-  EXPECT_EQ(setup_window(), nullptr);
+  // A template that does not exist (the `UI` value of setup.ini is taken as it
+  // is, so any int can come): no dialog, nothing else happens.
+  for (int id : {4242, 0, -1, 0x10000 + QzSetupDlg::kSmallLayout}) {
+    EXPECT_FALSE(dialog.start(nullptr, session, id, false)) << id;
+    EXPECT_EQ(setup_window(), nullptr) << id;
+  }
   settings_.silent = true;
   EXPECT_FALSE(dialog.start(nullptr, session, QzSetupDlg::kSmallLayout, false));
   settings_.silent = false;
   ASSERT_TRUE(dialog.start(nullptr, session, QzSetupDlg::kSmallLayout, true));
   HWND w = dialog.window();
   EXPECT_EQ(GetDlgItem(w, 1006), nullptr);  // the small layout has no heading
+  for (int id : {1001, 1003, 1004, 1005})
+    EXPECT_TRUE(GetWindowLongPtrW(GetDlgItem(w, id), GWL_STYLE) & SS_NOPREFIX) << id;
   // Moved to the lower-right corner, out of the splash's way.
   RECT r;
   GetWindowRect(w, &r);

@@ -42,7 +42,12 @@ void choose_language(Session& session) { choose_language(session.settings(), ins
 int show_language_dialog(Session& session) {
   HRESULT hr = show_language_dialog(session.settings(), nullptr);
   if (hr == kLanguageDialogOk) return kLanguageChosen;
-  if (hr == kLanguageDialogCancelled) return kLanguageCancelled;
+  // Either way nothing is installed: the exit code must not read as success.
+  if (hr == kLanguageDialogCancelled) {
+    qzproc::set_exit_code(-1);  // like every other cancel of the launcher
+    return kLanguageCancelled;
+  }
+  qzproc::set_exit_code(static_cast<int>(hr));
   SetLastError(hr == static_cast<HRESULT>(0x8000FFFF) ? 0 : static_cast<DWORD>(hr & 0xFFFF));
   return kLanguageDialogFailed;
 }

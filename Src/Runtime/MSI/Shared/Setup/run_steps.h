@@ -37,7 +37,9 @@ uint16_t choose_language(LaunchSettings& settings, uint16_t requested);
 // The UI language of a previous installation (from its uninstall string), 0 when none.
 uint16_t previous_installation_language(LaunchSettings& settings);
 enum LanguageDialogResult { kLanguageChosen = 1, kLanguageCancelled = 0, kLanguageDialogFailed = -1 };
-// kLanguageDialogFailed leaves the system error in GetLastError.
+// kLanguageDialogFailed leaves the system error in GetLastError. Both endings
+// other than a choice set the exit code (-1 when cancelled, else the dialog's
+// failure result, 0x80070000 with the system error).
 int show_language_dialog(Session& session);
 // False: the current language's code page is not installed; the exit code holds
 // 1208 and the error has been shown.
