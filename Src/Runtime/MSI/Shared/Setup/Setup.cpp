@@ -48,9 +48,13 @@ struct EngineRequest {
 };
 // Loads the library and makes the call; false when the library could not be
 // loaded, which each caller answers with the current exit code. The bridge is
-// not part of this build, so loading always fails.
+// not part of this build, so loading always fails, and fails as the bridge does:
+// with result code 1670, so a resume or removal that never ran is no success.
+constexpr int kEngineNotLoaded = 1670;
 bool call_script_engine(const std::wstring& library, const EngineRequest& request, int* result) {
   QZ_LOG(L"Script engine bridge not available, library %s not loaded", library.c_str());
+  QZ_LOG(L"Failed to load QZSetup.dll");
+  qzproc::set_exit_code(kEngineNotLoaded);
   return false;
 }
 
