@@ -162,3 +162,21 @@ def windows_temp():
     """The prefix user's temporary folder as programs see it (%TEMP%), as a Unix path."""
     p = wine('cmd', '/c', 'echo %TEMP%')
     return unixpath(p.stdout.decode('utf-8', 'replace').strip())
+
+
+def pack_members(launcher, out, members, scratch):
+    """Packs {name: text or bytes} with mksetup onto launcher as out; the member files are
+    written to scratch/members and removed again. Returns mksetup's completed process."""
+    src = os.path.join(scratch, 'members')
+    os.makedirs(src, exist_ok=True)
+    paths = []
+    for name, text in members.items():
+        p = os.path.join(src, name)
+        with open(p, 'wb') as f:
+            f.write(text if isinstance(text, bytes) else text.encode('utf-8'))
+        paths.append(p)
+    os.makedirs(os.path.dirname(out), exist_ok=True)
+    p = subprocess.run([os.path.join(NATIVE, 'mksetup'), 'pack', '-l', launcher, '-o', out] + paths,
+                       capture_output=True, timeout=60)
+    shutil.rmtree(src)
+    return p

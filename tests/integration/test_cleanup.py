@@ -43,20 +43,8 @@ class CleanupTest(harness.WineTest):
             shutil.rmtree(d, ignore_errors=True)
 
     def pack(self, out, members=MEMBERS):
-        src = os.path.join(self.dir, 'members')
-        os.makedirs(src, exist_ok=True)
-        paths = []
-        for name, text in members.items():
-            p = os.path.join(src, name)
-            with open(p, 'w', newline='') as f:
-                f.write(text)
-            paths.append(p)
-        os.makedirs(os.path.dirname(out), exist_ok=True)
-        p = subprocess.run([os.path.join(harness.NATIVE, 'mksetup'), 'pack', '-l',
-                            os.path.join(harness.BUILD, 'setup.exe'), '-o', out] + paths,
-                           capture_output=True, timeout=60)
+        p = harness.pack_members(os.path.join(harness.BUILD, 'setup.exe'), out, members, self.dir)
         self.assertEqual(p.returncode, 0, p.stderr)
-        shutil.rmtree(src)
         return out
 
     def log_text(self):

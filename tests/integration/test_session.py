@@ -25,19 +25,9 @@ class PackagedSettingTest(harness.WineTest):
                 shutil.rmtree(harness.unixpath(t), ignore_errors=True)
 
     def pack(self, members):
-        src = os.path.join(self.dir, 'members')
-        os.makedirs(src, exist_ok=True)
-        paths = []
-        for name, text in members.items():
-            p = os.path.join(src, name)
-            with open(p, 'w', newline='') as f:
-                f.write(text)
-            paths.append(p)
         out = os.path.join(self.dir, 'setup.exe')
-        p = subprocess.run([os.path.join(harness.NATIVE, 'mksetup'), 'pack', '-l', self.launcher, '-o', out] + paths,
-                           capture_output=True, timeout=60)
+        p = harness.pack_members(self.launcher, out, members, self.dir)
         self.assertEqual(p.returncode, 0, p.stderr)
-        shutil.rmtree(src)
         return out
 
     def tilde_files(self):

@@ -106,19 +106,9 @@ class UiTest(harness.WineTest):
     def pack(self, members):
         members = dict(members)
         members.setdefault('0x0409.ini', '[0x0409]\r\n')  # the string table of the supported language
-        src = os.path.join(self.dir, 'members')
-        os.makedirs(src, exist_ok=True)
-        paths = []
-        for name, text in members.items():
-            p = os.path.join(src, name)
-            with open(p, 'wb') as f:
-                f.write(text if isinstance(text, bytes) else text.encode('utf-8'))
-            paths.append(p)
         out = os.path.join(self.dir, 'setup.exe')
-        p = subprocess.run([os.path.join(harness.NATIVE, 'mksetup'), 'pack', '-l', self.launcher, '-o', out] + paths,
-                           capture_output=True, timeout=60)
+        p = harness.pack_members(self.launcher, out, members, self.dir)
         self.assertEqual(p.returncode, 0, p.stderr)
-        shutil.rmtree(src)
         return out
 
     def start(self, exe, args='', env=None, timeout=40):
