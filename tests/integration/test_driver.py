@@ -89,7 +89,7 @@ class DriverTest(harness.WineTest):
     def test_missing_package_name_gives_1153(self):
         exe = self.pack(self.startup(WaitInstallation='Y', ProductCode='{X}'))
         r = self.launch(exe, '', 'run.log')
-        self.assertEqual(r.code, 1153)
+        self.assertEqual(r.code, 1153, self.log_text('run.log')[-2000:])
         self.assertIn('Failed to read setup package: PackageName name from Setup.ini', self.log_text('run.log'))
 
     def test_hostile_setup_ini_never_crashes(self):

@@ -114,6 +114,7 @@ TEST_F(Launch, LoggedCommandLinesHideThePassword) {
   dbglog::set_log_path(log);
   EXPECT_EQ(launch_and_wait(sleeper(0, 1) + L" /pTopSecret1", false), 1);
   EXPECT_TRUE(launch_no_wait(sleeper(0, 0) + L" -p\"Top Secret2\"", false));
+  EXPECT_EQ(launch_and_wait(L"Z:\\no\\such\\program.exe /pTopSecret3", false), kNotStarted);
   dbglog::reset_for_tests();
   std::ifstream f(log.c_str(), std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
@@ -126,6 +127,12 @@ TEST_F(Launch, LoggedCommandLinesHideThePassword) {
   EXPECT_NE(text.find(L"Attempting to launch (no wait): "), std::wstring::npos);
   EXPECT_NE(text.find(L"Launch result 1\r\n"), std::wstring::npos);
   EXPECT_EQ(text.find(L"Secret"), std::wstring::npos);
+  // A program that is not there is tried once, and the log says why it did not start.
+  size_t failed = text.find(L"The program could not be started, error ");
+  ASSERT_NE(failed, std::wstring::npos);
+  EXPECT_EQ(text.find(L"The program could not be started", failed + 1), std::wstring::npos);
+  std::wstring error = text.substr(failed + 40, 2);
+  EXPECT_TRUE(error == L"2\r" || error == L"3\r") << std::string(error.begin(), error.end());
   EXPECT_NE(text.find(L"/p***"), std::wstring::npos);
 }
 

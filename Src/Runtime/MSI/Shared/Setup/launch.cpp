@@ -23,6 +23,27 @@ struct ProcessHandles {
   }
 };
 
+constexpr DWORD kRetryDelayMs = 250;
+
+bool transient_start_failure(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_CANCELLED:
+      return false;
+    default:
+      return true;
+  }
+}
+
 bool create(const std::wstring& command_line, bool show, bool inherit, ProcessHandles& out) {
   STARTUPINFOW si{};
   si.cb = sizeof(si);
@@ -31,8 +52,19 @@ bool create(const std::wstring& command_line, bool show, bool inherit, ProcessHa
   // CreateProcessW may write into the command line: hand it a private copy.
   std::vector<wchar_t> text(command_line.begin(), command_line.end());
   text.push_back(0);
-  return CreateProcessW(nullptr, text.data(), nullptr, nullptr, inherit ? TRUE : FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &si, &out.pi) != FALSE;
+  for (int attempt = 0;; ++attempt) {
+    if (CreateProcessW(nullptr, text.data(), nullptr, nullptr, inherit ? TRUE : FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                       nullptr, &si, &out.pi))
+      return true;
+    DWORD error = GetLastError();
+    QZ_LOG(L"The program could not be started, error %u", static_cast<unsigned>(error));
+    // A missing or unusable program stays so; anything else (a busy or short-of-memory
+    // system) gets one more try, since a setup that ends here installs nothing.
+    if (attempt > 0 || !transient_start_failure(error)) return false;
+    Sleep(kRetryDelayMs);
+    text.assign(command_line.begin(), command_line.end());
+    text.push_back(0);
+  }
 }
 
 bool is_wait_breaker(UINT message) {

@@ -40,7 +40,9 @@ void copy_companion_files(const std::wstring& source_folder, const std::wstring&
                           const std::wstring& copy_name) {
   zpath source(source_folder), temp(temp_folder);
   for (const std::wstring& name : {copy_name, std::wstring(L"Setup.INI"), std::wstring(L"QZSetup.dll")}) {
-    copy_into(source, temp, name);
+    // Setup.INI and QZSetup.dll beside the launcher are optional; the launcher itself is not.
+    if (!copy_into(source, temp, name) && name == copy_name)
+      QZ_LOG(L"Copying %s into %s failed, error %u", name.c_str(), temp.c_str(), static_cast<unsigned>(GetLastError()));
     record_file(temp.join(name));
   }
   std::wstring skin = read_packaged_setting(L"Startup", L"Skin", 260);
