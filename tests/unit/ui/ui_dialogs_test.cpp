@@ -54,6 +54,17 @@ void when_shown(std::function<void(HWND)> body) {
   SetTimer(nullptr, 0, 50, on_timer);
 }
 
+// Where a top-level window of this thread stood when it was first shown.
+RECT g_first_shown;
+
+LRESULT CALLBACK note_first_show(int code, WPARAM wparam, LPARAM lparam) {
+  const auto* m = reinterpret_cast<const CWPSTRUCT*>(lparam);
+  if (code == HC_ACTION && m->message == WM_SHOWWINDOW && m->wParam && IsRectEmpty(&g_first_shown) &&
+      !(GetWindowLongPtrW(m->hwnd, GWL_STYLE) & WS_CHILD))
+    GetWindowRect(m->hwnd, &g_first_shown);
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
 bool have_display() {
   HWND w = CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
   if (!w) return false;
@@ -291,7 +302,10 @@ TEST_F(DialogTest, SetupDialogCreationRules) {
   settings_.silent = true;
   EXPECT_FALSE(dialog.start(nullptr, session, QzSetupDlg::kSmallLayout, false));
   settings_.silent = false;
+  g_first_shown = {};
+  HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, note_first_show, nullptr, GetCurrentThreadId());
   ASSERT_TRUE(dialog.start(nullptr, session, QzSetupDlg::kSmallLayout, true));
+  UnhookWindowsHookEx(hook);
   HWND w = dialog.window();
   EXPECT_EQ(GetDlgItem(w, 1006), nullptr);  // the small layout has no heading
   for (int id : {1001, 1003, 1004, 1005})
@@ -302,6 +316,9 @@ TEST_F(DialogTest, SetupDialogCreationRules) {
   RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   EXPECT_GT(r.left, screen.right / 2);
   EXPECT_GT(r.top, screen.bottom / 2);
+  // It first appears there, not centred over the splash and then moved.
+  EXPECT_EQ(g_first_shown.left, r.left);
+  EXPECT_EQ(g_first_shown.top, r.top);
   dialog.hide();
   EXPECT_FALSE(IsWindowVisible(w));
   dialog.close();
