@@ -366,7 +366,8 @@ bool QzSetupDlg::start(HWND parent, Session& session, int template_id, bool spla
   g.large = template_id == kLargeLayout;
   int script_driven = s.script_driven >= 0 ? s.script_driven : session.script_driven();
   g.compact = g.large && (script_driven == 0 || script_driven == 2);
-  g.cancel = false;
+  // The cancel flag is left as it is: a Cancel pressed in an earlier dialog of
+  // this process still ends the launch.
   g.step = 0;
   g.paused = false;
   g.start_tick = GetTickCount();
@@ -441,6 +442,8 @@ void close_setup_window() {
 }
 
 bool setup_cancel_flag() { return g.cancel; }
+
+void reset_setup_cancel_flag_for_tests() { g.cancel = false; }
 
 void hide_setup_window() {
   if (setup_window()) ShowWindow(g.dialog, SW_HIDE);

@@ -22,6 +22,9 @@ bool pump_setup_messages();
 bool wait_setup_splash();
 // The process-wide cancel flag (set by the dialog's Cancel).
 bool setup_cancel_flag();
+// Clears the flag. Only for tests, which run many dialogs in one process; a
+// launch never forgets a Cancel.
+void reset_setup_cancel_flag_for_tests();
 
 // The splash bitmap (`Setup.bmp` settings or member): true when it is shown.
 bool show_splash_bitmap(Session& session);

@@ -80,6 +80,7 @@ class DialogTest : public ::testing::Test {
     settings_.ui_language = 0x0409;
     qzproc::set_settings(&settings_);
     qzproc::set_exit_code(0);
+    reset_setup_cancel_flag_for_tests();
   }
   void TearDown() override {
     close_setup_window();
@@ -288,6 +289,12 @@ TEST_F(DialogTest, SetupDialogLayoutsProgressAndCancel) {
     EXPECT_TRUE(dialog.pump());
     EXPECT_TRUE(dialog.set_progress(10));  // no dialog: the cancel flag
   }
+  // A dialog started after the Cancel does not make the launch forget it.
+  QzSetupDlg later;
+  ASSERT_TRUE(later.start(nullptr, session, QzSetupDlg::kSmallLayout, false));
+  EXPECT_TRUE(later.cancelled());
+  EXPECT_TRUE(later.set_progress(20));
+  later.close();
 }
 
 TEST_F(DialogTest, SetupDialogCreationRules) {
