@@ -11,49 +11,17 @@
 
 #include "LaunchSettings.h"
 #include "packaged_setting.h"
-#include "package/stream_format.h"
 #include "process_state.h"
 #include "support/debuglog.h"
 #include "support/utils.h"
 #include "../support/scratch.h"
+#include "../support/stream_image.h"
 
 namespace {
 
-using Members = std::vector<std::pair<std::wstring, std::string>>;
-
-std::string read_all(const std::wstring& p) {
-  std::string out;
-  HANDLE h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  char buf[65536];
-  DWORD got = 0;
-  while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got) out.append(buf, got);
-  CloseHandle(h);
-  return out;
-}
-
-std::string own_image() {
-  wchar_t self[1024];
-  GetModuleFileNameW(nullptr, self, 1024);
-  std::string bytes = read_all(self);
-  qzstream::MemorySource src(bytes.data(), bytes.size());
-  uint32_t end = qzstream::pe_stream_start(src, false);
-  return bytes.substr(0, end);
-}
-
-std::string stream_bytes(const Members& members) {
-  std::vector<uint8_t> out = qzstream::build_stream_header(static_cast<uint16_t>(members.size()));
-  for (const auto& [name, data] : members) {
-    std::string n = qzstream::utf16le_encode(name);
-    qzstream::EntryInfo e;
-    e.stored_size = static_cast<uint32_t>(data.size());
-    auto h = qzstream::build_entry_header(e, static_cast<uint32_t>(n.size()));
-    out.insert(out.end(), h.begin(), h.end());
-    out.insert(out.end(), n.begin(), n.end());
-    out.insert(out.end(), data.begin(), data.end());
-  }
-  return std::string(out.begin(), out.end());
-}
+using test_image::Members;
+using test_image::own_image;
+using test_image::stream_bytes;
 
 const char kSetupIni[] =
     "[Startup]\r\nPackageName=app.msi\r\nWaitInstallation=Y\r\nSplashTime=0x10\r\nProductCode={P}\r\n"
