@@ -341,8 +341,11 @@ std::wstring find_splash_file(Session& session) {
   std::wstring path = configured_bitmap(session, session.settings().ui_language);
   if (path.empty()) path = configured_bitmap(session, 0);
   if (!path.empty()) return path;
-  if (session.package_mode() != kPackageBesideLauncher && session.stream().is_valid() &&
-      session.stream_contains(L"Setup.bmp") && !qzproc::temp_folder().empty()) {
+  // A package from the stream shows only its own member: a Setup.bmp that merely
+  // lies beside the launcher belongs to whatever else is in that folder.
+  if (session.package_mode() != kPackageBesideLauncher) {
+    if (!session.stream().is_valid() || !session.stream_contains(L"Setup.bmp") || qzproc::temp_folder().empty())
+      return std::wstring();
     session.extract_member(L"Setup.bmp", false, false, nullptr, true);
     path = zpath(qzproc::temp_folder()).join(L"Setup.bmp");
     return file_exists(path) ? path : std::wstring();

@@ -16,6 +16,8 @@
 #include "ui/PasswdDlg.h"
 #include "ui/QzSetupDlg.h"
 #include "ui/password_digest.h"
+#include "../support/scratch.h"
+#include "../support/stream_image.h"
 
 namespace {
 
@@ -72,9 +74,10 @@ bool have_display() {
   return true;
 }
 
-class DialogTest : public ::testing::Test {
+class DialogTest : public ScratchTest {
  protected:
   void SetUp() override {
+    ScratchTest::SetUp();
     if (!have_display()) GTEST_SKIP() << "no display";
     settings_ = LaunchSettings();
     settings_.ui_language = 0x0409;
@@ -85,9 +88,46 @@ class DialogTest : public ::testing::Test {
   void TearDown() override {
     close_setup_window();
     qzproc::set_settings(nullptr);
+    qzproc::set_temp_folder(L"");
+    ScratchTest::TearDown();
   }
   LaunchSettings settings_;
 };
+
+// A 24-bit bitmap of one colour; its size tells which file a window shows.
+std::string bitmap(int width, int height) {
+  const int stride = (width * 3 + 3) & ~3;
+  std::string pixels(static_cast<size_t>(stride) * height, '\x60');
+  BITMAPFILEHEADER file = {};
+  BITMAPINFOHEADER info = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  info.biSize = sizeof info;
+  info.biWidth = width;
+  info.biHeight = height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  return std::string(reinterpret_cast<const char*>(&file), sizeof file) +
+         std::string(reinterpret_cast<const char*>(&info), sizeof info) + pixels;
+}
+
+BOOL CALLBACK captionless_popup(HWND w, LPARAM out) {
+  if (IsWindowVisible(w) && !(GetWindowLongPtrW(w, GWL_STYLE) & WS_CAPTION)) {
+    *reinterpret_cast<HWND*>(out) = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The size of this thread's splash window; 0 by 0 when there is none.
+SIZE splash_size() {
+  HWND splash = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), captionless_popup, reinterpret_cast<LPARAM>(&splash));
+  RECT r = {};
+  if (splash) GetWindowRect(splash, &r);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
 
 }  // namespace
 
@@ -366,6 +406,51 @@ TEST_F(DialogTest, WaitSplashEndsAfterSplashTimeOrOnCancel) {
     dialog.close();
   }
   DeleteFileW(ini.c_str());
+}
+
+TEST_F(DialogTest, SplashBitmapFromTheSettingsOrThePackage) {
+  write_file(path(L"lang.bmp"), bitmap(40, 30));
+  write_file(path(L"any.bmp"), bitmap(50, 20));
+  write_file(path(L"Setup.bmp"), bitmap(70, 10));
+  settings_.first_launcher_path = path(L"setup.exe");
+  const test_image::Members none, member = {{L"member.bmp", bitmap(60, 16)}},
+                                  setup_bmp = {{L"Setup.bmp", bitmap(80, 12)}};
+  struct Row {
+    const char* ini;
+    const test_image::Members* stream;  // null: the package lies beside the launcher
+    SIZE want;                          // 0 by 0: no splash
+  } rows[] = {
+      // Type 0: beside the launcher, under the language's key, else the empty key of language 0.
+      {"[Setup.bmp]\r\nType=0\r\n409=lang.bmp\r\n=any.bmp\r\n", nullptr, {40, 30}},
+      {"[Setup.bmp]\r\n409=missing.bmp\r\n=any.bmp\r\n", nullptr, {50, 20}},
+      // Type 1: the stream's member, extracted.
+      {"[Setup.bmp]\r\nType=1\r\n409=member.bmp\r\n", &member, {60, 16}},
+      // A member the stream lacks is not taken from beside the launcher.
+      {"[Setup.bmp]\r\nType=1\r\n409=lang.bmp\r\n", &none, {0, 0}},
+      // Without settings: the stream's Setup.bmp, and only that one.
+      {"", &setup_bmp, {80, 12}},
+      {"", &none, {0, 0}},
+      {"", nullptr, {70, 10}},
+  };
+  int n = 0;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << "row " << n << ": " << r.ini);
+    std::wstring temp = path(L"temp" + std::to_wstring(n++));
+    CreateDirectoryW(temp.c_str(), nullptr);
+    qzproc::set_temp_folder(temp);
+    write_file(path(L"setup.ini"), r.ini);
+    write_file(path(L"setup.exe"), test_image::own_image() + test_image::stream_bytes(r.stream ? *r.stream : none));
+    Session session(GetModuleHandleW(nullptr), settings_, path(L"setup.exe"));
+    session.set_package_mode(r.stream ? kPackageFromStream : kPackageBesideLauncher);
+    ASSERT_TRUE(session.load_profile(path(L"setup.ini")));
+    bool want = r.want.cx != 0;
+    EXPECT_EQ(show_splash_bitmap(session), want);
+    EXPECT_EQ(splash_was_shown(), want);
+    SIZE got = splash_size();
+    EXPECT_EQ(got.cx, r.want.cx);
+    EXPECT_EQ(got.cy, r.want.cy);
+    close_setup_window();
+  }
 }
 
 TEST(SetupDialogPlacement, CornerAfterSplash) {
