@@ -44,8 +44,8 @@ bool ErrorDialog::show(const std::wstring& text, HWND parent) {
   size_t n = text.size() < kTextCapacity - 1 ? text.size() : kTextCapacity - 1;
   text.copy(text_, n);
   text_[n] = 0;
-  INT_PTR r = dialog_box(settings_, ui::launcher_instance(), kTemplate, parent, proc, reinterpret_cast<LPARAM>(this), 0);
-  return r == 1;
+  result_ = dialog_box(settings_, ui::launcher_instance(), kTemplate, parent, proc, reinterpret_cast<LPARAM>(this), 0);
+  return result_ == kAcknowledged;
 }
 
 INT_PTR CALLBACK ErrorDialog::proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -71,15 +71,24 @@ INT_PTR CALLBACK ErrorDialog::proc(HWND dialog, UINT message, WPARAM wparam, LPA
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
         case IDOK:
-        case IDCANCEL:  // Esc and the close box acknowledge like OK
-          if (self && self->restart_ && LOWORD(wparam) == IDOK) return TRUE;  // hidden button
-          EndDialog(dialog, 1);
+          if (self && self->restart_) return TRUE;  // hidden in the restart form
+          EndDialog(dialog, kAcknowledged);
+          return TRUE;
+        case IDCANCEL:
+          // Esc and the close box acknowledge a notice like OK; a restart they
+          // only put off, so the caller must not take it as done.
+          if (self && self->restart_) {
+            QZ_LOG(L"The restart offered by the error dialog was put off");
+            EndDialog(dialog, kDeclined);
+          } else {
+            EndDialog(dialog, kAcknowledged);
+          }
           return TRUE;
         case kRestartButton:
           if (self && self->restart_) {
             QZ_LOG(L"Restarting the computer from the error dialog");
             qz::RebootSystem();
-            EndDialog(dialog, 1);
+            EndDialog(dialog, kAcknowledged);
           }
           return TRUE;
       }

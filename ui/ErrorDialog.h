@@ -21,16 +21,23 @@ class ErrorDialog {
   ErrorDialog& operator=(const ErrorDialog&) = delete;
 
   // Runs the dialog modally with a copy of `text` cut to 1023 characters; true
-  // when it ended normally. False when it could not be created (or the launch
-  // is silent).
+  // when it ended normally: acknowledged, or in the restart form only through
+  // Restart. False when it could not be created (or the launch is silent), and
+  // in the restart form when Esc or the close box put the restart off.
   bool show(const std::wstring& text, HWND parent);
+  // The restart form ended without restarting (Esc or the close box).
+  bool declined() const { return result_ == kDeclined; }
 
   const wchar_t* text() const { return text_; }
 
  private:
+  static constexpr INT_PTR kAcknowledged = 1;
+  static constexpr INT_PTR kDeclined = 2;
+
   static INT_PTR CALLBACK proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
   wchar_t text_[kTextCapacity] = {};
+  INT_PTR result_ = -1;
   bool restart_;
   const LaunchSettings& settings_;
   HFONT font_ = nullptr;
@@ -40,6 +47,7 @@ class ErrorDialog {
 const LaunchSettings& ui_settings();
 
 // Logs the text, closes the initialisation dialog and shows the error dialog.
+// With `restart`, true only when the user chose to restart.
 bool show_error_text(const std::wstring& text, bool restart);
 // The same with the given launch settings instead of the published ones.
 bool show_error_text(const LaunchSettings& settings, const std::wstring& text, bool restart);

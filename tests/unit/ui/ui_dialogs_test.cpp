@@ -211,14 +211,21 @@ TEST_F(DialogTest, ErrorDialogCutsLongTextsAndOffersRestart) {
     text = text_of(GetDlgItem(d, 1028));
     restart_label = text_of(GetDlgItem(d, 102));
     ok_visible = IsWindowVisible(GetDlgItem(d, IDOK));
-    PostMessageW(d, WM_COMMAND, IDCANCEL, 0);  // Esc: no restart
+    SendMessageW(d, WM_COMMAND, IDOK, 0);      // the hidden OK does nothing
+    PostMessageW(d, WM_COMMAND, IDCANCEL, 0);  // Esc: the restart is put off
   });
   settings_.product_name = L"Demo";
   ErrorDialog dialog(settings_, true);
-  EXPECT_TRUE(dialog.show(std::wstring(5000, L'x'), nullptr));
+  EXPECT_FALSE(dialog.show(std::wstring(5000, L'x'), nullptr)) << "a put-off restart must not read as done";
+  EXPECT_TRUE(dialog.declined());
   EXPECT_EQ(text.size(), 1023u);
   EXPECT_EQ(restart_label, L"Restart");
   EXPECT_FALSE(ok_visible);
+  // The close box of a plain notice acknowledges it like OK.
+  when_shown([&](HWND d) { PostMessageW(d, WM_CLOSE, 0, 0); });
+  ErrorDialog notice(settings_, false);
+  EXPECT_TRUE(notice.show(L"notice", nullptr));
+  EXPECT_FALSE(notice.declined());
 }
 
 TEST_F(DialogTest, RightToLeftLanguagesMirrorTheDialogs) {
