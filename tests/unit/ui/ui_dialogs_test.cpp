@@ -51,9 +51,10 @@ void CALLBACK on_timer(HWND, UINT, UINT_PTR id, DWORD) {
   if (body) body(dialog);
 }
 
-void when_shown(std::function<void(HWND)> body) {
+// The timer's id, for a caller that expects no dialog and stops the watch.
+UINT_PTR when_shown(std::function<void(HWND)> body) {
   g_body = std::move(body);
-  SetTimer(nullptr, 0, 50, on_timer);
+  return SetTimer(nullptr, 0, 50, on_timer);
 }
 
 // Where a top-level window of this thread stood when it was first shown.
@@ -127,6 +128,21 @@ SIZE splash_size() {
   RECT r = {};
   if (splash) GetWindowRect(splash, &r);
   return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+LOGFONTW font_of(HWND w) {
+  LOGFONTW lf = {};
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(w, WM_GETFONT, 0, 0));
+  if (font) GetObjectW(font, sizeof lf, &lf);
+  return lf;
+}
+
+// The LOGFONT height of a font of `points` on this screen.
+LONG font_height(int points) {
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return -MulDiv(points, dpi, 72);
 }
 
 }  // namespace
@@ -228,19 +244,67 @@ TEST_F(DialogTest, ErrorDialogCutsLongTextsAndOffersRestart) {
   EXPECT_FALSE(notice.declined());
 }
 
-TEST_F(DialogTest, RightToLeftLanguagesMirrorTheDialogs) {
+TEST_F(DialogTest, SystemErrorTextsFollowThePrefix) {
+  struct Row {
+    const wchar_t* prefix;
+    DWORD code;
+  } rows[] = {{L"Language dialog:", ERROR_FILE_NOT_FOUND}, {L"", ERROR_ACCESS_DENIED}};
+  for (const auto& r : rows) {
+    std::wstring text;
+    when_shown([&](HWND d) {
+      text = text_of(GetDlgItem(d, 1028));
+      PostMessageW(d, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(show_system_error(r.prefix, r.code), 1);
+    std::wstring prefix = r.prefix[0] ? std::wstring(r.prefix) + L" " : std::wstring();
+    ASSERT_GT(text.size(), prefix.size() + 1) << r.code;
+    EXPECT_EQ(text.substr(0, prefix.size()), prefix);
+    EXPECT_NE(text[prefix.size()], L' ') << text;
+    EXPECT_EQ(text.find_first_of(L"\r\n"), std::wstring::npos) << "the line break the system ends its text with";
+  }
+  // A code the system has no text for shows nothing.
+  bool shown = false;
+  UINT_PTR watch = when_shown([&](HWND d) {
+    shown = true;
+    PostMessageW(d, WM_COMMAND, IDOK, 0);
+  });
+  EXPECT_EQ(show_system_error(L"prefix", 0x2000BEEF), 1);
+  KillTimer(nullptr, watch);
+  g_body = nullptr;
+  EXPECT_FALSE(shown);
+}
+
+TEST_F(DialogTest, DialogsTakeTheLanguageFontAndLayout) {
   settings_.rtl_languages = {0x0409};
+  settings_.setup_ini_path = path(L"Setup.INI");
+  write_file(path(L"0x0409.ini"), "[0x0409]\r\n[Properties]\r\nFontName=Courier New\r\nFontSize=12\r\n");
   LONG_PTR exstyle = 0;
+  LOGFONTW dialog_font = {}, text_font = {};
   when_shown([&](HWND d) {
     exstyle = GetWindowLongPtrW(d, GWL_EXSTYLE);
+    dialog_font = font_of(d);
+    text_font = font_of(GetDlgItem(d, 1028));
     PostMessageW(d, WM_COMMAND, IDOK, 0);
   });
   EXPECT_TRUE(show_error_text(L"1151: Error writing to the temporary location", false));
   EXPECT_TRUE(exstyle & WS_EX_LAYOUTRTL);
+  for (const LOGFONTW* f : {&dialog_font, &text_font}) {
+    EXPECT_STREQ(f->lfFaceName, L"Courier New");
+    EXPECT_EQ(f->lfHeight, font_height(12));
+  }
   Session session(GetModuleHandleW(nullptr), settings_, L"Z:\\nonexistent\\setup.exe");
   QzSetupDlg dialog;
   ASSERT_TRUE(dialog.start(nullptr, session, QzSetupDlg::kLargeLayout, false));
-  EXPECT_TRUE(GetWindowLongPtrW(dialog.window(), GWL_EXSTYLE) & WS_EX_LAYOUTRTL);
+  HWND w = dialog.window();
+  EXPECT_TRUE(GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_LAYOUTRTL);
+  LOGFONTW f = font_of(w);
+  EXPECT_STREQ(f.lfFaceName, L"Courier New");
+  EXPECT_EQ(f.lfHeight, font_height(12));
+  // ScriptDriven 0: the heading is Tahoma, 10 points, heavy, whatever the table says.
+  f = font_of(GetDlgItem(w, 1006));
+  EXPECT_STREQ(f.lfFaceName, L"Tahoma");
+  EXPECT_EQ(f.lfHeight, font_height(10));
+  EXPECT_EQ(f.lfWeight, 900);
   EXPECT_FALSE(dialog.set_progress(50));
   dialog.close();
 }
