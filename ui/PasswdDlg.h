@@ -45,5 +45,8 @@ uint32_t candidate_digest(const std::wstring& candidate);
 
 // The start-up check. False: the launch stops, the result code holding 1209
 // (silent or auto launch without the right /p, or no dialog could ask) or -1
-// (cancelled).
+// (cancelled). An /auto launch compares /p like /s does: the launch sequence runs
+// /auto unattended (no language dialog either), so a password dialog there would
+// wait for nobody. A dialog that cannot be shown stops the launch rather than let
+// a protected package install unchecked.
 bool check_installation_password(Session& session);

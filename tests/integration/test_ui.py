@@ -269,7 +269,9 @@ class UiTest(harness.WineTest):
     def test_password_checks_without_the_dialog(self):
         exe = self.pack({'Setup.INI': self.ini(extra='[KEY]\r\nPASSWORD=' + digest('s3cret') + '\r\n')})
         env = {'QZ_TEST_MSIACTION_RESULT': '0'}
-        cases = [('/s /p"wrong"', 1209), ('/s', 1209), ('/s /debuglog /p"s3cret"', 0), ('/p"s3cret"', 0)]
+        # /auto runs unattended: it compares /p like /s instead of waiting at the dialog.
+        cases = [('/s /p"wrong"', 1209), ('/s', 1209), ('/auto', 1209), ('/s /debuglog /p"s3cret"', 0),
+                 ('/p"s3cret"', 0)]
         for args, want in cases:
             self.assertEqual(self.finish(self.start(exe, args, env)), want, args)
         self.assertNotIn('s3cret', harness.read_utf16(self.log))
