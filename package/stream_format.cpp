@@ -249,12 +249,11 @@ Located locate_stream(ByteSource& source) {
   if (r.header.valid && r.header.count != 0) return r;
   uint32_t later = pe_stream_start(source, true);
   if (later > r.start) {
+    // Once the retry runs its header decides: an empty stream before the
+    // certificate table does not make a damaged one after it valid.
     n = source.read_at(later, head, kHeaderSize);
-    StreamHeader second = parse_header(head, n);
-    if (second.valid || !r.header.valid) {
-      r.start = later;
-      r.header = second;
-    }
+    r.start = later;
+    r.header = parse_header(head, n);
   }
   if (!r.header.valid) r.header.type = 4;
   return r;

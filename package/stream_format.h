@@ -94,8 +94,9 @@ Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi = 
 uint32_t pe_stream_start(ByteSource& source, bool with_certificates, uint32_t* error = nullptr);
 
 // The start the reader uses: the plain one when a valid header with members lies
-// there, else the one after the certificate table when that is later and valid.
-// Returns the header read at the chosen start.
+// there, else the one after the certificate table when that is later (then the
+// header there decides, even over an empty one at the plain start). Returns the
+// header read at the chosen start.
 struct Located {
   uint32_t start = 0;
   StreamHeader header;

@@ -315,6 +315,21 @@ TEST(StreamLocation, StreamAfterTheCertificateTableIsFoundSecond) {
   Located l3 = locate_stream(s3);
   EXPECT_FALSE(l3.header.valid);
   EXPECT_EQ(l3.header.type, 4u);
+
+  // An empty stream at the image end: valid without a certificate table to retry
+  // after, invalid when the retry finds no stream there.
+  Bytes empty_stream = header("QZSetupStream", 0, 4);
+  Bytes unsigned_empty = pe_image(false, 0);
+  append(unsigned_empty, empty_stream);
+  MemorySource s4(unsigned_empty.data(), unsigned_empty.size());
+  EXPECT_TRUE(locate_stream(s4).header.valid);
+  Bytes signed_empty = pe_image(false, 0x60);
+  append(signed_empty, empty_stream);
+  signed_empty.resize(0x860 + 46, 0xCE);
+  MemorySource s5(signed_empty.data(), signed_empty.size());
+  Located l5 = locate_stream(s5);
+  EXPECT_FALSE(l5.header.valid);
+  EXPECT_EQ(l5.header.type, 4u);
 }
 
 TEST(StreamNames, OnlyPlainFileNamesMayBeJoinedToAFolder) {
