@@ -278,7 +278,9 @@ std::wstring inifilex::get_separator() { return separator_; }
 std::wstring inifilex::get_path() { return path_; }
 
 void inifilex::copy_section(std::wstring target, const inifilesectionx& source) {
-  for (const auto& [key, entry] : source.entries()) set_string(target, to_wstring(key), entry.value);
+  // The source may be a section of this document: adding the target could move it.
+  const inifilesectionx copy = source;
+  for (const auto& [key, entry] : copy.entries()) set_string(target, to_wstring(key), entry.value);
 }
 
 void inifilex::import_sections(const section_list& sections, std::wstring prefix, std::wstring format) {
