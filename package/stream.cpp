@@ -42,16 +42,24 @@ class FileSource : public ByteSource {
     ov.Offset = static_cast<DWORD>(offset);
     ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD got = 0;
-    if (!ReadFile(h_, buffer, static_cast<DWORD>(count), &got, &ov)) return 0;
+    error_ = 0;
+    if (!ReadFile(h_, buffer, static_cast<DWORD>(count), &got, &ov)) {
+      // Reading at the end of the file is no failure, only a short read.
+      const DWORD e = GetLastError();
+      error_ = e == ERROR_HANDLE_EOF ? 0 : e;
+      return 0;
+    }
     return got;
   }
   uint64_t size() override {
     LARGE_INTEGER s{};
     return GetFileSizeEx(h_, &s) ? static_cast<uint64_t>(s.QuadPart) : 0;
   }
+  uint32_t last_error() override { return error_; }
 
  private:
   HANDLE h_;
+  DWORD error_ = 0;
 };
 
 std::string to_ansi(const std::wstring& w) {

@@ -63,11 +63,17 @@ static std::wstring latin1_decode(std::string_view s) {
   return w;
 }
 
+// Why a read came back short: the source's own error, or the end of the data.
+static uint32_t short_read_error(ByteSource& source) {
+  const uint32_t e = source.last_error();
+  return e ? e : kErrorIncomplete;
+}
+
 Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi) {
   Directory dir;
   uint8_t head[kHeaderSize];
   if (source.read_at(start, head, kHeaderSize) != kHeaderSize) {
-    dir.error = kErrorIncomplete;
+    dir.error = short_read_error(source);
     return dir;
   }
   dir.header = parse_header(head, kHeaderSize);
@@ -79,7 +85,7 @@ Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi) {
   std::vector<uint8_t> eh(ehs);
   for (unsigned i = 0; i < dir.header.count; ++i) {
     if (source.read_at(pos, eh.data(), ehs) != ehs) {
-      dir.error = kErrorIncomplete;
+      dir.error = short_read_error(source);
       break;
     }
     EntryInfo e;
@@ -111,7 +117,7 @@ Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi) {
       }
       std::vector<uint8_t> name(name_len);
       if (name_len && source.read_at(pos + ehs, name.data(), name_len) != name_len) {
-        dir.error = kErrorIncomplete;
+        dir.error = short_read_error(source);
         break;
       }
       e.name = utf16le_decode(name.data(), name_len);

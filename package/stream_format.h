@@ -38,6 +38,9 @@ class ByteSource {
   virtual ~ByteSource() = default;
   virtual size_t read_at(uint64_t offset, void* buffer, size_t count) = 0;
   virtual uint64_t size() = 0;
+  // The system error of the last read_at when it failed; 0 when it read everything
+  // or only met the end of the data.
+  virtual uint32_t last_error() { return 0; }
 };
 
 class MemorySource : public ByteSource {
@@ -85,7 +88,7 @@ using AnsiDecoder = std::wstring (*)(std::string_view);
 // Reads the stream header at `start` and up to `count` members. Never reads outside
 // the source: a member whose entry header, name or stored bytes do not lie wholly in
 // the file, or whose offsets leave the 32-bit range, ends the directory (error 259);
-// the members before it stay.
+// the members before it stay. A read that fails ends it with the source's error.
 Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi = nullptr);
 
 // Where the stream starts: the PE image end (headers + raw section data), plus debug

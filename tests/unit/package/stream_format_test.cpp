@@ -226,6 +226,31 @@ TEST(StreamDirectory, DamagedInputEndsTheDirectory) {
   // A start offset beyond the file reads nothing.
   MemorySource src(good.data(), good.size());
   EXPECT_FALSE(read_directory(src, 0xFFFFFFF0u).header.valid);
+
+  // A read that fails (not one that meets the end) keeps the source's own error.
+  class FailingSource : public MemorySource {
+   public:
+    FailingSource(const Bytes& b, uint64_t from) : MemorySource(b.data(), b.size()), from_(from) {}
+    size_t read_at(uint64_t offset, void* buffer, size_t count) override {
+      failed_ = offset + count > from_;
+      return failed_ ? 0 : MemorySource::read_at(offset, buffer, count);
+    }
+    uint32_t last_error() override { return failed_ ? 23 : 0; }
+
+   private:
+    uint64_t from_;
+    bool failed_ = false;
+  };
+  const struct {
+    uint64_t from;
+    size_t entries;
+  } failing[] = {{10, 0}, {46 + 20, 0}, {46 + 50 + 4 + 20, 1}, {46 + 50 + 4 + 49, 1}};
+  for (auto& f : failing) {
+    FailingSource bad(good, f.from);
+    Directory d = read_directory(bad, 0);
+    EXPECT_EQ(d.entries.size(), f.entries) << f.from;
+    EXPECT_EQ(d.error, 23u) << f.from;
+  }
 }
 
 // A minimal PE32+ image: headers 0x400, .text and .rdata of 0x200 raw bytes each.
