@@ -192,6 +192,7 @@ bool inifilex::parse(std::wstring_view text) {
       continue;
     }
     if (!current) return false;
+    // The value starts after the whole separator, so "k::v" with "::" reads "v".
     size_t sep = ifind(line, separator_);
     std::wstring_view key = sep == std::wstring_view::npos ? line : line.substr(0, sep);
     std::wstring_view value =
