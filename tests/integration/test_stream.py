@@ -189,6 +189,15 @@ class StreamTest(harness.WineTest):
                          os.path.join(self.dir, 'in', 'данные.bin'), ok=False)
         self.assertNotEqual(p.returncode, 0)
         self.assertIn('Windows-1252', p.stderr)
+        # Stored and whole-file scrambled members are keyed in the ANSI code page of the
+        # reading thread, whatever the system's.
+        plain = compressible(3000, 6)
+        cyrillic = self.setup_with(stream_bytes([('данные.txt', 2, 0, scramble(plain, 'данные.txt'.encode('cp1251')))]),
+                                   'cyrillic.exe')
+        target = os.path.join(self.dir, 'cyrillic.txt')
+        r = self.streamx('extract', winpath(cyrillic), 'данные.txt', winpath(target), '--thread-locale', '419')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertSameFiles({'cyrillic.txt': plain}, self.dir)
 
     def test_member_over_100_mb_streams_with_fixed_buffers(self):
         chunk = bytes(random.Random(5).choices(range(16), k=1 << 20))
