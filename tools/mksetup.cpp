@@ -4,9 +4,12 @@
 // from package/stream_format.h, file access here is plain std::fstream.
 #include <sys/stat.h>
 #ifdef _WIN32
+#include <windows.h>
 #include <sys/utime.h>
 #else
 #include <fcntl.h>
+#include <locale.h>
+#include <wctype.h>
 #endif
 #include <zlib.h>
 
@@ -19,12 +22,12 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "package/stream_format.h"
+#include "support/zstring.h"
 
 namespace fs = std::filesystem;
 using namespace qzstream;
@@ -42,6 +45,8 @@ const char kUsage[] =
     "        --always-compress  compress even when the member does not shrink\n"
     "        --store            store uncompressed\n"
     "        --scramble MODE    none, whole (file), blocks (1024-byte blocks, default), both\n"
+    "      Whole-file scrambling and scrambled stored members are keyed with the name in\n"
+    "      the ANSI code page of the system that runs the setup: they need an ASCII name.\n"
     "  mksetup list SETUP\n"
     "  mksetup extract SETUP FOLDER [NAME...]\n";
 
@@ -69,6 +74,36 @@ std::wstring from_path(const fs::path& p) {
 fs::path upath(const std::string& s) { return fs::path(std::u8string(s.begin(), s.end())); }
 std::string shown(const std::wstring& w) { return utf8_encode(w); }
 std::string shown(const fs::path& p) { return shown(from_path(p)); }
+
+bool is_ascii(const std::wstring& w) {
+  return std::all_of(w.begin(), w.end(), [](wchar_t c) { return static_cast<uint32_t>(c) < 0x80; });
+}
+
+// The name as the launcher's member map folds it (ASCII and Latin-1 letters).
+std::wstring launcher_fold(const std::wstring& w) {
+  std::wstring f(w);
+  for (auto& c : f) c = wide_lower(c);
+  return f;
+}
+
+// The name with every letter case-mapped as a Windows file system compares names.
+std::wstring unicode_fold(const std::wstring& w) {
+  std::wstring f(w);
+#ifdef _WIN32
+  if (!f.empty()) {
+    CharUpperBuffW(f.data(), static_cast<DWORD>(f.size()));
+    CharLowerBuffW(f.data(), static_cast<DWORD>(f.size()));
+  }
+#else
+  static const locale_t utf8 = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    return l ? l : newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
+  }();
+  if (!utf8) fail("no UTF-8 locale (C.UTF-8) to compare member names ignoring case");
+  for (auto& c : f) c = static_cast<wchar_t>(towlower_l(towupper_l(static_cast<wint_t>(c), utf8), utf8));
+#endif
+  return f;
+}
 
 class FileSource : public ByteSource {
  public:
@@ -369,14 +404,27 @@ int pack(int argc, char** argv, int i) {
   if (level < -1 || level > 9) fail("--level must be 0 to 9");
   if (members.empty()) fail("no members given");
   if (members.size() > 0xFFFF) fail("at most 65535 members fit in a stream");
-  std::set<std::wstring> seen;
+  // Everything that can be refused is refused before anything is written.
+  std::map<std::wstring, std::wstring> launcher_names, system_names;
   for (auto& m : members) {
     if (!is_safe_member_name(m.name))
       fail("member name '" + shown(m.name) + "' is not a plain Windows file name (separator, colon, '..', "
            "reserved device name, trailing dot or blank, or too long)");
-    std::wstring folded;
-    for (wchar_t c : m.name) folded.push_back(c < 0x80 ? static_cast<wchar_t>(std::tolower(c)) : c);
-    if (!seen.insert(folded).second) fail("two members are named '" + shown(m.name) + "'");
+    // The launcher keeps only the first of two names it folds alike, and two names a
+    // Windows file system folds alike would be extracted into one file.
+    for (auto [names, folded] : {std::pair{&launcher_names, launcher_fold(m.name)}, {&system_names, unicode_fold(m.name)}}) {
+      auto [it, added] = names->emplace(folded, m.name);
+      if (!added)
+        fail(it->second == m.name ? "two members are named '" + shown(m.name) + "'"
+                                  : "members '" + shown(it->second) + "' and '" + shown(m.name) +
+                                        "' differ only in letter case, and Windows and the launcher take them for "
+                                        "one name");
+    }
+    const bool whole = (m.scramble & kFlagScrambleWhole) && !(m.scramble & kFlagScrambleBlocks);
+    if (!is_ascii(m.name) && (whole || (m.scramble && m.compress == Compress::Never)))
+      fail("member '" + shown(m.name) + "': whole-file scrambling and scrambled stored members are keyed with the "
+           "name in the ANSI code page of the system that runs the setup, which differs between systems, so only an "
+           "ASCII name is read back right everywhere; compress it with block scrambling or leave it unscrambled");
   }
   check_launcher(launcher);
   std::error_code ec;
@@ -392,13 +440,11 @@ int pack(int argc, char** argv, int i) {
   auto header = build_stream_header(static_cast<uint16_t>(members.size()));
   out.write(header.data(), header.size());
   for (auto& m : members) {
-    std::string ansi;
-    const bool ansi_ok = cp1252_encode(m.name, ansi);
+    // ANSI keys are used for ASCII names only (checked above), which read the same in
+    // every ANSI code page.
+    const bool ascii = is_ascii(m.name);
+    const std::string ansi = ascii ? utf8_encode(m.name) : std::string();
     const bool scrambled = m.scramble != 0;
-    const bool whole = (m.scramble & kFlagScrambleWhole) && !(m.scramble & kFlagScrambleBlocks);
-    if (!ansi_ok && (whole || (scrambled && m.compress == Compress::Never)))
-      fail("member '" + shown(m.name) + "': the name has no Windows-1252 form, which whole-file and stored-member "
-           "scrambling use as key; compress it with block scrambling or leave it unscrambled");
     const std::string name16 = utf16le_encode(m.name);
     EntryInfo e;
     Times t = file_times(m.source);
@@ -413,9 +459,9 @@ int pack(int argc, char** argv, int i) {
     const uint64_t data_at = out.tell();
     const uint64_t original = fs::file_size(m.source);
     Packed p = write_member_data(out, m, m.compress != Compress::Never, ansi, level);
-    // A member that does not shrink is stored, unless its stored form could not be
-    // scrambled (the ANSI key): then it stays compressed.
-    if (p.compressed && m.compress == Compress::IfSmaller && p.stored >= original && (ansi_ok || !scrambled)) {
+    // A member that does not shrink is stored, unless its stored form would need an
+    // ANSI key its name cannot give: then it stays compressed (keyed with UTF-8).
+    if (p.compressed && m.compress == Compress::IfSmaller && p.stored >= original && (ascii || !scrambled)) {
       out.seek(data_at);
       p = write_member_data(out, m, false, ansi, level);
     }

@@ -159,17 +159,20 @@ class StreamTest(harness.WineTest):
     def test_names_case_and_single_extract(self):
         members = {'Größe.txt': compressible(3000, 1), 'données.ini': compressible(5000, 2),
                    'данные.bin': compressible(20000, 3), '日本語.txt': b'plain', 'x\U0001F600.dat': random_bytes(2000, 4),
-                   'Setup.ini': b'[Startup]\r\nProduct=Test\r\n'}
+                   'Données.cab': random_bytes(3000, 5), 'Setup.ini': b'[Startup]\r\nProduct=Test\r\n'}
         for n, d in members.items():
             self.write(os.path.join('in', n), d)
         setup = os.path.join(self.dir, 's.exe')
-        # Latin names can take every scrambling; the others are compressed, block-scrambled.
-        self.mksetup('pack', '-l', LAUNCHER, '-o', setup, '--store', '--scramble', 'whole',
-                     os.path.join(self.dir, 'in', 'Größe.txt'), '--scramble', 'blocks',
-                     os.path.join(self.dir, 'in', 'données.ini'), '--compress',
+        # Other names than ASCII are compressed and block-scrambled (keyed with UTF-8),
+        # even when they do not shrink, or stored unscrambled.
+        self.mksetup('pack', '-l', LAUNCHER, '-o', setup, os.path.join(self.dir, 'in', 'Größe.txt'),
+                     os.path.join(self.dir, 'in', 'données.ini'), os.path.join(self.dir, 'in', 'Données.cab'),
                      os.path.join(self.dir, 'in', 'данные.bin'), os.path.join(self.dir, 'in', 'x\U0001F600.dat'),
                      os.path.join(self.dir, 'in', 'Setup.ini'), '--scramble', 'none', '--store',
                      os.path.join(self.dir, 'in', '日本語.txt'))
+        head, rows = self.listing(setup)
+        self.assertEqual(rows['Données.cab'][1:], ['4', '1'])
+        self.assertEqual(rows['日本語.txt'][1:], ['0', '0'])
         r = self.extract_all(setup, os.path.join(self.dir, 'out'))
         self.assertEqual(r.code, 0, r.stdout)
         self.assertSameFiles(members, os.path.join(self.dir, 'out'))
@@ -184,11 +187,6 @@ class StreamTest(harness.WineTest):
         os.chmod(target, 0o444)
         r = self.streamx('extract', winpath(setup), 'setup.ini', winpath(target))
         self.assertEqual(r.code, 0, r.stdout)
-        # The tool refuses a name with no Windows-1252 form for ANSI-keyed scrambling.
-        p = self.mksetup('pack', '-l', LAUNCHER, '-o', os.path.join(self.dir, 'bad.exe'), '--store',
-                         os.path.join(self.dir, 'in', 'данные.bin'), ok=False)
-        self.assertNotEqual(p.returncode, 0)
-        self.assertIn('Windows-1252', p.stderr)
         # Stored and whole-file scrambled members are keyed in the ANSI code page of the
         # reading thread, whatever the system's.
         plain = compressible(3000, 6)
@@ -198,6 +196,36 @@ class StreamTest(harness.WineTest):
         r = self.streamx('extract', winpath(cyrillic), 'данные.txt', winpath(target), '--thread-locale', '419')
         self.assertEqual(r.code, 0, r.stdout)
         self.assertSameFiles({'cyrillic.txt': plain}, self.dir)
+
+    def test_refused_and_failed_packs_leave_no_output(self):
+        for n in ('Größe.txt', 'данные.bin', 'ok.txt', 'OK.TXT', 'É.txt', 'é.txt', 'Д.txt', 'д.txt'):
+            self.write(os.path.join('in', n), compressible(4000, 8))
+        src = lambda *names: [os.path.join(self.dir, 'in', n) for n in names]
+        output = os.path.join(self.dir, 'out.exe')
+        cases = [
+            # ANSI-keyed scrambling of a name other than ASCII would read back wrong
+            # where the setup runs under another ANSI code page.
+            (['--store'] + src('данные.bin'), 'ASCII'),
+            (['--scramble', 'whole'] + src('Größe.txt'), 'ASCII'),
+            (['--store', '--scramble', 'both'] + src('Größe.txt'), 'ASCII'),
+            # Names that the launcher, or a Windows file system, take for one.
+            (src('ok.txt', 'OK.TXT'), 'differ only in letter case'),
+            (src('É.txt', 'é.txt'), 'differ only in letter case'),
+            (src('Д.txt', 'д.txt'), 'differ only in letter case'),
+        ]
+        for previous in (None, b'an older setup'):
+            for args, why in cases:
+                if previous:
+                    self.write('out.exe', previous)
+                p = self.mksetup('pack', '-l', LAUNCHER, '-o', output, *args, ok=False)
+                self.assertNotEqual(p.returncode, 0, args)
+                self.assertIn(why, p.stderr, args)
+                # No partly written setup, under the output's name or beside it.
+                self.assertEqual(sorted(os.listdir(self.dir)), ['in'] + (['out.exe'] if previous else []),
+                                 args)
+                if previous:
+                    with open(output, 'rb') as f:
+                        self.assertEqual(f.read(), previous, args)
 
     def test_member_over_100_mb_streams_with_fixed_buffers(self):
         chunk = bytes(random.Random(5).choices(range(16), k=1 << 20))
