@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <windows.h>
+#include <process.h>
 #include <sys/utime.h>
 #else
 #include <fcntl.h>
 #include <locale.h>
+#include <unistd.h>
 #include <wctype.h>
 #endif
 #include <zlib.h>
@@ -301,25 +303,56 @@ void check_launcher(const fs::path& launcher) {
   }
 }
 
+fs::path temporary_beside(const fs::path& p) {
+#ifdef _WIN32
+  const int pid = _getpid();
+#else
+  const int pid = static_cast<int>(getpid());
+#endif
+  fs::path t = p;
+  t += ".mksetup-" + std::to_string(pid) + ".tmp";
+  return t;
+}
+
+// The setup is written under a temporary name beside the output and takes the
+// output's name only when complete: a pack that fails leaves no file that looks like
+// a setup (and an older output as it was).
 class Output {
  public:
-  explicit Output(const fs::path& p) : path_(p), f_(p, std::ios::binary | std::ios::trunc | std::ios::out) {
-    if (!f_) fail("cannot create " + shown(p) + ": " + std::strerror(errno));
+  explicit Output(const fs::path& p)
+      : final_(p), path_(temporary_beside(p)), f_(path_, std::ios::binary | std::ios::trunc | std::ios::out) {
+    if (!f_) fail("cannot create " + shown(path_) + ": " + std::strerror(errno));
   }
+  ~Output() {
+    if (committed_) return;
+    f_.close();
+    std::error_code ec;
+    fs::remove(path_, ec);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
   void write(const void* data, size_t n) {
     f_.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
     if (!f_) fail("cannot write " + shown(path_));
   }
   uint64_t tell() { return static_cast<uint64_t>(f_.tellp()); }
   void seek(uint64_t at) { f_.seekp(static_cast<std::streamoff>(at)); }
-  void close() {
+  // Cuts the file at `size` (a member stored after all may have left compressed
+  // bytes behind) and gives it the output's name.
+  void commit(uint64_t size) {
     f_.close();
     if (!f_) fail("cannot write " + shown(path_));
+    std::error_code ec;
+    fs::resize_file(path_, size, ec);
+    if (!ec) fs::rename(path_, final_, ec);
+    if (ec) fail("cannot write " + shown(final_) + ": " + ec.message());
+    committed_ = true;
   }
 
  private:
-  fs::path path_;
+  fs::path final_, path_;
   std::ofstream f_;
+  bool committed_ = false;
 };
 
 struct Packed {
@@ -355,7 +388,8 @@ Packed write_member_data(Output& out, const MemberSpec& m, bool compress, const 
   for (;;) {
     in.read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(buf.size()));
     size_t n = static_cast<size_t>(in.gcount());
-    if (n == 0 && in.bad()) fail("cannot read " + shown(m.source));
+    // A failed read must not pass for the end of the file: the member would be cut short.
+    if (in.bad()) fail("cannot read " + shown(m.source));
     if (whole) whole_key.scramble(buf.data(), n, static_cast<size_t>(read_total));
     read_total += n;
     const bool last = n < buf.size();
@@ -475,8 +509,7 @@ int pack(int argc, char** argv, int i) {
     out.seek(end);
   }
   const uint64_t total = out.tell();
-  out.close();
-  fs::resize_file(output, total);  // a member stored after all may have left compressed bytes behind
+  out.commit(total);
   std::cout << "packed " << members.size() << " members into " << shown(output) << " (stream at " << start << ", "
             << total << " bytes)\n";
   return 0;

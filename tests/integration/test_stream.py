@@ -201,6 +201,7 @@ class StreamTest(harness.WineTest):
         for n in ('Größe.txt', 'данные.bin', 'ok.txt', 'OK.TXT', 'É.txt', 'é.txt', 'Д.txt', 'д.txt'):
             self.write(os.path.join('in', n), compressible(4000, 8))
         src = lambda *names: [os.path.join(self.dir, 'in', n) for n in names]
+        listed = self.write('list.txt', f'{src("ok.txt")[0]}\n/proc/self/mem\tname=unreadable.bin\n'.encode())
         output = os.path.join(self.dir, 'out.exe')
         cases = [
             # ANSI-keyed scrambling of a name other than ASCII would read back wrong
@@ -212,6 +213,8 @@ class StreamTest(harness.WineTest):
             (src('ok.txt', 'OK.TXT'), 'differ only in letter case'),
             (src('É.txt', 'é.txt'), 'differ only in letter case'),
             (src('Д.txt', 'д.txt'), 'differ only in letter case'),
+            # A member that cannot be read after others were written.
+            (['@' + listed], 'cannot read'),
         ]
         for previous in (None, b'an older setup'):
             for args, why in cases:
@@ -221,7 +224,7 @@ class StreamTest(harness.WineTest):
                 self.assertNotEqual(p.returncode, 0, args)
                 self.assertIn(why, p.stderr, args)
                 # No partly written setup, under the output's name or beside it.
-                self.assertEqual(sorted(os.listdir(self.dir)), ['in'] + (['out.exe'] if previous else []),
+                self.assertEqual(sorted(os.listdir(self.dir)), ['in', 'list.txt'] + (['out.exe'] if previous else []),
                                  args)
                 if previous:
                     with open(output, 'rb') as f:
