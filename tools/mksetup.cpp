@@ -1,7 +1,8 @@
 // mksetup: the setup author's packing tool. Appends a type-4 setup stream to a
 // launcher executable, lists the members of a setup executable and extracts them.
 // Builds natively (Linux) and as a Windows console program; the byte format comes
-// from package/stream_format.h, file access here is plain std::fstream.
+// from package/stream_format.h and members are read back through the launcher's own
+// decoder (package/member_decode.h); file access here is plain std::fstream.
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <windows.h>
@@ -24,10 +25,10 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "package/member_decode.h"
 #include "package/stream_format.h"
 #include "support/zstring.h"
 
@@ -76,6 +77,36 @@ std::wstring from_path(const fs::path& p) {
 fs::path upath(const std::string& s) { return fs::path(std::u8string(s.begin(), s.end())); }
 std::string shown(const std::wstring& w) { return utf8_encode(w); }
 std::string shown(const fs::path& p) { return shown(from_path(p)); }
+
+// A name in the ANSI code page, as the launcher's thread converts it for the keys of
+// stored and whole-file scrambled members. A Linux build has no ANSI code page:
+// Windows-1252 stands in, which only matters for members another packer made.
+std::string ansi_of(const std::wstring& w) {
+#ifdef _WIN32
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(n > 0 ? n : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+#else
+  std::string s;
+  cp1252_encode(w, s);
+  return s;
+#endif
+}
+
+#ifdef _WIN32
+std::wstring from_ansi(std::string_view s) {
+  if (s.empty()) return {};
+  int n = MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(n > 0 ? n : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+constexpr AnsiDecoder kAnsiDecoder = &from_ansi;
+#else
+constexpr AnsiDecoder kAnsiDecoder = nullptr;  // type-1 names shown as Latin-1
+#endif
 
 bool is_ascii(const std::wstring& w) {
   return std::all_of(w.begin(), w.end(), [](wchar_t c) { return static_cast<uint32_t>(c) < 0x80; });
@@ -529,12 +560,7 @@ Opened open_setup(const fs::path& p) {
   o.where = locate_stream(*o.src);
   if (o.where.error) fail(shown(p) + " is not a Windows PE image");
   if (!o.where.header.valid) fail("no setup stream in " + shown(p));
-  o.dir = read_directory(*o.src, o.where.start,
-                         [](std::string_view s) {
-                           std::wstring w;
-                           for (unsigned char c : s) w.push_back(c);  // type 1: shown as Latin-1
-                           return w;
-                         });
+  o.dir = read_directory(*o.src, o.where.start, kAnsiDecoder);
   return o;
 }
 
@@ -555,100 +581,87 @@ int list(const fs::path& setup) {
   return 0;
 }
 
-// Writes one member to `target`; false (and nothing left behind) on failure.
+// Writes one member to `target` as the launcher would; false (and nothing left
+// behind) on failure.
 bool extract_member(ByteSource& src, const EntryInfo& e, const fs::path& target) {
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   if (!out) {
     std::cerr << "cannot create " << shown(target) << "\n";
     return false;
   }
-  std::string ansi;
-  cp1252_encode(e.name, ansi);
-  if (e.type == 1) ansi = e.narrow_name;
-  const bool blocks = (e.flags & kFlagScrambleBlocks) != 0;
-  const bool whole = (e.flags & kFlagScrambleWhole) && !blocks;
-  ScrambleKey block_key(e.compressed && e.type >= 3 ? utf8_encode(e.name) : ansi);
-  ScrambleKey whole_key(ansi);
-  std::vector<uint8_t> in(kZlibChunk), zout(kZlibChunk);
-  uint64_t done = 0, written = 0;
-  bool ok = !e.compressed;
-  z_stream z{};
-  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(nullptr, inflateEnd);
-  if (e.compressed) {
-    if (inflateInit2(&z, 15) != Z_OK) return false;
-    guard.reset(&z);
-  }
-  auto put = [&](uint8_t* p, size_t n) {
-    if (whole) whole_key.descramble(p, n, static_cast<size_t>(written));
-    written += n;
-    out.write(reinterpret_cast<char*>(p), static_cast<std::streamsize>(n));
-  };
-  while (done < e.stored_size) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(in.size(), e.stored_size - done));
-    size_t got = src.read_at(e.data_offset + done, in.data(), want);
-    if (got != want) {
-      ok = false;
-      break;
-    }
-    if (blocks) block_key.descramble_blocks(in.data(), got, done);
-    done += got;
-    if (!e.compressed) {
-      put(in.data(), got);
-      continue;
-    }
-    z.next_in = in.data();
-    z.avail_in = static_cast<uInt>(got);
-    int r = Z_OK;
-    while (z.avail_in > 0 || z.avail_out == 0) {
-      z.next_out = zout.data();
-      z.avail_out = static_cast<uInt>(zout.size());
-      r = inflate(&z, Z_NO_FLUSH);
-      if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) break;
-      put(zout.data(), zout.size() - z.avail_out);
-      if (r != Z_OK) break;
-    }
-    if (r == Z_STREAM_END) {
-      ok = true;
-      break;
-    }
-    if (r != Z_OK && r != Z_BUF_ERROR) break;
-  }
+  const MemberKeys keys = member_keys(e.type, e.flags, e.stored_size, e.compressed != 0, utf8_encode(e.name),
+                                      e.type == 1 ? e.narrow_name : ansi_of(e.name));
+  const ScrambleKey whole_key(keys.whole_key);
+  uint64_t read_at = e.data_offset, written = 0;
+  std::vector<uint8_t> piece;
+  const DecodeResult r = decode_member(
+      keys.coding,
+      [&](uint8_t* buffer, size_t count) {
+        const size_t got = src.read_at(read_at, buffer, count);
+        read_at += got;
+        return got;
+      },
+      [&](const uint8_t* data, size_t size) {
+        if (keys.whole) {  // the launcher undoes this over the written file; here on the way
+          piece.assign(data, data + size);
+          whole_key.descramble(piece.data(), size, static_cast<size_t>(written));
+          data = piece.data();
+        }
+        written += size;
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        return static_cast<bool>(out);
+      },
+      {});
   out.close();
-  if (!out) ok = false;
-  std::error_code ec;
-  if (!ok) {
+  std::string why;
+  switch (r.status) {
+    case DecodeStatus::kDone: if (!out) why = "cannot write " + shown(target); break;
+    case DecodeStatus::kEndsEarly: why = "its stored bytes end early"; break;
+    case DecodeStatus::kWriteFailed: why = "cannot write " + shown(target); break;
+    case DecodeStatus::kZlibError: why = "damaged compressed data (zlib error " + std::to_string(r.zlib_code) + ")"; break;
+    case DecodeStatus::kCancelled: why = "cancelled"; break;
+  }
+  if (!why.empty()) {
+    std::cerr << "member " << shown(e.name) << " failed: " << why << "\n";
+    std::error_code ec;
     fs::remove(target, ec);
     return false;
   }
-  set_file_times(target, e.last_write_time, e.last_access_time);
+  // As the launcher does: only an inflated member gets its times back.
+  if (e.compressed) set_file_times(target, e.last_write_time, e.last_access_time);
   return true;
 }
 
 int extract(const fs::path& setup, const fs::path& folder, const std::vector<std::wstring>& names) {
   Opened o = open_setup(setup);
   fs::create_directories(folder);
-  std::set<std::wstring> done;
+  // The members the launcher sees: the first of the names it folds alike.
+  std::vector<const EntryInfo*> members;
+  for (auto& e : o.dir.entries)
+    if (std::none_of(members.begin(), members.end(), [&](const EntryInfo* m) { return wide_iequals(m->name, e.name); }))
+      members.push_back(&e);
+  std::vector<const EntryInfo*> chosen;
   int failures = 0;
-  for (auto& e : o.dir.entries) {
-    if (!names.empty() && std::find(names.begin(), names.end(), e.name) == names.end()) continue;
-    if (!done.insert(e.name).second) continue;  // a repeated name: the first member counts
-    if (!is_safe_member_name(e.name)) {
-      std::cerr << "refusing member '" << shown(e.name) << "': not a plain file name\n";
+  if (names.empty()) chosen = members;
+  for (auto& n : names) {
+    auto it = std::find_if(members.begin(), members.end(), [&](const EntryInfo* m) { return wide_iequals(m->name, n); });
+    if (it == members.end()) {
+      std::cerr << "no member named " << shown(n) << "\n";
       ++failures;
-      continue;
+    } else if (std::find(chosen.begin(), chosen.end(), *it) == chosen.end()) {
+      chosen.push_back(*it);
     }
-    if (extract_member(*o.src, e, folder / to_path(e.name))) {
-      std::cout << "extracted " << shown(e.name) << "\n";
+  }
+  for (const EntryInfo* e : chosen) {
+    if (!is_safe_member_name(e->name)) {
+      std::cerr << "refusing member '" << shown(e->name) << "': not a plain file name\n";
+      ++failures;
+    } else if (extract_member(*o.src, *e, folder / to_path(e->name))) {
+      std::cout << "extracted " << shown(e->name) << "\n";
     } else {
-      std::cerr << "member " << shown(e.name) << " failed (damaged or truncated data)\n";
       ++failures;
     }
   }
-  for (auto& n : names)
-    if (!done.count(n)) {
-      std::cerr << "no member named " << shown(n) << "\n";
-      ++failures;
-    }
   if (o.dir.error) {
     std::cerr << "the directory ends after " << o.dir.entries.size() << " of " << o.dir.header.count << " members\n";
     ++failures;

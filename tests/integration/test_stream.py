@@ -7,6 +7,7 @@ import random
 import shutil
 import struct
 import subprocess
+import time
 import unittest
 import zlib
 
@@ -187,6 +188,9 @@ class StreamTest(harness.WineTest):
         os.chmod(target, 0o444)
         r = self.streamx('extract', winpath(setup), 'setup.ini', winpath(target))
         self.assertEqual(r.code, 0, r.stdout)
+        # The tool's own extraction matches names as the launcher does.
+        self.mksetup('extract', setup, os.path.join(self.dir, 'native'), 'SETUP.INI', 'größe.TXT')
+        self.assertEqual(sorted(os.listdir(os.path.join(self.dir, 'native'))), ['Größe.txt', 'Setup.ini'])
         # Stored and whole-file scrambled members are keyed in the ANSI code page of the
         # reading thread, whatever the system's.
         plain = compressible(3000, 6)
@@ -368,16 +372,43 @@ class StreamTest(harness.WineTest):
         self.assertEqual(r.code, 1, r.stdout)
         self.assertFalse(os.path.exists(target))
 
-    def test_windows_build_of_the_tool(self):
+    def test_tool_defaults_listing_and_windows_build(self):
         data = {'Setup.ini': compressible(20000, 14), 'raw.bin': random_bytes(3000, 15)}
+        stats = {}
         for n, d in data.items():
-            self.write(os.path.join('in', n), d)
-        setup = os.path.join(self.dir, 's.exe')
+            stats[n] = os.stat(self.write(os.path.join('in', n), d))
+        native = os.path.join(self.dir, 'native.exe')
+        self.mksetup('pack', '-l', LAUNCHER, '-o', native, os.path.join(self.dir, 'in'))
+        # The listing: every member with the launcher's own view of its stored size,
+        # flags and compression, then its three times. By default members are
+        # block-scrambled and compressed when that makes them smaller.
+        lines = self.mksetup('list', native).stdout.splitlines()
+        self.assertEqual(lines[:2], [f'stream at {os.path.getsize(LAUNCHER)}, type 4, 2 members',
+                                     'name\tstored\tflags\tcompressed\tcreated\tlast-write\tlast-access'])
+        rows = {l.split('\t')[0]: l.split('\t')[1:] for l in lines[2:]}
+        stamp = lambda ns: time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(ns // 10**9))
+        launcher_rows = self.listing(native)[1]
+        for n, st in stats.items():
+            self.assertEqual(rows[n], launcher_rows[n] + [stamp(st.st_mtime_ns), stamp(st.st_mtime_ns),
+                                                          stamp(st.st_atime_ns)], n)
+        self.assertEqual(rows['Setup.ini'][1:3], ['4', '1'])
+        self.assertLess(int(rows['Setup.ini'][0]), len(data['Setup.ini']))
+        self.assertEqual(rows['raw.bin'][:3], ['3000', '4', '0'])
+
+        # The Windows build packs (replacing an older output), lists and extracts alike.
+        setup = self.write('s.exe', b'an older setup')
         r = harness.run(MKSETUP_WIN, f'pack -l "{winpath(LAUNCHER)}" -o "{winpath(setup)}" "{winpath(os.path.join(self.dir, "in"))}"')
         self.assertEqual(r.code, 0, r.stdout + r.stderr)
         r = self.extract_all(setup, os.path.join(self.dir, 'out'))
         self.assertEqual(r.code, 0, r.stdout)
         self.assertSameFiles(data, os.path.join(self.dir, 'out'))
+        r = harness.run(MKSETUP_WIN, f'list "{winpath(setup)}"')
+        self.assertEqual({l.split('\t')[0]: l.split('\t')[1:4] for l in r.stdout.splitlines() if '\t' in l},
+                         {**self.listing(setup)[1], 'name': ['stored', 'flags', 'compressed']}, r.stdout)
+        r = harness.run(MKSETUP_WIN, f'extract "{winpath(setup)}" "{winpath(os.path.join(self.dir, "win"))}" raw.BIN')
+        with open(os.path.join(self.dir, 'win', 'raw.bin'), 'rb') as f:
+            self.assertEqual((r.code, os.listdir(os.path.join(self.dir, 'win')), f.read()),
+                             (0, ['raw.bin'], data['raw.bin']), r.stdout)
 
 
 if __name__ == '__main__':
