@@ -129,8 +129,8 @@ std::wstring utf16le_decode(const uint8_t* bytes, size_t size);
 std::string utf16le_encode(std::wstring_view text);
 std::string utf8_encode(std::wstring_view text);
 std::wstring utf8_decode(std::string_view text);
-// Windows-1252, the ANSI code page a packer assumes for ANSI-keyed scrambling.
-// False when a character has no single-byte form there.
+// Windows-1252, the ANSI code page a reader without one (the Linux packing tool)
+// assumes for ANSI-keyed members. False when a character has no single-byte form there.
 bool cp1252_encode(std::wstring_view text, std::string& out);
 
 // A member name that may be joined to a target folder: one plain file name, no
