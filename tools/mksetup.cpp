@@ -636,20 +636,18 @@ int extract(const fs::path& setup, const fs::path& folder, const std::vector<std
   Opened o = open_setup(setup);
   fs::create_directories(folder);
   // The members the launcher sees: the first of the names it folds alike.
-  std::vector<const EntryInfo*> members;
-  for (auto& e : o.dir.entries)
-    if (std::none_of(members.begin(), members.end(), [&](const EntryInfo* m) { return wide_iequals(m->name, e.name); }))
-      members.push_back(&e);
+  std::map<std::wstring, const EntryInfo*> members;
   std::vector<const EntryInfo*> chosen;
+  for (auto& e : o.dir.entries)
+    if (members.emplace(launcher_fold(e.name), &e).second && names.empty()) chosen.push_back(&e);
   int failures = 0;
-  if (names.empty()) chosen = members;
   for (auto& n : names) {
-    auto it = std::find_if(members.begin(), members.end(), [&](const EntryInfo* m) { return wide_iequals(m->name, n); });
+    auto it = members.find(launcher_fold(n));
     if (it == members.end()) {
       std::cerr << "no member named " << shown(n) << "\n";
       ++failures;
-    } else if (std::find(chosen.begin(), chosen.end(), *it) == chosen.end()) {
-      chosen.push_back(*it);
+    } else if (std::find(chosen.begin(), chosen.end(), it->second) == chosen.end()) {
+      chosen.push_back(it->second);
     }
   }
   for (const EntryInfo* e : chosen) {
