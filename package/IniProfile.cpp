@@ -80,7 +80,8 @@ void IniProfile::load_bytes(ByteView bytes, AnsiDecoder ansi) {
   size_t pos = 0;
   while (pos < all.size()) {
     // Each line ends at its own LF (with the CR before it when there is one); a final
-    // line without a line end counts as well.
+    // line without a line end counts as well. Ending lines only at CR LF while one
+    // remains would glue the lone-LF lines of a mixed file into one value and lose keys.
     size_t lf = all.find(L'\n', pos);
     size_t end = lf == std::wstring_view::npos ? all.size() : lf;
     size_t line_end = (lf != std::wstring_view::npos && end > pos && all[end - 1] == L'\r') ? end - 1 : end;

@@ -192,6 +192,7 @@ bool inifilex::parse(std::wstring_view text) {
       continue;
     }
     if (!current) return false;
+    // The value starts after the whole separator, so "k::v" with "::" reads "v".
     size_t sep = ifind(line, separator_);
     std::wstring_view key = sep == std::wstring_view::npos ? line : line.substr(0, sep);
     std::wstring_view value =
@@ -278,7 +279,9 @@ std::wstring inifilex::get_separator() { return separator_; }
 std::wstring inifilex::get_path() { return path_; }
 
 void inifilex::copy_section(std::wstring target, const inifilesectionx& source) {
-  for (const auto& [key, entry] : source.entries()) set_string(target, to_wstring(key), entry.value);
+  // The source may be a section of this document: adding the target could move it.
+  const inifilesectionx copy = source;
+  for (const auto& [key, entry] : copy.entries()) set_string(target, to_wstring(key), entry.value);
 }
 
 void inifilex::import_sections(const section_list& sections, std::wstring prefix, std::wstring format) {

@@ -92,6 +92,21 @@ DecodeResult inflate_member(const MemberCoding& c, const ScrambleKey& key, const
 
 }  // namespace
 
+MemberKeys member_keys(uint32_t type, uint32_t flags, uint32_t stored_size, bool compressed,
+                       std::string_view utf8_name, std::string_view ansi_name) {
+  MemberKeys k;
+  k.coding.flags = flags;
+  k.coding.stored_size = stored_size;
+  k.coding.compressed = compressed;
+  if (flags & kFlagScrambleBlocks) {
+    k.coding.block_key = compressed && type >= 3 ? utf8_name : ansi_name;
+  } else if (flags & kFlagScrambleWhole) {
+    k.whole = true;
+    k.whole_key = ansi_name;
+  }
+  return k;
+}
+
 DecodeResult decode_member(const MemberCoding& coding, const MemberRead& read, const MemberWrite& write,
                            const MemberProgress& progress) {
   const bool blocks = (coding.flags & kFlagScrambleBlocks) != 0;

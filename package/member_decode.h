@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace qzstream {
 
@@ -17,6 +18,19 @@ struct MemberCoding {
   bool compressed = false;
   std::string block_key;     // key text of the block rule (the member's name as the packer keyed it)
 };
+
+// How a member of stream type `type` is read back: the block rule is keyed with the
+// UTF-8 name for a compressed member of type 3 or 4 and with the ANSI name
+// otherwise; whole-file scrambling (flag 2 without 4), which the caller undoes over
+// the decoded content, is keyed with the ANSI name. `ansi_name` is the name in the
+// ANSI code page of the reading thread (type 1: the name as stored).
+struct MemberKeys {
+  MemberCoding coding;
+  bool whole = false;
+  std::string whole_key;
+};
+MemberKeys member_keys(uint32_t type, uint32_t flags, uint32_t stored_size, bool compressed,
+                       std::string_view utf8_name, std::string_view ansi_name);
 
 // Next stored bytes in order: the count read, 0 at the end of the data or on failure.
 using MemberRead = std::function<size_t(uint8_t* buffer, size_t count)>;

@@ -42,31 +42,41 @@ class FileSource : public ByteSource {
     ov.Offset = static_cast<DWORD>(offset);
     ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD got = 0;
-    if (!ReadFile(h_, buffer, static_cast<DWORD>(count), &got, &ov)) return 0;
+    error_ = 0;
+    if (!ReadFile(h_, buffer, static_cast<DWORD>(count), &got, &ov)) {
+      // Reading at the end of the file is no failure, only a short read.
+      const DWORD e = GetLastError();
+      error_ = e == ERROR_HANDLE_EOF ? 0 : e;
+      return 0;
+    }
     return got;
   }
   uint64_t size() override {
     LARGE_INTEGER s{};
     return GetFileSizeEx(h_, &s) ? static_cast<uint64_t>(s.QuadPart) : 0;
   }
+  uint32_t last_error() override { return error_; }
 
  private:
   HANDLE h_;
+  DWORD error_ = 0;
 };
 
+// Names as ANSI text in the code page of the thread's locale, which keys the
+// scrambling of stored members and of the whole-file pass.
 std::string to_ansi(const std::wstring& w) {
   if (w.empty()) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  int n = WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
   std::string s(n > 0 ? n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  if (n > 0) WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
   return s;
 }
 
 std::wstring from_ansi(std::string_view s) {
   if (s.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  int n = MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
   std::wstring w(n > 0 ? n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  if (n > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
   return w;
 }
 
@@ -239,8 +249,8 @@ bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProg
   }
   if (progress && progress->progress(0, e.stored_size)) return false;
 
-  const bool blocks = (e.flags & kFlagScrambleBlocks) != 0;
-  const bool whole = (e.flags & kFlagScrambleWhole) != 0 && !blocks;
+  const MemberKeys keys =
+      member_keys(e.stream_type, e.flags, e.stored_size, e.compressed != 0, e.narrow_name(), to_ansi(e.name));
   bool ok = false;
   bool created = false;
   {
@@ -255,11 +265,6 @@ bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProg
       return false;
     }
     created = true;
-    MemberCoding coding;
-    coding.flags = e.flags;
-    coding.stored_size = e.stored_size;
-    coding.compressed = e.compressed != 0;
-    if (blocks) coding.block_key = e.compressed && e.stream_type >= 3 ? e.narrow_name() : to_ansi(e.name);
     auto read = [&](uint8_t* buffer, size_t count) -> size_t {
       DWORD got = 0;
       if (!ReadFile(src.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) return 0;
@@ -272,7 +277,7 @@ bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProg
     };
     MemberProgress report;
     if (progress) report = [&](uint32_t done, uint32_t total) { return progress->progress(done, total); };
-    const DecodeResult r = decode_member(coding, read, write, report);
+    const DecodeResult r = decode_member(keys.coding, read, write, report);
     ok = r.status == DecodeStatus::kDone;
     if (r.status == DecodeStatus::kCancelled) FlushFileBuffers(out.get());
     if (r.status == DecodeStatus::kZlibError) QZ_LOG(L"Setup stream member '%s': zlib error %d", e.name.c_str(), r.zlib_code);
@@ -285,7 +290,7 @@ bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProg
       SetFileTime(out.get(), &c, &a, &w);
     }
   }
-  if (ok && whole && !descramble_file(target, ScrambleKey(to_ansi(e.name)))) {
+  if (ok && keys.whole && !descramble_file(target, ScrambleKey(keys.whole_key))) {
     last_error_ = GetLastError();
     ok = false;
   }

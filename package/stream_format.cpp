@@ -63,11 +63,17 @@ static std::wstring latin1_decode(std::string_view s) {
   return w;
 }
 
+// Why a read came back short: the source's own error, or the end of the data.
+static uint32_t short_read_error(ByteSource& source) {
+  const uint32_t e = source.last_error();
+  return e ? e : kErrorIncomplete;
+}
+
 Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi) {
   Directory dir;
   uint8_t head[kHeaderSize];
   if (source.read_at(start, head, kHeaderSize) != kHeaderSize) {
-    dir.error = kErrorIncomplete;
+    dir.error = short_read_error(source);
     return dir;
   }
   dir.header = parse_header(head, kHeaderSize);
@@ -79,7 +85,7 @@ Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi) {
   std::vector<uint8_t> eh(ehs);
   for (unsigned i = 0; i < dir.header.count; ++i) {
     if (source.read_at(pos, eh.data(), ehs) != ehs) {
-      dir.error = kErrorIncomplete;
+      dir.error = short_read_error(source);
       break;
     }
     EntryInfo e;
@@ -111,7 +117,7 @@ Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi) {
       }
       std::vector<uint8_t> name(name_len);
       if (name_len && source.read_at(pos + ehs, name.data(), name_len) != name_len) {
-        dir.error = kErrorIncomplete;
+        dir.error = short_read_error(source);
         break;
       }
       e.name = utf16le_decode(name.data(), name_len);
@@ -130,6 +136,8 @@ Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi) {
 }
 
 namespace {
+
+constexpr size_t kDebugTableChunk = 28 * 2340;  // whole 28-byte entries, just under 64 KiB
 
 struct Section {
   char name[9] = {};
@@ -167,12 +175,15 @@ uint32_t pe_stream_start(ByteSource& source, bool with_certificates, uint32_t* e
   if (magic != 0x10b && magic != 0x20b) return fail();
   const uint32_t size_of_headers = get_u32(h.data() + opt + 60);
   const uint64_t sections = opt + opt_size;
-  uint64_t needed = std::max<uint64_t>(size_of_headers, sections + 40ull * nsections);
-  if (needed > h.size()) {
-    if (needed > (64u << 20)) return fail();
-    h.resize(needed);
+  const uint64_t table_end = sections + 40ull * nsections;
+  // Headers that claim more than the file holds are refused before anything is
+  // allocated for them; only the section table itself is read.
+  const uint64_t file_size = source.size();
+  if (size_of_headers > file_size || table_end > file_size || size_of_headers > (64u << 20)) return fail();
+  if (table_end > h.size()) {
+    h.resize(table_end);
     h.resize(source.read_at(0, h.data(), h.size()));
-    if (h.size() < sections + 40ull * nsections) return fail();
+    if (h.size() < table_end) return fail();
   }
   const uint64_t dirs = opt + (magic == 0x20b ? 112 : 96);
   const uint32_t ndirs = get_u32(h.data() + opt + (magic == 0x20b ? 108 : 92));
@@ -220,13 +231,22 @@ uint32_t pe_stream_start(ByteSource& source, bool with_certificates, uint32_t* e
         found = true;
       }
     }
-    if (found) {
-      for (uint32_t i = 0; i < debug_size / 28; ++i) {
-        uint8_t d[28];
-        if (source.read_at(at + 28ull * i, d, 28) != 28) break;
-        const uint32_t data_size = get_u32(d + 16);
-        const uint32_t data_ptr = get_u32(d + 24);
-        if (static_cast<uint64_t>(data_ptr) + data_size > image_end) end += data_size;
+    if (found && at < file_size) {
+      // The table is read into one buffer no longer than what the file holds (and
+      // at most 64 KiB at a time): a forged size costs neither a read per entry
+      // nor memory beyond the file.
+      uint64_t left = std::min<uint64_t>(debug_size, file_size - at) / 28 * 28;
+      std::vector<uint8_t> table(static_cast<size_t>(std::min<uint64_t>(left, kDebugTableChunk)));
+      while (left) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, table.size()));
+        const size_t got = source.read_at(at, table.data(), want) / 28 * 28;
+        for (size_t i = 0; i < got; i += 28) {
+          const uint32_t data_size = get_u32(table.data() + i + 16);
+          const uint32_t data_ptr = get_u32(table.data() + i + 24);
+          if (static_cast<uint64_t>(data_ptr) + data_size > image_end) end += data_size;
+        }
+        if (got < want) break;
+        at += got, left -= got;
       }
     }
   }
@@ -249,12 +269,11 @@ Located locate_stream(ByteSource& source) {
   if (r.header.valid && r.header.count != 0) return r;
   uint32_t later = pe_stream_start(source, true);
   if (later > r.start) {
+    // Once the retry runs its header decides: an empty stream before the
+    // certificate table does not make a damaged one after it valid.
     n = source.read_at(later, head, kHeaderSize);
-    StreamHeader second = parse_header(head, n);
-    if (second.valid || !r.header.valid) {
-      r.start = later;
-      r.header = second;
-    }
+    r.start = later;
+    r.header = parse_header(head, n);
   }
   if (!r.header.valid) r.header.type = 4;
   return r;

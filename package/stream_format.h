@@ -38,6 +38,9 @@ class ByteSource {
   virtual ~ByteSource() = default;
   virtual size_t read_at(uint64_t offset, void* buffer, size_t count) = 0;
   virtual uint64_t size() = 0;
+  // The system error of the last read_at when it failed; 0 when it read everything
+  // or only met the end of the data.
+  virtual uint32_t last_error() { return 0; }
 };
 
 class MemorySource : public ByteSource {
@@ -85,7 +88,7 @@ using AnsiDecoder = std::wstring (*)(std::string_view);
 // Reads the stream header at `start` and up to `count` members. Never reads outside
 // the source: a member whose entry header, name or stored bytes do not lie wholly in
 // the file, or whose offsets leave the 32-bit range, ends the directory (error 259);
-// the members before it stay.
+// the members before it stay. A read that fails ends it with the source's error.
 Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi = nullptr);
 
 // Where the stream starts: the PE image end (headers + raw section data), plus debug
@@ -94,8 +97,9 @@ Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi = 
 uint32_t pe_stream_start(ByteSource& source, bool with_certificates, uint32_t* error = nullptr);
 
 // The start the reader uses: the plain one when a valid header with members lies
-// there, else the one after the certificate table when that is later and valid.
-// Returns the header read at the chosen start.
+// there, else the one after the certificate table when that is later (then the
+// header there decides, even over an empty one at the plain start). Returns the
+// header read at the chosen start.
 struct Located {
   uint32_t start = 0;
   StreamHeader header;
@@ -125,8 +129,8 @@ std::wstring utf16le_decode(const uint8_t* bytes, size_t size);
 std::string utf16le_encode(std::wstring_view text);
 std::string utf8_encode(std::wstring_view text);
 std::wstring utf8_decode(std::string_view text);
-// Windows-1252, the ANSI code page a packer assumes for ANSI-keyed scrambling.
-// False when a character has no single-byte form there.
+// Windows-1252, the ANSI code page a reader without one (the Linux packing tool)
+// assumes for ANSI-keyed members. False when a character has no single-byte form there.
 bool cp1252_encode(std::wstring_view text, std::string& out);
 
 // A member name that may be joined to a target folder: one plain file name, no

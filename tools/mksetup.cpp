@@ -1,12 +1,18 @@
 // mksetup: the setup author's packing tool. Appends a type-4 setup stream to a
 // launcher executable, lists the members of a setup executable and extracts them.
 // Builds natively (Linux) and as a Windows console program; the byte format comes
-// from package/stream_format.h, file access here is plain std::fstream.
+// from package/stream_format.h and members are read back through the launcher's own
+// decoder (package/member_decode.h); file access here is plain std::fstream.
 #include <sys/stat.h>
 #ifdef _WIN32
+#include <windows.h>
+#include <process.h>
 #include <sys/utime.h>
 #else
 #include <fcntl.h>
+#include <locale.h>
+#include <unistd.h>
+#include <wctype.h>
 #endif
 #include <zlib.h>
 
@@ -19,12 +25,12 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "package/member_decode.h"
 #include "package/stream_format.h"
+#include "support/zstring.h"
 
 namespace fs = std::filesystem;
 using namespace qzstream;
@@ -42,6 +48,8 @@ const char kUsage[] =
     "        --always-compress  compress even when the member does not shrink\n"
     "        --store            store uncompressed\n"
     "        --scramble MODE    none, whole (file), blocks (1024-byte blocks, default), both\n"
+    "      Whole-file scrambling and scrambled stored members are keyed with the name in\n"
+    "      the ANSI code page of the system that runs the setup: they need an ASCII name.\n"
     "  mksetup list SETUP\n"
     "  mksetup extract SETUP FOLDER [NAME...]\n";
 
@@ -69,6 +77,66 @@ std::wstring from_path(const fs::path& p) {
 fs::path upath(const std::string& s) { return fs::path(std::u8string(s.begin(), s.end())); }
 std::string shown(const std::wstring& w) { return utf8_encode(w); }
 std::string shown(const fs::path& p) { return shown(from_path(p)); }
+
+// A name in the ANSI code page, as the launcher's thread converts it for the keys of
+// stored and whole-file scrambled members. A Linux build has no ANSI code page:
+// Windows-1252 stands in, which only matters for members another packer made.
+std::string ansi_of(const std::wstring& w) {
+#ifdef _WIN32
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(n > 0 ? n : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+#else
+  std::string s;
+  cp1252_encode(w, s);
+  return s;
+#endif
+}
+
+#ifdef _WIN32
+std::wstring from_ansi(std::string_view s) {
+  if (s.empty()) return {};
+  int n = MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(n > 0 ? n : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+constexpr AnsiDecoder kAnsiDecoder = &from_ansi;
+#else
+constexpr AnsiDecoder kAnsiDecoder = nullptr;  // type-1 names shown as Latin-1
+#endif
+
+bool is_ascii(const std::wstring& w) {
+  return std::all_of(w.begin(), w.end(), [](wchar_t c) { return static_cast<uint32_t>(c) < 0x80; });
+}
+
+// The name as the launcher's member map folds it (ASCII and Latin-1 letters).
+std::wstring launcher_fold(const std::wstring& w) {
+  std::wstring f(w);
+  for (auto& c : f) c = wide_lower(c);
+  return f;
+}
+
+// The name with every letter case-mapped as a Windows file system compares names.
+std::wstring unicode_fold(const std::wstring& w) {
+  std::wstring f(w);
+#ifdef _WIN32
+  if (!f.empty()) {
+    CharUpperBuffW(f.data(), static_cast<DWORD>(f.size()));
+    CharLowerBuffW(f.data(), static_cast<DWORD>(f.size()));
+  }
+#else
+  static const locale_t utf8 = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    return l ? l : newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
+  }();
+  if (!utf8) fail("no UTF-8 locale (C.UTF-8) to compare member names ignoring case");
+  for (auto& c : f) c = static_cast<wchar_t>(towlower_l(towupper_l(static_cast<wint_t>(c), utf8), utf8));
+#endif
+  return f;
+}
 
 class FileSource : public ByteSource {
  public:
@@ -266,25 +334,56 @@ void check_launcher(const fs::path& launcher) {
   }
 }
 
+fs::path temporary_beside(const fs::path& p) {
+#ifdef _WIN32
+  const int pid = _getpid();
+#else
+  const int pid = static_cast<int>(getpid());
+#endif
+  fs::path t = p;
+  t += ".mksetup-" + std::to_string(pid) + ".tmp";
+  return t;
+}
+
+// The setup is written under a temporary name beside the output and takes the
+// output's name only when complete: a pack that fails leaves no file that looks like
+// a setup (and an older output as it was).
 class Output {
  public:
-  explicit Output(const fs::path& p) : path_(p), f_(p, std::ios::binary | std::ios::trunc | std::ios::out) {
-    if (!f_) fail("cannot create " + shown(p) + ": " + std::strerror(errno));
+  explicit Output(const fs::path& p)
+      : final_(p), path_(temporary_beside(p)), f_(path_, std::ios::binary | std::ios::trunc | std::ios::out) {
+    if (!f_) fail("cannot create " + shown(path_) + ": " + std::strerror(errno));
   }
+  ~Output() {
+    if (committed_) return;
+    f_.close();
+    std::error_code ec;
+    fs::remove(path_, ec);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
   void write(const void* data, size_t n) {
     f_.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
     if (!f_) fail("cannot write " + shown(path_));
   }
   uint64_t tell() { return static_cast<uint64_t>(f_.tellp()); }
   void seek(uint64_t at) { f_.seekp(static_cast<std::streamoff>(at)); }
-  void close() {
+  // Cuts the file at `size` (a member stored after all may have left compressed
+  // bytes behind) and gives it the output's name.
+  void commit(uint64_t size) {
     f_.close();
     if (!f_) fail("cannot write " + shown(path_));
+    std::error_code ec;
+    fs::resize_file(path_, size, ec);
+    if (!ec) fs::rename(path_, final_, ec);
+    if (ec) fail("cannot write " + shown(final_) + ": " + ec.message());
+    committed_ = true;
   }
 
  private:
-  fs::path path_;
+  fs::path final_, path_;
   std::ofstream f_;
+  bool committed_ = false;
 };
 
 struct Packed {
@@ -320,7 +419,8 @@ Packed write_member_data(Output& out, const MemberSpec& m, bool compress, const 
   for (;;) {
     in.read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(buf.size()));
     size_t n = static_cast<size_t>(in.gcount());
-    if (n == 0 && in.bad()) fail("cannot read " + shown(m.source));
+    // A failed read must not pass for the end of the file: the member would be cut short.
+    if (in.bad()) fail("cannot read " + shown(m.source));
     if (whole) whole_key.scramble(buf.data(), n, static_cast<size_t>(read_total));
     read_total += n;
     const bool last = n < buf.size();
@@ -369,14 +469,27 @@ int pack(int argc, char** argv, int i) {
   if (level < -1 || level > 9) fail("--level must be 0 to 9");
   if (members.empty()) fail("no members given");
   if (members.size() > 0xFFFF) fail("at most 65535 members fit in a stream");
-  std::set<std::wstring> seen;
+  // Everything that can be refused is refused before anything is written.
+  std::map<std::wstring, std::wstring> launcher_names, system_names;
   for (auto& m : members) {
     if (!is_safe_member_name(m.name))
       fail("member name '" + shown(m.name) + "' is not a plain Windows file name (separator, colon, '..', "
            "reserved device name, trailing dot or blank, or too long)");
-    std::wstring folded;
-    for (wchar_t c : m.name) folded.push_back(c < 0x80 ? static_cast<wchar_t>(std::tolower(c)) : c);
-    if (!seen.insert(folded).second) fail("two members are named '" + shown(m.name) + "'");
+    // The launcher keeps only the first of two names it folds alike, and two names a
+    // Windows file system folds alike would be extracted into one file.
+    for (auto [names, folded] : {std::pair{&launcher_names, launcher_fold(m.name)}, {&system_names, unicode_fold(m.name)}}) {
+      auto [it, added] = names->emplace(folded, m.name);
+      if (!added)
+        fail(it->second == m.name ? "two members are named '" + shown(m.name) + "'"
+                                  : "members '" + shown(it->second) + "' and '" + shown(m.name) +
+                                        "' differ only in letter case, and Windows and the launcher take them for "
+                                        "one name");
+    }
+    const bool whole = (m.scramble & kFlagScrambleWhole) && !(m.scramble & kFlagScrambleBlocks);
+    if (!is_ascii(m.name) && (whole || (m.scramble && m.compress == Compress::Never)))
+      fail("member '" + shown(m.name) + "': whole-file scrambling and scrambled stored members are keyed with the "
+           "name in the ANSI code page of the system that runs the setup, which differs between systems, so only an "
+           "ASCII name is read back right everywhere; compress it with block scrambling or leave it unscrambled");
   }
   check_launcher(launcher);
   std::error_code ec;
@@ -392,13 +505,11 @@ int pack(int argc, char** argv, int i) {
   auto header = build_stream_header(static_cast<uint16_t>(members.size()));
   out.write(header.data(), header.size());
   for (auto& m : members) {
-    std::string ansi;
-    const bool ansi_ok = cp1252_encode(m.name, ansi);
+    // ANSI keys are used for ASCII names only (checked above), which read the same in
+    // every ANSI code page.
+    const bool ascii = is_ascii(m.name);
+    const std::string ansi = ascii ? utf8_encode(m.name) : std::string();
     const bool scrambled = m.scramble != 0;
-    const bool whole = (m.scramble & kFlagScrambleWhole) && !(m.scramble & kFlagScrambleBlocks);
-    if (!ansi_ok && (whole || (scrambled && m.compress == Compress::Never)))
-      fail("member '" + shown(m.name) + "': the name has no Windows-1252 form, which whole-file and stored-member "
-           "scrambling use as key; compress it with block scrambling or leave it unscrambled");
     const std::string name16 = utf16le_encode(m.name);
     EntryInfo e;
     Times t = file_times(m.source);
@@ -413,9 +524,9 @@ int pack(int argc, char** argv, int i) {
     const uint64_t data_at = out.tell();
     const uint64_t original = fs::file_size(m.source);
     Packed p = write_member_data(out, m, m.compress != Compress::Never, ansi, level);
-    // A member that does not shrink is stored, unless its stored form could not be
-    // scrambled (the ANSI key): then it stays compressed.
-    if (p.compressed && m.compress == Compress::IfSmaller && p.stored >= original && (ansi_ok || !scrambled)) {
+    // A member that does not shrink is stored, unless its stored form would need an
+    // ANSI key its name cannot give: then it stays compressed (keyed with UTF-8).
+    if (p.compressed && m.compress == Compress::IfSmaller && p.stored >= original && (ascii || !scrambled)) {
       out.seek(data_at);
       p = write_member_data(out, m, false, ansi, level);
     }
@@ -429,8 +540,7 @@ int pack(int argc, char** argv, int i) {
     out.seek(end);
   }
   const uint64_t total = out.tell();
-  out.close();
-  fs::resize_file(output, total);  // a member stored after all may have left compressed bytes behind
+  out.commit(total);
   std::cout << "packed " << members.size() << " members into " << shown(output) << " (stream at " << start << ", "
             << total << " bytes)\n";
   return 0;
@@ -450,12 +560,7 @@ Opened open_setup(const fs::path& p) {
   o.where = locate_stream(*o.src);
   if (o.where.error) fail(shown(p) + " is not a Windows PE image");
   if (!o.where.header.valid) fail("no setup stream in " + shown(p));
-  o.dir = read_directory(*o.src, o.where.start,
-                         [](std::string_view s) {
-                           std::wstring w;
-                           for (unsigned char c : s) w.push_back(c);  // type 1: shown as Latin-1
-                           return w;
-                         });
+  o.dir = read_directory(*o.src, o.where.start, kAnsiDecoder);
   return o;
 }
 
@@ -476,100 +581,85 @@ int list(const fs::path& setup) {
   return 0;
 }
 
-// Writes one member to `target`; false (and nothing left behind) on failure.
+// Writes one member to `target` as the launcher would; false (and nothing left
+// behind) on failure.
 bool extract_member(ByteSource& src, const EntryInfo& e, const fs::path& target) {
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   if (!out) {
     std::cerr << "cannot create " << shown(target) << "\n";
     return false;
   }
-  std::string ansi;
-  cp1252_encode(e.name, ansi);
-  if (e.type == 1) ansi = e.narrow_name;
-  const bool blocks = (e.flags & kFlagScrambleBlocks) != 0;
-  const bool whole = (e.flags & kFlagScrambleWhole) && !blocks;
-  ScrambleKey block_key(e.compressed && e.type >= 3 ? utf8_encode(e.name) : ansi);
-  ScrambleKey whole_key(ansi);
-  std::vector<uint8_t> in(kZlibChunk), zout(kZlibChunk);
-  uint64_t done = 0, written = 0;
-  bool ok = !e.compressed;
-  z_stream z{};
-  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(nullptr, inflateEnd);
-  if (e.compressed) {
-    if (inflateInit2(&z, 15) != Z_OK) return false;
-    guard.reset(&z);
-  }
-  auto put = [&](uint8_t* p, size_t n) {
-    if (whole) whole_key.descramble(p, n, static_cast<size_t>(written));
-    written += n;
-    out.write(reinterpret_cast<char*>(p), static_cast<std::streamsize>(n));
-  };
-  while (done < e.stored_size) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(in.size(), e.stored_size - done));
-    size_t got = src.read_at(e.data_offset + done, in.data(), want);
-    if (got != want) {
-      ok = false;
-      break;
-    }
-    if (blocks) block_key.descramble_blocks(in.data(), got, done);
-    done += got;
-    if (!e.compressed) {
-      put(in.data(), got);
-      continue;
-    }
-    z.next_in = in.data();
-    z.avail_in = static_cast<uInt>(got);
-    int r = Z_OK;
-    while (z.avail_in > 0 || z.avail_out == 0) {
-      z.next_out = zout.data();
-      z.avail_out = static_cast<uInt>(zout.size());
-      r = inflate(&z, Z_NO_FLUSH);
-      if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) break;
-      put(zout.data(), zout.size() - z.avail_out);
-      if (r != Z_OK) break;
-    }
-    if (r == Z_STREAM_END) {
-      ok = true;
-      break;
-    }
-    if (r != Z_OK && r != Z_BUF_ERROR) break;
-  }
+  const MemberKeys keys = member_keys(e.type, e.flags, e.stored_size, e.compressed != 0, utf8_encode(e.name),
+                                      e.type == 1 ? e.narrow_name : ansi_of(e.name));
+  const ScrambleKey whole_key(keys.whole_key);
+  uint64_t read_at = e.data_offset, written = 0;
+  std::vector<uint8_t> piece;
+  const DecodeResult r = decode_member(
+      keys.coding,
+      [&](uint8_t* buffer, size_t count) {
+        const size_t got = src.read_at(read_at, buffer, count);
+        read_at += got;
+        return got;
+      },
+      [&](const uint8_t* data, size_t size) {
+        if (keys.whole) {  // the launcher undoes this over the written file; here on the way
+          piece.assign(data, data + size);
+          whole_key.descramble(piece.data(), size, static_cast<size_t>(written));
+          data = piece.data();
+        }
+        written += size;
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        return static_cast<bool>(out);
+      },
+      {});
   out.close();
-  if (!out) ok = false;
-  std::error_code ec;
-  if (!ok) {
+  std::string why;
+  switch (r.status) {
+    case DecodeStatus::kDone: if (!out) why = "cannot write " + shown(target); break;
+    case DecodeStatus::kEndsEarly: why = "its stored bytes end early"; break;
+    case DecodeStatus::kWriteFailed: why = "cannot write " + shown(target); break;
+    case DecodeStatus::kZlibError: why = "damaged compressed data (zlib error " + std::to_string(r.zlib_code) + ")"; break;
+    case DecodeStatus::kCancelled: why = "cancelled"; break;
+  }
+  if (!why.empty()) {
+    std::cerr << "member " << shown(e.name) << " failed: " << why << "\n";
+    std::error_code ec;
     fs::remove(target, ec);
     return false;
   }
-  set_file_times(target, e.last_write_time, e.last_access_time);
+  // As the launcher does: only an inflated member gets its times back.
+  if (e.compressed) set_file_times(target, e.last_write_time, e.last_access_time);
   return true;
 }
 
 int extract(const fs::path& setup, const fs::path& folder, const std::vector<std::wstring>& names) {
   Opened o = open_setup(setup);
   fs::create_directories(folder);
-  std::set<std::wstring> done;
+  // The members the launcher sees: the first of the names it folds alike.
+  std::map<std::wstring, const EntryInfo*> members;
+  std::vector<const EntryInfo*> chosen;
+  for (auto& e : o.dir.entries)
+    if (members.emplace(launcher_fold(e.name), &e).second && names.empty()) chosen.push_back(&e);
   int failures = 0;
-  for (auto& e : o.dir.entries) {
-    if (!names.empty() && std::find(names.begin(), names.end(), e.name) == names.end()) continue;
-    if (!done.insert(e.name).second) continue;  // a repeated name: the first member counts
-    if (!is_safe_member_name(e.name)) {
-      std::cerr << "refusing member '" << shown(e.name) << "': not a plain file name\n";
+  for (auto& n : names) {
+    auto it = members.find(launcher_fold(n));
+    if (it == members.end()) {
+      std::cerr << "no member named " << shown(n) << "\n";
       ++failures;
-      continue;
+    } else if (std::find(chosen.begin(), chosen.end(), it->second) == chosen.end()) {
+      chosen.push_back(it->second);
     }
-    if (extract_member(*o.src, e, folder / to_path(e.name))) {
-      std::cout << "extracted " << shown(e.name) << "\n";
+  }
+  for (const EntryInfo* e : chosen) {
+    if (!is_safe_member_name(e->name)) {
+      std::cerr << "refusing member '" << shown(e->name) << "': not a plain file name\n";
+      ++failures;
+    } else if (extract_member(*o.src, *e, folder / to_path(e->name))) {
+      std::cout << "extracted " << shown(e->name) << "\n";
     } else {
-      std::cerr << "member " << shown(e.name) << " failed (damaged or truncated data)\n";
       ++failures;
     }
   }
-  for (auto& n : names)
-    if (!done.count(n)) {
-      std::cerr << "no member named " << shown(n) << "\n";
-      ++failures;
-    }
   if (o.dir.error) {
     std::cerr << "the directory ends after " << o.dir.entries.size() << " of " << o.dir.header.count << " members\n";
     ++failures;

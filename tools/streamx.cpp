@@ -2,7 +2,7 @@
 // tests and benchmarks: lists a setup executable's members and extracts them exactly
 // as the launcher does.
 //   streamx list SETUP
-//   streamx extract SETUP NAME TARGET [--cancel-at N] [--stats]
+//   streamx extract SETUP NAME TARGET [--cancel-at N] [--stats] [--thread-locale HEXLCID]
 //   streamx all SETUP FOLDER
 // Exit code 0 when the operation succeeded, 1 when it failed, 2 on bad usage.
 #include <windows.h>
@@ -78,6 +78,7 @@ int wmain(int argc, wchar_t** argv) {
       std::wstring a = argv[i];
       if (a == L"--cancel-at" && i + 1 < argc) rec.cancel_at = _wtoi64(argv[++i]);
       else if (a == L"--stats") stats = true;
+      else if (a == L"--thread-locale" && i + 1 < argc) SetThreadLocale(wcstoul(argv[++i], nullptr, 16));
     }
     const Memory before = memory();
     LARGE_INTEGER f, t0, t1;

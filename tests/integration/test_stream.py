@@ -7,6 +7,7 @@ import random
 import shutil
 import struct
 import subprocess
+import time
 import unittest
 import zlib
 
@@ -159,17 +160,20 @@ class StreamTest(harness.WineTest):
     def test_names_case_and_single_extract(self):
         members = {'Größe.txt': compressible(3000, 1), 'données.ini': compressible(5000, 2),
                    'данные.bin': compressible(20000, 3), '日本語.txt': b'plain', 'x\U0001F600.dat': random_bytes(2000, 4),
-                   'Setup.ini': b'[Startup]\r\nProduct=Test\r\n'}
+                   'Données.cab': random_bytes(3000, 5), 'Setup.ini': b'[Startup]\r\nProduct=Test\r\n'}
         for n, d in members.items():
             self.write(os.path.join('in', n), d)
         setup = os.path.join(self.dir, 's.exe')
-        # Latin names can take every scrambling; the others are compressed, block-scrambled.
-        self.mksetup('pack', '-l', LAUNCHER, '-o', setup, '--store', '--scramble', 'whole',
-                     os.path.join(self.dir, 'in', 'Größe.txt'), '--scramble', 'blocks',
-                     os.path.join(self.dir, 'in', 'données.ini'), '--compress',
+        # Other names than ASCII are compressed and block-scrambled (keyed with UTF-8),
+        # even when they do not shrink, or stored unscrambled.
+        self.mksetup('pack', '-l', LAUNCHER, '-o', setup, os.path.join(self.dir, 'in', 'Größe.txt'),
+                     os.path.join(self.dir, 'in', 'données.ini'), os.path.join(self.dir, 'in', 'Données.cab'),
                      os.path.join(self.dir, 'in', 'данные.bin'), os.path.join(self.dir, 'in', 'x\U0001F600.dat'),
                      os.path.join(self.dir, 'in', 'Setup.ini'), '--scramble', 'none', '--store',
                      os.path.join(self.dir, 'in', '日本語.txt'))
+        head, rows = self.listing(setup)
+        self.assertEqual(rows['Données.cab'][1:], ['4', '1'])
+        self.assertEqual(rows['日本語.txt'][1:], ['0', '0'])
         r = self.extract_all(setup, os.path.join(self.dir, 'out'))
         self.assertEqual(r.code, 0, r.stdout)
         self.assertSameFiles(members, os.path.join(self.dir, 'out'))
@@ -184,11 +188,51 @@ class StreamTest(harness.WineTest):
         os.chmod(target, 0o444)
         r = self.streamx('extract', winpath(setup), 'setup.ini', winpath(target))
         self.assertEqual(r.code, 0, r.stdout)
-        # The tool refuses a name with no Windows-1252 form for ANSI-keyed scrambling.
-        p = self.mksetup('pack', '-l', LAUNCHER, '-o', os.path.join(self.dir, 'bad.exe'), '--store',
-                         os.path.join(self.dir, 'in', 'данные.bin'), ok=False)
-        self.assertNotEqual(p.returncode, 0)
-        self.assertIn('Windows-1252', p.stderr)
+        # The tool's own extraction matches names as the launcher does.
+        self.mksetup('extract', setup, os.path.join(self.dir, 'native'), 'SETUP.INI', 'größe.TXT')
+        self.assertEqual(sorted(os.listdir(os.path.join(self.dir, 'native'))), ['Größe.txt', 'Setup.ini'])
+        # Stored and whole-file scrambled members are keyed in the ANSI code page of the
+        # reading thread, whatever the system's.
+        plain = compressible(3000, 6)
+        cyrillic = self.setup_with(stream_bytes([('данные.txt', 2, 0, scramble(plain, 'данные.txt'.encode('cp1251')))]),
+                                   'cyrillic.exe')
+        target = os.path.join(self.dir, 'cyrillic.txt')
+        r = self.streamx('extract', winpath(cyrillic), 'данные.txt', winpath(target), '--thread-locale', '419')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertSameFiles({'cyrillic.txt': plain}, self.dir)
+
+    def test_refused_and_failed_packs_leave_no_output(self):
+        for n in ('Größe.txt', 'данные.bin', 'ok.txt', 'OK.TXT', 'É.txt', 'é.txt', 'Д.txt', 'д.txt'):
+            self.write(os.path.join('in', n), compressible(4000, 8))
+        src = lambda *names: [os.path.join(self.dir, 'in', n) for n in names]
+        listed = self.write('list.txt', f'{src("ok.txt")[0]}\n/proc/self/mem\tname=unreadable.bin\n'.encode())
+        output = os.path.join(self.dir, 'out.exe')
+        cases = [
+            # ANSI-keyed scrambling of a name other than ASCII would read back wrong
+            # where the setup runs under another ANSI code page.
+            (['--store'] + src('данные.bin'), 'ASCII'),
+            (['--scramble', 'whole'] + src('Größe.txt'), 'ASCII'),
+            (['--store', '--scramble', 'both'] + src('Größe.txt'), 'ASCII'),
+            # Names that the launcher, or a Windows file system, take for one.
+            (src('ok.txt', 'OK.TXT'), 'differ only in letter case'),
+            (src('É.txt', 'é.txt'), 'differ only in letter case'),
+            (src('Д.txt', 'д.txt'), 'differ only in letter case'),
+            # A member that cannot be read after others were written.
+            (['@' + listed], 'cannot read'),
+        ]
+        for previous in (None, b'an older setup'):
+            for args, why in cases:
+                if previous:
+                    self.write('out.exe', previous)
+                p = self.mksetup('pack', '-l', LAUNCHER, '-o', output, *args, ok=False)
+                self.assertNotEqual(p.returncode, 0, args)
+                self.assertIn(why, p.stderr, args)
+                # No partly written setup, under the output's name or beside it.
+                self.assertEqual(sorted(os.listdir(self.dir)), ['in', 'list.txt'] + (['out.exe'] if previous else []),
+                                 args)
+                if previous:
+                    with open(output, 'rb') as f:
+                        self.assertEqual(f.read(), previous, args)
 
     def test_member_over_100_mb_streams_with_fixed_buffers(self):
         chunk = bytes(random.Random(5).choices(range(16), k=1 << 20))
@@ -328,16 +372,43 @@ class StreamTest(harness.WineTest):
         self.assertEqual(r.code, 1, r.stdout)
         self.assertFalse(os.path.exists(target))
 
-    def test_windows_build_of_the_tool(self):
+    def test_tool_defaults_listing_and_windows_build(self):
         data = {'Setup.ini': compressible(20000, 14), 'raw.bin': random_bytes(3000, 15)}
+        stats = {}
         for n, d in data.items():
-            self.write(os.path.join('in', n), d)
-        setup = os.path.join(self.dir, 's.exe')
+            stats[n] = os.stat(self.write(os.path.join('in', n), d))
+        native = os.path.join(self.dir, 'native.exe')
+        self.mksetup('pack', '-l', LAUNCHER, '-o', native, os.path.join(self.dir, 'in'))
+        # The listing: every member with the launcher's own view of its stored size,
+        # flags and compression, then its three times. By default members are
+        # block-scrambled and compressed when that makes them smaller.
+        lines = self.mksetup('list', native).stdout.splitlines()
+        self.assertEqual(lines[:2], [f'stream at {os.path.getsize(LAUNCHER)}, type 4, 2 members',
+                                     'name\tstored\tflags\tcompressed\tcreated\tlast-write\tlast-access'])
+        rows = {l.split('\t')[0]: l.split('\t')[1:] for l in lines[2:]}
+        stamp = lambda ns: time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(ns // 10**9))
+        launcher_rows = self.listing(native)[1]
+        for n, st in stats.items():
+            self.assertEqual(rows[n], launcher_rows[n] + [stamp(st.st_mtime_ns), stamp(st.st_mtime_ns),
+                                                          stamp(st.st_atime_ns)], n)
+        self.assertEqual(rows['Setup.ini'][1:3], ['4', '1'])
+        self.assertLess(int(rows['Setup.ini'][0]), len(data['Setup.ini']))
+        self.assertEqual(rows['raw.bin'][:3], ['3000', '4', '0'])
+
+        # The Windows build packs (replacing an older output), lists and extracts alike.
+        setup = self.write('s.exe', b'an older setup')
         r = harness.run(MKSETUP_WIN, f'pack -l "{winpath(LAUNCHER)}" -o "{winpath(setup)}" "{winpath(os.path.join(self.dir, "in"))}"')
         self.assertEqual(r.code, 0, r.stdout + r.stderr)
         r = self.extract_all(setup, os.path.join(self.dir, 'out'))
         self.assertEqual(r.code, 0, r.stdout)
         self.assertSameFiles(data, os.path.join(self.dir, 'out'))
+        r = harness.run(MKSETUP_WIN, f'list "{winpath(setup)}"')
+        self.assertEqual({l.split('\t')[0]: l.split('\t')[1:4] for l in r.stdout.splitlines() if '\t' in l},
+                         {**self.listing(setup)[1], 'name': ['stored', 'flags', 'compressed']}, r.stdout)
+        r = harness.run(MKSETUP_WIN, f'extract "{winpath(setup)}" "{winpath(os.path.join(self.dir, "win"))}" raw.BIN')
+        with open(os.path.join(self.dir, 'win', 'raw.bin'), 'rb') as f:
+            self.assertEqual((r.code, os.listdir(os.path.join(self.dir, 'win')), f.read()),
+                             (0, ['raw.bin'], data['raw.bin']), r.stdout)
 
 
 if __name__ == '__main__':

@@ -323,6 +323,14 @@ TEST(Inifilex, CopyAndImportSections) {
   doc.import_sections(list, L"Pre", L"%s.%ls %d%%");
   EXPECT_EQ(doc.get_string(L"Pre.One %d%", L"b", L""), L"2");
   EXPECT_EQ(doc.get_string(L"Pre.Two %d%", L"c", L""), L"3");
+
+  // A section of the same document copied to new sections while the list grows.
+  for (int i = 0; i < 40; ++i)
+    doc.copy_section(L"Copy" + std::to_wstring(i), *doc.sections().find(i % 2 ? L"Old" : L"Pre.One %d%"));
+  EXPECT_EQ(doc.get_string(L"Copy39", L"b", L""), L"2");
+  EXPECT_EQ(doc.get_string(L"Copy38", L"a", L""), L"1");
+  doc.copy_section(L"old", *doc.sections().find(L"Old"));
+  EXPECT_EQ(doc.get_string(L"Old", L"a", L""), L"1");
 }
 
 TEST(Inifilex, AttachSetsPathAndSeparatorOnly) {

@@ -92,6 +92,29 @@ TEST(MemberDecode, WholeFileScramblingIsLeftToTheCaller) {
   EXPECT_EQ(r.content, stored);
 }
 
+TEST(MemberDecode, KeysFollowTheStreamTypeCompressionAndFlags) {
+  struct Row {
+    uint32_t type, flags;
+    bool compressed;
+    const char* block;
+    bool whole;
+  } rows[] = {
+      {4, kFlagScrambleBlocks, true, "utf8", false},  {3, kFlagScrambleBlocks, true, "utf8", false},
+      {2, kFlagScrambleBlocks, true, "ansi", false},  {1, kFlagScrambleBlocks, true, "ansi", false},
+      {4, kFlagScrambleBlocks, false, "ansi", false}, {4, 6, false, "ansi", false},
+      {4, kFlagScrambleWhole, true, "", true},        {4, kFlagScrambleWhole, false, "", true},
+      {4, 0, true, "", false},
+  };
+  for (const Row& r : rows) {
+    MemberKeys k = member_keys(r.type, r.flags, 9, r.compressed, "utf8", "ansi");
+    EXPECT_EQ(k.coding.block_key, r.block) << r.type << " " << r.flags << " " << r.compressed;
+    EXPECT_EQ(k.whole, r.whole) << r.type << " " << r.flags << " " << r.compressed;
+    EXPECT_EQ(k.whole_key, r.whole ? "ansi" : "") << r.type << " " << r.flags;
+    EXPECT_EQ(k.coding.stored_size, 9u);
+    EXPECT_EQ(k.coding.compressed, r.compressed);
+  }
+}
+
 TEST(MemberDecode, ShortDamagedCancelledAndRefused) {
   const Bytes content = Content(40000);
   const Bytes packed = Deflate(content);

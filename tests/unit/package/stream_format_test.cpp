@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -225,6 +226,31 @@ TEST(StreamDirectory, DamagedInputEndsTheDirectory) {
   // A start offset beyond the file reads nothing.
   MemorySource src(good.data(), good.size());
   EXPECT_FALSE(read_directory(src, 0xFFFFFFF0u).header.valid);
+
+  // A read that fails (not one that meets the end) keeps the source's own error.
+  class FailingSource : public MemorySource {
+   public:
+    FailingSource(const Bytes& b, uint64_t from) : MemorySource(b.data(), b.size()), from_(from) {}
+    size_t read_at(uint64_t offset, void* buffer, size_t count) override {
+      failed_ = offset + count > from_;
+      return failed_ ? 0 : MemorySource::read_at(offset, buffer, count);
+    }
+    uint32_t last_error() override { return failed_ ? 23 : 0; }
+
+   private:
+    uint64_t from_;
+    bool failed_ = false;
+  };
+  const struct {
+    uint64_t from;
+    size_t entries;
+  } failing[] = {{10, 0}, {46 + 20, 0}, {46 + 50 + 4 + 20, 1}, {46 + 50 + 4 + 49, 1}};
+  for (auto& f : failing) {
+    FailingSource bad(good, f.from);
+    Directory d = read_directory(bad, 0);
+    EXPECT_EQ(d.entries.size(), f.entries) << f.from;
+    EXPECT_EQ(d.error, 23u) << f.from;
+  }
 }
 
 // A minimal PE32+ image: headers 0x400, .text and .rdata of 0x200 raw bytes each.
@@ -256,6 +282,34 @@ Bytes pe_image(bool with_debug, uint32_t cert_size) {
   return f;
 }
 
+// The same image with a third section ".debug" (0x40 raw bytes at 0x800) that holds
+// the debug directory; its one entry points at 0x30 bytes after the image. The
+// directory's address lies outside .rdata, so only the .debug rule finds it.
+Bytes pe_image_with_debug_section() {
+  Bytes f = pe_image(false, 0);
+  const size_t opt = 0x98, sec = opt + 240 + 80;
+  put16(f, 0x84 + 2, 3);
+  put32(f, opt + 112 + 6 * 8, 0x3000), put32(f, opt + 112 + 6 * 8 + 4, 28);
+  std::memcpy(f.data() + sec, ".debug", 6);
+  put32(f, sec + 12, 0x3000), put32(f, sec + 16, 0x40), put32(f, sec + 20, 0x800);
+  f.resize(0x870, 0);
+  put32(f, 0x800 + 16, 0x30);
+  put32(f, 0x800 + 24, 0x840);
+  return f;
+}
+
+// Counts what a reader asks of the bytes.
+class CountingSource : public MemorySource {
+ public:
+  using MemorySource::MemorySource;
+  size_t read_at(uint64_t offset, void* buffer, size_t count) override {
+    ++reads;
+    largest = std::max(largest, count);
+    return MemorySource::read_at(offset, buffer, count);
+  }
+  size_t reads = 0, largest = 0;
+};
+
 TEST(StreamLocation, ImageEndDebugDataAndCertificates) {
   struct Row {
     bool debug;
@@ -269,6 +323,32 @@ TEST(StreamLocation, ImageEndDebugDataAndCertificates) {
     EXPECT_EQ(pe_stream_start(src, false, &err), r.plain);
     EXPECT_EQ(err, 0u);
     EXPECT_EQ(pe_stream_start(src, true), r.with_cert);
+  }
+  Bytes f = pe_image_with_debug_section();
+  MemorySource src(f.data(), f.size());
+  EXPECT_EQ(pe_stream_start(src, false), 0x870u);
+}
+
+TEST(StreamLocation, ForgedSizesCostNeitherMemoryNorReads) {
+  // A debug directory claiming 4 GiB over a 1 MiB file: the table is read in a few
+  // large pieces, not one read per 28-byte entry, and only the real entry counts.
+  Bytes f = pe_image(true, 0);
+  put32(f, 0x98 + 112 + 6 * 8 + 4, 0xFFFFFFFCu);
+  std::fill(f.begin() + 0x800, f.end(), 0);
+  f.resize(1 << 20, 0);
+  CountingSource src(f.data(), f.size());
+  EXPECT_EQ(pe_stream_start(src, false), 0x830u);
+  EXPECT_LT(src.reads, 40u);
+  EXPECT_LE(src.largest, 64u << 10);
+  // Headers claimed beyond the file are refused before anything is read for them.
+  for (uint32_t headers : {0x03C00000u, 0x900u}) {
+    Bytes g = pe_image(false, 0);
+    put32(g, 0x98 + 60, headers);
+    CountingSource s(g.data(), g.size());
+    uint32_t err = 0;
+    EXPECT_EQ(pe_stream_start(s, false, &err), 0u) << headers;
+    EXPECT_EQ(err, kErrorBadExe) << headers;
+    EXPECT_LE(s.largest, 4096u) << headers;
   }
 }
 
@@ -315,6 +395,21 @@ TEST(StreamLocation, StreamAfterTheCertificateTableIsFoundSecond) {
   Located l3 = locate_stream(s3);
   EXPECT_FALSE(l3.header.valid);
   EXPECT_EQ(l3.header.type, 4u);
+
+  // An empty stream at the image end: valid without a certificate table to retry
+  // after, invalid when the retry finds no stream there.
+  Bytes empty_stream = header("QZSetupStream", 0, 4);
+  Bytes unsigned_empty = pe_image(false, 0);
+  append(unsigned_empty, empty_stream);
+  MemorySource s4(unsigned_empty.data(), unsigned_empty.size());
+  EXPECT_TRUE(locate_stream(s4).header.valid);
+  Bytes signed_empty = pe_image(false, 0x60);
+  append(signed_empty, empty_stream);
+  signed_empty.resize(0x860 + 46, 0xCE);
+  MemorySource s5(signed_empty.data(), signed_empty.size());
+  Located l5 = locate_stream(s5);
+  EXPECT_FALSE(l5.header.valid);
+  EXPECT_EQ(l5.header.type, 4u);
 }
 
 TEST(StreamNames, OnlyPlainFileNamesMayBeJoinedToAFolder) {
