@@ -350,6 +350,19 @@ TEST(MsiInstall, NoPackageStartsNothing) {
   }
 }
 
+TEST(MsiInstall, TheActionShowsItsStatusText) {
+  MsiRun run(L"status", startup_ini(L"demo.msi"));
+  HWND status = CreateWindowW(L"STATIC", L"before", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  if (!status) GTEST_SKIP() << "no display for a window";
+  run.session().attach_status_window(nullptr, status);
+  { MsiAction action(run.session()); }
+  wchar_t text[128] = {};
+  GetWindowTextW(status, text, 128);
+  EXPECT_STREQ(text, L"Configuring Windows Installer");
+  run.session().attach_status_window(nullptr, nullptr);
+  DestroyWindow(status);
+}
+
 TEST(MsiInstall, CommandLineTooLongForTheSystemIsRefusedNotCut) {
   uninstall_quietly();
   MsiRun run(L"toolong", startup_ini(L"demo.msi"));
