@@ -374,7 +374,7 @@ void MsiAction::Reboot(const std::wstring& properties) {
     in.launch_mode = session().launch_mode();
     in.letters = session().get_value(kValueModeLetters);
     in.language = settings.ui_language;
-    in.source_folder = session().source_folder().empty() ? session().launcher_folder() : session().source_folder();
+    in.source_folder = session().package_source_folder();
     in.temp_folder = temp;
     in.properties = properties;
     in.compressed = compressed;

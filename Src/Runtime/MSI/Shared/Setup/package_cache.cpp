@@ -41,14 +41,6 @@ bool same_path(const std::wstring& a, const std::wstring& b) {
          CSTR_EQUAL;
 }
 
-// The launcher's folder, or the folder named with /t. (The session's own source
-// folder also becomes the extraction folder once setup.ini is extracted; loose
-// package files never lie there.)
-std::wstring source_folder(Session& session) {
-  if (session.source_folder_from_switch() && !session.source_folder().empty()) return session.source_folder();
-  return session.launcher_folder();
-}
-
 bool not_found(Session& session, const std::wstring& path, bool report) {
   qzproc::set_exit_code(static_cast<int>(kFileNotFound));
   QZ_LOG(L"File %s not found", path.c_str());
@@ -174,7 +166,7 @@ bool GetFile(Session& session, const std::wstring& package_name, const std::wstr
   QZ_LOG(L"File to get to '%s'", location.c_str());
   switch (*location_type) {
     case kLocationSource:
-      *package_path = rules::join_path(source_folder(session), location);
+      *package_path = rules::join_path(session.package_source_folder(), location);
       QZ_LOG(L"Getting file from source, '%s'", package_path->c_str());
       return true;
     case kLocationStream:

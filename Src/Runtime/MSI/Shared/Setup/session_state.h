@@ -75,6 +75,12 @@ class SessionState {
   void set_source_folder(const std::wstring& folder) { source_folder_ = folder; }
   // The source folder was named on the command line.
   bool source_folder_from_switch() const { return source_folder_from_switch_; }
+  // Where the package's loose files lie: the folder named with /t, else the
+  // launcher's folder. (The source folder above becomes the extraction folder
+  // once setup.ini is extracted; loose files never lie there.)
+  std::wstring package_source_folder() const {
+    return source_folder_from_switch_ && !source_folder_.empty() ? source_folder_ : launcher_folder_;
+  }
   // The folder in which setup.ini is looked for (/f3); empty when not given.
   const std::wstring& setup_ini_folder() const { return setup_ini_folder_; }
   void set_setup_ini_folder(const std::wstring& folder) { setup_ini_folder_ = folder; }
