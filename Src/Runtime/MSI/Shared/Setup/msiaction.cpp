@@ -156,8 +156,7 @@ int MsiAction::InstallMsi(const std::wstring& package) {
   in.properties = session().get_value(kValueInstallerCommandLine);
   in.saved_properties = session().get_value(kValueSavedProperties);
   in.multiple_languages = settings.supported_languages.size() > 1;
-  in.started_after_restart = (session().quiet() && session().package_mode() == kPackageFromStream) ||
-                             !session().temp_folder_override().empty();
+  in.started_after_restart = session().started_with_c_or_e();
   in.launch_mode = mode;
   in.language_transform = session().get_value(kValueLanguageTransform);
   std::wstring folder;

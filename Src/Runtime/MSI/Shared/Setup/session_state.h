@@ -67,6 +67,8 @@ class SessionState {
   void set_extraction_mode(int mode) { extraction_mode_ = mode; }
 
   bool quiet() const { return quiet_; }
+  // The run was started with the switches of a run after a restart (/c or /e).
+  bool started_with_c_or_e() const { return started_with_c_or_e_; }
   bool hide_progress() const { return hide_progress_; }
   bool hide_splash() const { return hide_splash_; }
 
@@ -153,6 +155,7 @@ class SessionState {
   int package_mode_ = kPackageBesideLauncher;
   int extraction_mode_ = kExtractNormal;
   bool quiet_ = false;
+  bool started_with_c_or_e_ = false;
   bool hide_progress_ = false;
   bool hide_splash_ = false;
   std::wstring source_folder_;
