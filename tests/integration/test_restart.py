@@ -56,6 +56,9 @@ class ResumeAfterRestartTest(test_msi.MsiTest):
         for name in PLACEHOLDERS:
             self.assertIsNone(harness.reg_query(CURRENT, name), name)
         self.assertIsNone(harness.reg_query(test_msi.RUNONCE, 'QZSetup'))
+        # It took the package from the temporary folder, as the edited settings say.
+        self.assertIn(f"Getting file from temp location, '{harness.winpath(os.path.join(temp, 'props.msi'))}'",
+                      self.log_text())
 
 
 if __name__ == '__main__':

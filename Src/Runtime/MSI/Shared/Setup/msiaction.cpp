@@ -398,7 +398,7 @@ void MsiAction::Reboot(const std::wstring& properties) {
 
   // 8. The run after the restart takes the package from the temporary folder.
   std::wstring name = session().get_value(kValuePackageName);
-  int type = msi_setting_int(name, L"Type", 0);
+  int type = msi_package_setting_int(session(), name, L"Type", 0);
   if (!name.empty() && (session().has_value(kValuePackageLocation) || type == 1 || type == 2))
     WritePrivateProfileStringW(name.c_str(), L"Type", L"4", settings_copy.c_str());
 

@@ -159,8 +159,8 @@ bool GetFile(Session& session, const std::wstring& package_name, const std::wstr
   if (use_override) {
     location = override_location;
   } else {
-    *location_type = msi_setting_int(package_name, L"Type", kLocationSource);
-    location = msi_setting(package_name, L"Location");
+    *location_type = msi_package_setting_int(session, package_name, L"Type", kLocationSource);
+    location = msi_package_setting(session, package_name, L"Location");
     if (location.empty()) location = package_name;
   }
   QZ_LOG(L"File to get to '%s'", location.c_str());
@@ -223,9 +223,9 @@ bool LocatePackage(Session& session, std::wstring* package_path, int* location_t
 }
 
 bool CachePackage(Session& session, const std::wstring& package_name, std::wstring* package_path) {
-  const int cache_root = msi_setting_int(package_name, L"CacheRoot", rules::kNoCacheRoot);
+  const int cache_root = msi_package_setting_int(session, package_name, L"CacheRoot", rules::kNoCacheRoot);
   const bool has_b = session.has_value(kValueCacheFolder);
-  const std::wstring cache_setting = msi_setting(package_name, L"CacheFolder");
+  const std::wstring cache_setting = msi_package_setting(session, package_name, L"CacheFolder");
   rules::CachePlan plan = rules::plan_cache(has_b, session.get_value(kValueCacheFolder), cache_root, cache_setting);
   if (plan.kind == rules::CacheKind::kNone) return true;
 
@@ -318,7 +318,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
 
   const std::wstring& temp = qzproc::temp_folder();
   for (int i = 0;; ++i) {
-    std::wstring entry = msi_setting(package_name, L"Cab" + std::to_wstring(i), kPathCapacity);
+    std::wstring entry = msi_package_setting(session, package_name, L"Cab" + std::to_wstring(i), kPathCapacity);
     if (entry.empty()) break;
     std::wstring file = rules::cabinet_file_name(entry);
     if (file.empty() || temp.empty()) {
