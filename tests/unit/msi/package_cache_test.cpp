@@ -194,6 +194,24 @@ TEST(PackageCache, SwitchFolderCachesAndOverwrites) {
   EXPECT_EQ(path, target);
 }
 
+// The cached copy is named by the package name's last part: a name with folders
+// never puts it outside the cache folder, and one without a file name is refused.
+TEST(PackageCache, CopyStaysInTheCacheFolder) {
+  CacheRun run(L"leaf", L"Type=1");
+  std::wstring fetched = run.at(L"temp\\demo.msi");
+  CopyFileW(demo(L"demo.msi").c_str(), fetched.c_str(), FALSE);
+  run.session().set_value(kValueCacheFolder, run.at(L"cache\\inner"));
+  std::wstring path = fetched;
+  ASSERT_TRUE(CachePackage(run.session(), L"..\\..\\demo.msi", &path));
+  EXPECT_EQ(path, run.at(L"cache\\inner\\demo.msi"));
+  EXPECT_FALSE(exists(run.at(L"demo.msi")));
+
+  path = fetched;
+  EXPECT_FALSE(CachePackage(run.session(), L"..", &path));
+  EXPECT_EQ(qzproc::exit_code(), 1627);
+  EXPECT_EQ(path, fetched);
+}
+
 TEST(PackageCache, FolderFromTheSettings) {
   {
     CacheRun run(L"whole", L"Type=1\nCacheRoot=-1\nCacheFolder=" + full(L"scratch\\unit_msi_cache\\whole\\c\\d"));
