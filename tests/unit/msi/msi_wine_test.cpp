@@ -260,6 +260,21 @@ TEST(MsiInstall, FailingPackageGivesMsiexecsOwnCode) {
   EXPECT_EQ(qzproc::exit_code(), direct);
 }
 
+// A restart was due before msiexec ran and the user cancelled the installation
+// (1602): the restart question is asked at the end of the run.
+TEST(MsiInstall, CancelledInstallationWithARestartDueAsksAtTheEnd) {
+  for (bool due : {true, false}) {
+    MsiRun run(L"cancel", startup_ini(L"cancel.msi"));
+    run.put(L"cancel.msi");
+    run.session().set_value(kValueInstallerCommandLine, L"/qn");
+    run.session().set_restart_due(due);
+    MsiAction action(run.session());
+    EXPECT_EQ(action.InstallMsi(zpath(run.folder()).join(L"cancel.msi")), 1);
+    EXPECT_EQ(qzproc::exit_code(), 1602);
+    EXPECT_EQ(run.session().reboot_needed(), due);
+  }
+}
+
 TEST(MsiInstall, MissingPackageInTheTemporaryFolder) {
   MsiRun run(L"missing", L"[Startup]\nPackageName=gone.msi\n[gone.msi]\nType=4\n");
   run.session().set_value(kValuePackageName, L"gone.msi");

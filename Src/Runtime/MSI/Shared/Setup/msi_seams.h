@@ -13,8 +13,6 @@ bool init_dialog_exists(Session& session);
 bool wait_out_splash(Session& session);
 void hide_init_dialog(Session& session);
 void close_init_dialog(Session& session);
-// The session asks the restart question (message 1127) at the end of the run.
-void request_restart_question(Session& session);
 
 // Signer comparison: 1 the certificates match or the launcher's own cannot be
 // read (nothing compared), 0 the package's cannot be read or they differ.

@@ -9,8 +9,6 @@
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_seams";
 
-void request_restart_question(Session&) { QZ_LOG(L"The restart question is due at the end of the run"); }
-
 bool package_signer_matches(Session&, const std::wstring&, const std::wstring&) {
   QZ_LOG(L"Signer comparison is not available in this build: nothing compared");
   return true;

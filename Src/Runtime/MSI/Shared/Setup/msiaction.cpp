@@ -295,8 +295,8 @@ void MsiAction::run_msiexec(const std::wstring& package, const std::wstring& com
       int code = launch_and_wait(command, true);
       if (code == kNotStarted) {
         qzproc::set_exit_code(1157);
-      } else if (session().reboot_needed() && code == 1602) {
-        request_restart_question(session());
+      } else if (session().restart_due() && code == 1602) {
+        session().set_reboot_needed(true);
       }
     }
   }
