@@ -365,6 +365,19 @@ TEST(MsiInstall, NoPackageStartsNothing) {
   }
 }
 
+// This build cannot load the script engine: a script-driven package with the
+// engine library beside the launcher is refused with the library's load failure.
+TEST(MsiInstall, ScriptEngineThatCannotRunIsNoSuccess) {
+  uninstall_quietly();
+  MsiRun run(L"engine", startup_ini(L"demo.msi", L"ScriptDriven=1"));
+  run.put(L"demo.msi");
+  std::ofstream(zpath(run.folder()).join(L"QZSetup.dll").c_str()) << "MZ";
+  run.session().set_value(kValueInstallerCommandLine, L"/qn");
+  EXPECT_FALSE(run_msi_action(run.session()));
+  EXPECT_EQ(qzproc::exit_code(), 1670);
+  EXPECT_FALSE(installed());
+}
+
 TEST(MsiInstall, TheActionShowsItsStatusText) {
   MsiRun run(L"status", startup_ini(L"demo.msi"));
   HWND status = CreateWindowW(L"STATIC", L"before", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
