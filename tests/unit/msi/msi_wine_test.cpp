@@ -356,12 +356,21 @@ TEST(MsiRestart, ResumeEntriesPointAtTheLauncher) {
   reg_delete(HKEY_LOCAL_MACHINE, kEntries, L"QzTestResume");
 }
 
+// "*" is a setup without a package; a missing name is a broken one and must not
+// end as a success.
 TEST(MsiInstall, NoPackageStartsNothing) {
-  for (const wchar_t* ini : {L"[Startup]\nProduct=Demo\n", L"[Startup]\nPackageName=*\n",
-                             L"[Startup]\nPackageName=*\nClickOncePackage= app.application\n"}) {
-    MsiRun run(L"nopackage", ini);
-    EXPECT_FALSE(run_msi_action(run.session())) << ini;
-    EXPECT_EQ(qzproc::exit_code(), 0) << ini;
+  const struct {
+    const wchar_t* ini;
+    int exit_code;
+  } cases[] = {
+      {L"[Startup]\nProduct=Demo\n", 1153},
+      {L"[Startup]\nPackageName=*\n", 0},
+      {L"[Startup]\nPackageName=*\nClickOncePackage= app.application\n", 0},
+  };
+  for (const auto& c : cases) {
+    MsiRun run(L"nopackage", c.ini);
+    EXPECT_FALSE(run_msi_action(run.session())) << c.ini;
+    EXPECT_EQ(qzproc::exit_code(), c.exit_code) << c.ini;
   }
 }
 

@@ -29,6 +29,7 @@ const wchar_t kRunOnceExKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\
 const wchar_t kRunOnceEntriesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\RunOnceEntries";
 constexpr size_t kPathCapacity = 1024;
 constexpr size_t kResumeCapacity = 520;
+constexpr unsigned kSettingsUnreadable = 1153;
 
 bool right_to_left(LANGID language) {
   switch (PRIMARYLANGID(language)) {
@@ -95,9 +96,11 @@ int MsiAction::execute() {
     return reinterpret_cast<INT_PTR>(r) > 32 ? 1 : 0;
   }
   if (name.empty()) {
-    // Without a package name there is nothing to locate: starting msiexec on the
-    // source folder itself would only put up the installer's own error.
-    QZ_LOG(L"No Windows Installer package is named in the settings");
+    // Without a package name there is nothing to locate, and a launch that
+    // installed nothing must not end as a success.
+    QZ_LOG(L"Failed to read setup package: %s name from Setup.ini", L"PackageName");
+    qzproc::set_exit_code(kSettingsUnreadable);
+    msi_report_message(session(), kSettingsUnreadable);
     return 0;
   }
   std::wstring package;
