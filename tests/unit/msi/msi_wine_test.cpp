@@ -344,6 +344,9 @@ TEST(MsiRestart, ResumeEntriesPointAtTheLauncher) {
   const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
   MsiRun run(L"resume", startup_ini(L"demo.msi"));
   MsiAction action(run.session());
+  // A name too long for the enumeration's buffer (listed first) is passed over.
+  const std::wstring long_name = L"A" + std::wstring(600, L'q');
+  reg_set(HKEY_LOCAL_MACHINE, kEntries, long_name.c_str(), L"");
   reg_set(HKEY_LOCAL_MACHINE, kEntries, L"QzTestResume", L"");
   reg_set(HKEY_LOCAL_MACHINE, kRunOnce, L"QzTestResume", L"nospace");
   EXPECT_FALSE(action.RedirectResumeEntries());
@@ -354,6 +357,7 @@ TEST(MsiRestart, ResumeEntriesPointAtTheLauncher) {
             L"\"" + run.session().launcher_path() + L"\" /% /i {X} AFTERREBOOT=1");
   reg_delete(HKEY_LOCAL_MACHINE, kRunOnce, L"QzTestResume");
   reg_delete(HKEY_LOCAL_MACHINE, kEntries, L"QzTestResume");
+  reg_delete(HKEY_LOCAL_MACHINE, kEntries, long_name.c_str());
 }
 
 // "*" is a setup without a package; a missing name is a broken one and must not

@@ -319,8 +319,10 @@ bool MsiAction::RedirectResumeEntries() {
   for (DWORD index = 0;; ++index) {
     wchar_t name[kResumeCapacity] = {};
     DWORD length = kResumeCapacity;
-    if (RegEnumValueW(entries.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      return false;
+    LSTATUS status = RegEnumValueW(entries.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    // A name too long for the buffer is not one of ours to take over: skip it.
+    if (status == ERROR_MORE_DATA) continue;
+    if (status != ERROR_SUCCESS) return false;
     std::wstring n(name, length);
     if (rewrite_entry_in(kRunOnceKey, n, session().launcher_path())) return true;
     if (rewrite_entry_in(kRunOnceExKey, n, session().launcher_path())) return true;
