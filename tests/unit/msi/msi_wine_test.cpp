@@ -15,6 +15,7 @@
 #include "msiaction.h"
 #include "process_state.h"
 #include "session.h"
+#include "support/handles.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 
@@ -358,6 +359,38 @@ TEST(MsiRestart, ResumeEntriesPointAtTheLauncher) {
   reg_delete(HKEY_LOCAL_MACHINE, kRunOnce, L"QzTestResume");
   reg_delete(HKEY_LOCAL_MACHINE, kEntries, L"QzTestResume");
   reg_delete(HKEY_LOCAL_MACHINE, kEntries, long_name.c_str());
+}
+
+// Transforms this installation made go; another program's transform that was
+// only read meanwhile stays.
+TEST(MsiRestart, OnlyTheSessionsTransformsAreRemoved) {
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring older = zpath(temp).join(L"qz-unit-older.mst"), made = zpath(temp).join(L"qz-unit-made.mst");
+  std::ofstream(older.c_str()) << "x";
+  FILETIME start{};
+  GetSystemTimeAsFileTime(&start);
+  ULARGE_INTEGER later{};
+  later.LowPart = start.dwLowDateTime;
+  later.HighPart = start.dwHighDateTime;
+  later.QuadPart += 36000000000ull;  // an hour on
+  const FILETIME read_later{later.LowPart, later.HighPart};
+  {
+    qz::file_handle f(CreateFileW(older.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(f);
+    ASSERT_TRUE(SetFileTime(f.get(), nullptr, &read_later, nullptr));
+  }
+  Sleep(50);
+  GetSystemTimeAsFileTime(&start);
+  Sleep(50);
+  std::ofstream(made.c_str()) << "x";
+  MsiRun run(L"transforms", startup_ini(L"demo.msi"));
+  MsiAction action(run.session());
+  action.RemoveSessionTransforms(start);
+  EXPECT_TRUE(qz::PathExists(older, qz::kPathFile));
+  EXPECT_FALSE(qz::PathExists(made, qz::kPathFile));
+  DeleteFileW(older.c_str());
+  DeleteFileW(made.c_str());
 }
 
 // "*" is a setup without a package; a missing name is a broken one and must not

@@ -339,7 +339,10 @@ void MsiAction::RemoveSessionTransforms(const FILETIME& start) {
   if (!find) return;
   do {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (CompareFileTime(&data.ftLastAccessTime, &start) >= 0) DeleteFileW(folder.join(data.cFileName).c_str());
+    // Only transforms this installation made: other programs' transforms that
+    // were merely read meanwhile have a later access time too.
+    if (CompareFileTime(&data.ftCreationTime, &start) >= 0 || CompareFileTime(&data.ftLastWriteTime, &start) >= 0)
+      DeleteFileW(folder.join(data.cFileName).c_str());
   } while (FindNextFileW(find.get(), &data));
 }
 
