@@ -186,6 +186,21 @@ class InstallTest(MsiTest):
         self.assertEqual(len(self.msiexec_commands()), 1)
         self.assertNotIn('asking whether', self.log_text())
 
+    def test_signature_check_is_asked_for_by_the_setting_file(self):
+        # The signer gate reads the stream's Setting.INI, not setup.ini. This build
+        # compares no signers and logs so whenever the gate asks for a comparison.
+        setting = os.path.join(self.dir, 'Setting.INI')
+        with open(setting, 'w', newline='') as f:
+            f.write('[StartUp]\r\nValidateSetupAndMSISignatures=y\r\n')
+        for members, startup, asked in (([setting], '', True),
+                                        ((), 'ValidateSetupAndMSISignatures=Y\r\n', False)):
+            with self.subTest(asked=asked):
+                setup = self.make_setup('props.msi', 1, startup=startup, members=members, folder=f'asked {asked}')
+                r = self.launch(setup, '/v"/qn"')
+                self.assertEqual(r.code, 0, r.stdout)
+                self.assertEqual('Signer comparison is not available' in self.log_text(), asked)
+                uninstall_directly()
+
     def test_language_transform_reaches_msiexec(self):
         transform = os.path.join(self.dir, '1033.MST')
         with open(transform, 'wb') as f:

@@ -70,6 +70,11 @@ int msi_package_setting_int(Session& session, const std::wstring& package, const
   return to_int(msi_package_setting(session, package, key, 64), default_value);
 }
 
+std::wstring msi_stream_setting_ini(const std::wstring& section, const std::wstring& key, size_t capacity) {
+  if (g_settings_file_for_tests.empty()) return read_packaged_setting_ini(section, key, capacity);
+  return test_file_setting(section, key, capacity);
+}
+
 int msi_message_box(Session& session, const std::wstring& text, UINT type, int silent_answer, bool auto_is_silent) {
   const LaunchSettings& s = session.settings();
   if (s.silent || (auto_is_silent && s.auto_)) return silent_answer;

@@ -23,6 +23,9 @@ std::wstring msi_package_setting(Session& session, const std::wstring& package, 
                                  size_t capacity = 1024);
 int msi_package_setting_int(Session& session, const std::wstring& package, const std::wstring& key,
                             int default_value);
+// A value of the launcher's stream member Setting.INI (empty without one), or of
+// the test file when one is set.
+std::wstring msi_stream_setting_ini(const std::wstring& section, const std::wstring& key, size_t capacity);
 
 // The one place where the installer launch asks or tells the user: with /s (or,
 // when `auto_is_silent`, with /auto) no box appears and `silent_answer` comes back;

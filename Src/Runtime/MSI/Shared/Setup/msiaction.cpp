@@ -144,7 +144,7 @@ int MsiAction::execute() {
 
 int MsiAction::InstallMsi(const std::wstring& package) {
   // The signer gate.
-  std::wstring validate = msi_setting(L"StartUp", L"ValidateSetupAndMSISignatures", 260);
+  std::wstring validate = msi_stream_setting_ini(L"StartUp", L"ValidateSetupAndMSISignatures", 260);
   if (validate.size() == 1 && (validate[0] == L'Y' || validate[0] == L'y') &&
       !package_signer_matches(session(), session().launcher_path(), package)) {
     QZ_LOG(L"MsiAction: Digital Signing mismatch between Setup.exe and MSI. Terminating the instalaltion...");
