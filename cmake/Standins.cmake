@@ -5,7 +5,12 @@ set_target_properties(QZExternalUI PROPERTIES PREFIX "" OUTPUT_NAME QZExternalUI
 target_compile_definitions(QZExternalUI PRIVATE UNICODE _UNICODE)
 target_link_options(QZExternalUI PRIVATE -static -s)
 
-add_test(NAME msi_testdata COMMAND ${CMAKE_SOURCE_DIR}/tests/data/demo/build-demo.sh ${CMAKE_BINARY_DIR}/testdata/msi)
+add_library(userexit_action SHARED ${CMAKE_SOURCE_DIR}/tests/standins/userexit_action.cpp)
+set_target_properties(userexit_action PROPERTIES PREFIX "")
+target_link_options(userexit_action PRIVATE -static -s)
+
+add_test(NAME msi_testdata COMMAND ${CMAKE_SOURCE_DIR}/tests/data/demo/build-demo.sh ${CMAKE_BINARY_DIR}/testdata/msi
+                                   ${CMAKE_BINARY_DIR}/userexit_action.dll)
 set_tests_properties(msi_testdata PROPERTIES FIXTURES_SETUP msi_data TIMEOUT 120)
 foreach(t unit_msi integration_test_msi integration_test_restart)
   if(TEST ${t})
@@ -15,7 +20,7 @@ foreach(t unit_msi integration_test_msi integration_test_restart)
   endif()
 endforeach()
 if(TARGET unit_msi)
-  add_dependencies(unit_msi QZExternalUI)
+  add_dependencies(unit_msi QZExternalUI userexit_action)
 endif()
 
 # Test driver linked with the launcher library: schedules a resume after restart.

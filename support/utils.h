@@ -134,9 +134,6 @@ bool RebootSystem();
 // Test seam: replaces the real restart (returns the hook's answer).
 void set_reboot_hook(bool (*hook)());
 
-// The installer's "InstalledProductName" of the product; empty on any failure,
-// including a system without msi.dll.
-std::wstring InstalledProductName(const std::wstring& product_code);
 // Values of an INI file ("=" separator); the default when the file or key cannot
 // be read. A relative file name means the current folder.
 int ProfileInt(const std::wstring& file, const std::wstring& section, const std::wstring& key, int default_value);

@@ -2,10 +2,12 @@
 // next restart, as the launcher does when the engine asks for one, without
 // restarting. The test then restarts the prefix itself.
 //
-//   reboot_driver <setup.exe> <temporary folder> <package name> <properties>
+//   reboot_driver <setup.exe> <temporary folder> <package name> <properties> [<debug log>]
 //
 // The temporary folder must hold the setup's setup.ini and the extracted package
-// (a compressed setup's state at that point). Prints the RunOnce command.
+// (a compressed setup's state at that point, whose session source folder is the
+// temporary folder). With a debug log, the run after the restart writes one.
+// Prints the RunOnce command.
 #include <windows.h>
 
 #include <cstdio>
@@ -20,8 +22,8 @@
 #include "support/zstring.h"
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 5) {
-    fwprintf(stderr, L"usage: reboot_driver <setup.exe> <temporary folder> <package name> <properties>\n");
+  if (argc != 5 && argc != 6) {
+    fwprintf(stderr, L"usage: reboot_driver <setup.exe> <temporary folder> <package name> <properties> [<debug log>]\n");
     return 2;
   }
   const std::wstring launcher = argv[1], temp = argv[2], package = argv[3], properties = argv[4];
@@ -41,6 +43,8 @@ int wmain(int argc, wchar_t** argv) {
   Session session(GetModuleHandleW(nullptr), settings, launcher);
   session.set_launcher_path(launcher);
   session.set_package_mode(kPackageFromStream);
+  session.set_source_folder(temp);  // as the extraction of setup.ini leaves it
+  if (argc == 6) session.set_debug_log_path(argv[5]);
   session.set_value(kValuePackageName, package);
   MsiAction action(session);
   action.Reboot(properties);

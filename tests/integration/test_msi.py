@@ -161,16 +161,28 @@ class InstallTest(MsiTest):
         expected = run_msiexec(f'"MSIEXEC.EXE" /fomus "{harness.winpath(os.path.join(self.dir, "direct.msi"))}" /qn')
         self.assertEqual(r.code, expected, r.stdout)
 
-    def test_administrative_installation_gives_msiexecs_answer(self):
+    def test_administrative_installation_gives_msiexecs_answer_and_image(self):
+        def image(folder):
+            return sorted(os.path.relpath(os.path.join(d, f), folder).lower()
+                          for d, _, files in os.walk(folder) for f in files)
+
+        direct_target = os.path.join(self.dir, 'direct image')
+        shutil.copy(os.path.join(self.data, 'demo.msi'), os.path.join(self.dir, 'demo.msi'))
+        expected = run_msiexec(f'"MSIEXEC.EXE" /a "{harness.winpath(os.path.join(self.dir, "demo.msi"))}" /qn '
+                               f'TARGETDIR="{harness.winpath(direct_target)}"')
         target = os.path.join(self.dir, 'admin image')
-        shutil.copy(os.path.join(self.data, 'demo.msi'), os.path.join(self.dir, 'direct.msi'))
-        expected = run_msiexec(f'"MSIEXEC.EXE" /a "{harness.winpath(os.path.join(self.dir, "direct.msi"))}" /qn '
-                               f'TARGETDIR="{harness.winpath(target)}"')
         setup = self.make_setup('demo.msi', 1)
         r = self.launch(setup, f'/a /v"/qn TARGETDIR=\\"{harness.winpath(target)}\\""')
         self.assertEqual(r.code, expected, r.stdout)
         self.assertRegex(self.msiexec_commands()[-1], r'^"MSIEXEC\.EXE" /a "[^"]*demo\.msi" /qn TARGETDIR="')
         self.assertIsNone(harness.reg_query(DEMO_KEY, 'Version'))
+        # The image is the one msiexec itself makes. Wine's msiexec makes none
+        # (administrative installations are not supported there, 1626); where
+        # they are, the package and its file are laid out in the target folder.
+        self.assertEqual(image(target), image(direct_target))
+        if expected == 0:
+            self.assertIn('demo.msi', image(target))
+            self.assertTrue(any(f.endswith('readme.txt') for f in image(target)), image(target))
 
     def test_newer_version_is_a_minor_upgrade_and_the_same_one_is_not(self):
         self.assertEqual(self.launch(self.make_setup('demo.msi', 1), '/v"/qn"').code, 0)
@@ -185,6 +197,21 @@ class InstallTest(MsiTest):
         self.assertNotIn('REINSTALL', self.msiexec_commands()[-1])
         self.assertEqual(len(self.msiexec_commands()), 1)
         self.assertNotIn('asking whether', self.log_text())
+
+    def test_signature_check_is_asked_for_by_the_setting_file(self):
+        # The signer gate reads the stream's Setting.INI, not setup.ini. This build
+        # compares no signers and logs so whenever the gate asks for a comparison.
+        setting = os.path.join(self.dir, 'Setting.INI')
+        with open(setting, 'w', newline='') as f:
+            f.write('[StartUp]\r\nValidateSetupAndMSISignatures=y\r\n')
+        for members, startup, asked in (([setting], '', True),
+                                        ((), 'ValidateSetupAndMSISignatures=Y\r\n', False)):
+            with self.subTest(asked=asked):
+                setup = self.make_setup('props.msi', 1, startup=startup, members=members, folder=f'asked {asked}')
+                r = self.launch(setup, '/v"/qn"')
+                self.assertEqual(r.code, 0, r.stdout)
+                self.assertEqual('Signer comparison is not available' in self.log_text(), asked)
+                uninstall_directly()
 
     def test_language_transform_reaches_msiexec(self):
         transform = os.path.join(self.dir, '1033.MST')

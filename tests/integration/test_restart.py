@@ -32,11 +32,15 @@ class ResumeAfterRestartTest(test_msi.MsiTest):
         shutil.copy(os.path.join(self.data, 'props.msi'), temp)
         properties = '/qn QZPROP="after restart"'
         r = harness.run(os.path.join(harness.BUILD, 'reboot_driver.exe'),
-                        f'"{harness.winpath(setup)}" "{harness.winpath(temp)}" props.msi "{properties.replace(chr(34), chr(92) + chr(34))}"',
+                        f'"{harness.winpath(setup)}" "{harness.winpath(temp)}" props.msi '
+                        f'"{properties.replace(chr(34), chr(92) + chr(34))}" "{harness.winpath(self.log)}"',
                         timeout=60)
         self.assertEqual(r.code, 0, r.stdout + r.stderr)  # the restart was requested
         command = harness.reg_query(test_msi.RUNONCE, 'QZSetup')
-        self.assertEqual(command, f'"{harness.winpath(setup)}" /k  /l1033 /t"%QZ_T%" /e"%QZ_E%" /w /v"%QZ_V%" /c')
+        self.assertEqual(command, f'"{harness.winpath(setup)}" /k  /l1033 /t"%QZ_T%" /e"%QZ_E%" /w /v"%QZ_V%" /c '
+                                  f'/debuglog"{harness.winpath(self.log)}"')
+        # The source folder is the launcher's, although the run's own source folder
+        # was the temporary folder it extracted setup.ini into.
         self.assertEqual(harness.reg_query(CURRENT, '%QZ_T%'), harness.winpath(os.path.dirname(setup)))
         self.assertEqual(harness.reg_query(CURRENT, '%QZ_E%'), harness.winpath(temp))
         self.assertEqual(harness.reg_query(CURRENT, '%QZ_V%'), properties + ' AFTERREBOOT=1')
@@ -52,6 +56,9 @@ class ResumeAfterRestartTest(test_msi.MsiTest):
         for name in PLACEHOLDERS:
             self.assertIsNone(harness.reg_query(CURRENT, name), name)
         self.assertIsNone(harness.reg_query(test_msi.RUNONCE, 'QZSetup'))
+        # It took the package from the temporary folder, as the edited settings say.
+        self.assertIn(f"Getting file from temp location, '{harness.winpath(os.path.join(temp, 'props.msi'))}'",
+                      self.log_text())
 
 
 if __name__ == '__main__':

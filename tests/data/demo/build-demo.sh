@@ -3,7 +3,8 @@
 # (x64, 2.0.0, same product), demo32.msi (x86), corrupt.msi (not a database),
 # props.msi (records QZPROP, QZCMD and AFTERREBOOT in the registry), reboot.msi
 # (the same product asking for a restart), and text files with each package's
-# package code.
+# package code. Given the user-exit custom-action library as a second argument,
+# also cancel.msi (an installation that ends as cancelled by the user, 1602).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 out=$1
@@ -15,6 +16,11 @@ wixl -a x64 -D Version=2.0.0 -D ProductCode="$pc" -o "$out/demo2.msi" demo.wxs
 wixl -a x86 -D Version=1.0.0 -D ProductCode="$pc" -o "$out/demo32.msi" demo.wxs
 wixl -a x64 -D Reboot=no -o "$out/props.msi" props.wxs
 wixl -a x64 -D Reboot=yes -o "$out/reboot.msi" props.wxs
+if [ $# -ge 2 ]; then
+  # wixl takes a source file by a relative name only.
+  cp "$2" "$out/userexit_action.dll"
+  (cd "$out" && wixl -a x64 -D UserExitDll=userexit_action.dll -o cancel.msi "$here/cancel.wxs")
+fi
 printf 'This is not a Windows Installer database.\n' > "$out/corrupt.msi"
 for p in demo demo2 demo32 props reboot; do
   msiinfo suminfo "$out/$p.msi" | sed -n 's/^Revision number (UUID): //p' | tr -d '\r\n' > "$out/$p.code"

@@ -270,6 +270,25 @@ TEST_F(SessionTest, PackageFromStream) {
   EXPECT_TRUE(session.quiet());
 }
 
+// /t and /n make a run quiet too, yet only /c and /e mark a run after a restart
+// (whose property list already holds the language transform).
+TEST_F(SessionTest, RunAfterRestartAndWhereLooseFilesLie) {
+  session.set_launcher_path(L"D:\\media\\setup.exe");
+  session.set_source_folder(L"C:\\Temp\\{X}");  // where setup.ini was extracted
+  EXPECT_EQ(session.package_source_folder(), L"D:\\media");
+  EXPECT_TRUE(session.apply({L"tE:\\pkg", L"nother.msi", L"cleanuptempfolderC:\\x"}));
+  EXPECT_TRUE(session.quiet());
+  EXPECT_FALSE(session.started_with_c_or_e());
+  EXPECT_EQ(session.package_source_folder(), L"E:\\pkg");
+
+  for (const wchar_t* sw : {L"c", L"eC:\\Temp\\{X}"}) {
+    LaunchSettings s;
+    FakeSession resumed(s);
+    EXPECT_TRUE(resumed.apply({sw}));
+    EXPECT_TRUE(resumed.started_with_c_or_e()) << sw;
+  }
+}
+
 TEST_F(SessionTest, PasswordIsCutToItsBuffer) {
   EXPECT_TRUE(session.apply_switch(L"p" + std::wstring(150, L'k')));
   EXPECT_EQ(session.setup_password(), std::wstring(99, L'k'));

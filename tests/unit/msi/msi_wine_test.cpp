@@ -15,6 +15,7 @@
 #include "msiaction.h"
 #include "process_state.h"
 #include "session.h"
+#include "support/handles.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 
@@ -260,6 +261,21 @@ TEST(MsiInstall, FailingPackageGivesMsiexecsOwnCode) {
   EXPECT_EQ(qzproc::exit_code(), direct);
 }
 
+// A restart was due before msiexec ran and the user cancelled the installation
+// (1602): the restart question is asked at the end of the run.
+TEST(MsiInstall, CancelledInstallationWithARestartDueAsksAtTheEnd) {
+  for (bool due : {true, false}) {
+    MsiRun run(L"cancel", startup_ini(L"cancel.msi"));
+    run.put(L"cancel.msi");
+    run.session().set_value(kValueInstallerCommandLine, L"/qn");
+    run.session().set_restart_due(due);
+    MsiAction action(run.session());
+    EXPECT_EQ(action.InstallMsi(zpath(run.folder()).join(L"cancel.msi")), 1);
+    EXPECT_EQ(qzproc::exit_code(), 1602);
+    EXPECT_EQ(run.session().reboot_needed(), due);
+  }
+}
+
 TEST(MsiInstall, MissingPackageInTheTemporaryFolder) {
   MsiRun run(L"missing", L"[Startup]\nPackageName=gone.msi\n[gone.msi]\nType=4\n");
   run.session().set_value(kValuePackageName, L"gone.msi");
@@ -329,6 +345,9 @@ TEST(MsiRestart, ResumeEntriesPointAtTheLauncher) {
   const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
   MsiRun run(L"resume", startup_ini(L"demo.msi"));
   MsiAction action(run.session());
+  // A name too long for the enumeration's buffer (listed first) is passed over.
+  const std::wstring long_name = L"A" + std::wstring(600, L'q');
+  reg_set(HKEY_LOCAL_MACHINE, kEntries, long_name.c_str(), L"");
   reg_set(HKEY_LOCAL_MACHINE, kEntries, L"QzTestResume", L"");
   reg_set(HKEY_LOCAL_MACHINE, kRunOnce, L"QzTestResume", L"nospace");
   EXPECT_FALSE(action.RedirectResumeEntries());
@@ -339,15 +358,83 @@ TEST(MsiRestart, ResumeEntriesPointAtTheLauncher) {
             L"\"" + run.session().launcher_path() + L"\" /% /i {X} AFTERREBOOT=1");
   reg_delete(HKEY_LOCAL_MACHINE, kRunOnce, L"QzTestResume");
   reg_delete(HKEY_LOCAL_MACHINE, kEntries, L"QzTestResume");
+  reg_delete(HKEY_LOCAL_MACHINE, kEntries, long_name.c_str());
 }
 
-TEST(MsiInstall, NoPackageStartsNothing) {
-  for (const wchar_t* ini : {L"[Startup]\nProduct=Demo\n", L"[Startup]\nPackageName=*\n",
-                             L"[Startup]\nPackageName=*\nClickOncePackage= app.application\n"}) {
-    MsiRun run(L"nopackage", ini);
-    EXPECT_FALSE(run_msi_action(run.session())) << ini;
-    EXPECT_EQ(qzproc::exit_code(), 0) << ini;
+// Transforms this installation made go; another program's transform that was
+// only read meanwhile stays.
+TEST(MsiRestart, OnlyTheSessionsTransformsAreRemoved) {
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring older = zpath(temp).join(L"qz-unit-older.mst"), made = zpath(temp).join(L"qz-unit-made.mst");
+  std::ofstream(older.c_str()) << "x";
+  FILETIME start{};
+  GetSystemTimeAsFileTime(&start);
+  ULARGE_INTEGER later{};
+  later.LowPart = start.dwLowDateTime;
+  later.HighPart = start.dwHighDateTime;
+  later.QuadPart += 36000000000ull;  // an hour on
+  const FILETIME read_later{later.LowPart, later.HighPart};
+  {
+    qz::file_handle f(CreateFileW(older.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(f);
+    ASSERT_TRUE(SetFileTime(f.get(), nullptr, &read_later, nullptr));
   }
+  Sleep(50);
+  GetSystemTimeAsFileTime(&start);
+  Sleep(50);
+  std::ofstream(made.c_str()) << "x";
+  MsiRun run(L"transforms", startup_ini(L"demo.msi"));
+  MsiAction action(run.session());
+  action.RemoveSessionTransforms(start);
+  EXPECT_TRUE(qz::PathExists(older, qz::kPathFile));
+  EXPECT_FALSE(qz::PathExists(made, qz::kPathFile));
+  DeleteFileW(older.c_str());
+  DeleteFileW(made.c_str());
+}
+
+// "*" is a setup without a package; a missing name is a broken one and must not
+// end as a success.
+TEST(MsiInstall, NoPackageStartsNothing) {
+  const struct {
+    const wchar_t* ini;
+    int exit_code;
+  } cases[] = {
+      {L"[Startup]\nProduct=Demo\n", 1153},
+      {L"[Startup]\nPackageName=*\n", 0},
+      {L"[Startup]\nPackageName=*\nClickOncePackage= app.application\n", 0},
+  };
+  for (const auto& c : cases) {
+    MsiRun run(L"nopackage", c.ini);
+    EXPECT_FALSE(run_msi_action(run.session())) << c.ini;
+    EXPECT_EQ(qzproc::exit_code(), c.exit_code) << c.ini;
+  }
+}
+
+// This build cannot load the script engine: a script-driven package with the
+// engine library beside the launcher is refused with the library's load failure.
+TEST(MsiInstall, ScriptEngineThatCannotRunIsNoSuccess) {
+  uninstall_quietly();
+  MsiRun run(L"engine", startup_ini(L"demo.msi", L"ScriptDriven=1"));
+  run.put(L"demo.msi");
+  std::ofstream(zpath(run.folder()).join(L"QZSetup.dll").c_str()) << "MZ";
+  run.session().set_value(kValueInstallerCommandLine, L"/qn");
+  EXPECT_FALSE(run_msi_action(run.session()));
+  EXPECT_EQ(qzproc::exit_code(), 1670);
+  EXPECT_FALSE(installed());
+}
+
+TEST(MsiInstall, TheActionShowsItsStatusText) {
+  MsiRun run(L"status", startup_ini(L"demo.msi"));
+  HWND status = CreateWindowW(L"STATIC", L"before", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  if (!status) GTEST_SKIP() << "no display for a window";
+  run.session().attach_status_window(nullptr, status);
+  { MsiAction action(run.session()); }
+  wchar_t text[128] = {};
+  GetWindowTextW(status, text, 128);
+  EXPECT_STREQ(text, L"Configuring Windows Installer");
+  run.session().attach_status_window(nullptr, nullptr);
+  DestroyWindow(status);
 }
 
 TEST(MsiInstall, CommandLineTooLongForTheSystemIsRefusedNotCut) {

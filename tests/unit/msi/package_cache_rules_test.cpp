@@ -71,6 +71,27 @@ TEST(PackageCachePlan, CabinetNames) {
   for (const Case& c : cases) EXPECT_EQ(cabinet_file_name(c.entry), c.name) << c.entry;
 }
 
+TEST(PackageCachePlan, CachedCopyNeverLeavesTheCacheFolder) {
+  struct Case {
+    const wchar_t* package;
+    const wchar_t* name;
+  };
+  const Case cases[] = {
+      {L"demo.msi", L"demo.msi"},
+      {L"..\\..\\x.msi", L"x.msi"},
+      {L"sub/dir\\app.msi", L"app.msi"},
+      {L"C:\\Windows\\x.msi", L"x.msi"},
+      {L"\\\\srv\\share\\x.msi", L"x.msi"},
+      {L"..", L""},
+      {L"sub\\.", L""},
+      {L"sub\\", L""},
+      {L"C:x.msi", L""},         // relative to the drive's current folder
+      {L"x.msi:stream", L""},    // another stream of a file
+      {L"", L""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(cached_file_name(c.package), c.name) << c.package;
+}
+
 TEST(PackageCachePlan, ReplaceQuestionAndNames) {
   EXPECT_FALSE(replace_needs_question(true, L"{ABC-1}", true, L"{abc-1}"));  // same package, any case
   EXPECT_TRUE(replace_needs_question(true, L"{ABC-1}", true, L"{ABC-2}"));

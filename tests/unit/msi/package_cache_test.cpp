@@ -115,6 +115,19 @@ TEST(PackageLocation, GetFileByLocationType) {
     EXPECT_EQ(path, c.expected ? run.at(c.expected) : L"unchanged") << c.section;
   }
   {
+    // A run after a restart (/e) takes the package's section from the temporary
+    // folder's Setup.INI, which the run before pointed at the temporary folder.
+    CacheRun run(L"resumed", L"Type=1\nLocation=app.msi");
+    ASSERT_TRUE(run.session().process_switch(L"e" + run.temp()));
+    std::wofstream(run.at(L"temp\\Setup.INI").c_str()) << L"[demo.msi]\nType=4\nLocation=app.msi\n";
+    put_file(run.at(L"temp\\app.msi"), "x");
+    std::wstring path;
+    int type = -1;
+    EXPECT_TRUE(GetFile(run.session(), L"demo.msi", L"", &path, false, &type, true, true));
+    EXPECT_EQ(type, kLocationTemp);
+    EXPECT_EQ(path, run.at(L"temp\\app.msi"));
+  }
+  {
     // A location given with /UM keeps the caller's type and replaces Location.
     CacheRun run(L"override", L"Type=4\nLocation=app.msi");
     std::wstring path;
@@ -179,6 +192,24 @@ TEST(PackageCache, SwitchFolderCachesAndOverwrites) {
   path = target;
   EXPECT_TRUE(CachePackage(run.session(), L"demo.msi", &path));
   EXPECT_EQ(path, target);
+}
+
+// The cached copy is named by the package name's last part: a name with folders
+// never puts it outside the cache folder, and one without a file name is refused.
+TEST(PackageCache, CopyStaysInTheCacheFolder) {
+  CacheRun run(L"leaf", L"Type=1");
+  std::wstring fetched = run.at(L"temp\\demo.msi");
+  CopyFileW(demo(L"demo.msi").c_str(), fetched.c_str(), FALSE);
+  run.session().set_value(kValueCacheFolder, run.at(L"cache\\inner"));
+  std::wstring path = fetched;
+  ASSERT_TRUE(CachePackage(run.session(), L"..\\..\\demo.msi", &path));
+  EXPECT_EQ(path, run.at(L"cache\\inner\\demo.msi"));
+  EXPECT_FALSE(exists(run.at(L"demo.msi")));
+
+  path = fetched;
+  EXPECT_FALSE(CachePackage(run.session(), L"..", &path));
+  EXPECT_EQ(qzproc::exit_code(), 1627);
+  EXPECT_EQ(path, fetched);
 }
 
 TEST(PackageCache, FolderFromTheSettings) {

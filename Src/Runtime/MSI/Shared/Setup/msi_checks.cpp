@@ -12,8 +12,10 @@
 #include "run_steps.h"
 #include "session.h"
 #include "support/debuglog.h"
-#include "ui/ErrorDialog.h"
 #include "support/dynload.h"
+#include "support/utils.h"
+#include "support/zstring.h"
+#include "ui/ErrorDialog.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_checks";
 
@@ -23,16 +25,16 @@ std::wstring g_settings_file_for_tests;
 
 void set_msi_settings_file_for_tests(const std::wstring& path) { g_settings_file_for_tests = path; }
 
-std::wstring msi_setting(const std::wstring& section, const std::wstring& key, size_t capacity) {
-  if (g_settings_file_for_tests.empty()) return read_packaged_setting(section, key, capacity);
+namespace {
+
+std::wstring test_file_setting(const std::wstring& section, const std::wstring& key, size_t capacity) {
   std::vector<wchar_t> buffer(capacity + 2);
   DWORD n = GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(),
                                      static_cast<DWORD>(buffer.size()), g_settings_file_for_tests.c_str());
   return std::wstring(buffer.data(), n < capacity ? n : capacity);
 }
 
-int msi_setting_int(const std::wstring& section, const std::wstring& key, int default_value) {
-  std::wstring text = msi_setting(section, key, 64);
+int to_int(const std::wstring& text, int default_value) {
   size_t i = 0;
   while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
   if (i == text.size()) return default_value;
@@ -40,6 +42,37 @@ int msi_setting_int(const std::wstring& section, const std::wstring& key, int de
   long v = wcstol(text.c_str() + i, &end, 10);
   if (end == text.c_str() + i) return default_value;
   return static_cast<int>(v);
+}
+
+}  // namespace
+
+std::wstring msi_setting(const std::wstring& section, const std::wstring& key, size_t capacity) {
+  if (g_settings_file_for_tests.empty()) return read_packaged_setting(section, key, capacity);
+  return test_file_setting(section, key, capacity);
+}
+
+int msi_setting_int(const std::wstring& section, const std::wstring& key, int default_value) {
+  return to_int(msi_setting(section, key, 64), default_value);
+}
+
+std::wstring msi_package_setting(Session& session, const std::wstring& package, const std::wstring& key,
+                                 size_t capacity) {
+  const std::wstring& resumed = session.temp_folder_override();
+  if (!resumed.empty()) {
+    std::wstring file = zpath(resumed).join(L"Setup.INI");
+    if (qz::PathExists(file, qz::kPathFile)) return read_setting_file(file, package, key, capacity);
+  }
+  return msi_setting(package, key, capacity);
+}
+
+int msi_package_setting_int(Session& session, const std::wstring& package, const std::wstring& key,
+                            int default_value) {
+  return to_int(msi_package_setting(session, package, key, 64), default_value);
+}
+
+std::wstring msi_stream_setting_ini(const std::wstring& section, const std::wstring& key, size_t capacity) {
+  if (g_settings_file_for_tests.empty()) return read_packaged_setting_ini(section, key, capacity);
+  return test_file_setting(section, key, capacity);
 }
 
 int msi_message_box(Session& session, const std::wstring& text, UINT type, int silent_answer, bool auto_is_silent) {

@@ -13,8 +13,6 @@ bool init_dialog_exists(Session& session);
 bool wait_out_splash(Session& session);
 void hide_init_dialog(Session& session);
 void close_init_dialog(Session& session);
-// The session asks the restart question (message 1127) at the end of the run.
-void request_restart_question(Session& session);
 
 // Signer comparison: 1 the certificates match or the launcher's own cannot be
 // read (nothing compared), 0 the package's cannot be read or they differ.
@@ -22,8 +20,9 @@ bool package_signer_matches(Session& session, const std::wstring& launcher_path,
 
 // The script engine bridge: the runtime files' folder (empty when none), the
 // engine library's path (false when not found; *tried holds the path tried), and
-// the installation through it (false when the library cannot be loaded or lacks
-// its entry point; otherwise *result is the engine's answer).
+// the installation through it (false, with result code 1670, when the library
+// cannot be loaded or lacks its entry point; otherwise *result is the engine's
+// answer).
 std::wstring extract_script_runtime_files(Session& session);
 bool locate_engine_library(Session& session, std::wstring* path, std::wstring* tried);
 bool run_engine_install(Session& session, const std::wstring& library, const std::wstring& target, int* result);

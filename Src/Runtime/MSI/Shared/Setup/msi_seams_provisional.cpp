@@ -2,6 +2,8 @@
 // compared; no engine library. The initialisation dialog's seams live with it.
 #include "msi_seams.h"
 
+#include "msi_checks.h"
+#include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/utils.h"
@@ -9,7 +11,9 @@
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_seams";
 
-void request_restart_question(Session&) { QZ_LOG(L"The restart question is due at the end of the run"); }
+namespace {
+constexpr unsigned kEngineNotLoaded = 1670;
+}
 
 bool package_signer_matches(Session&, const std::wstring&, const std::wstring&) {
   QZ_LOG(L"Signer comparison is not available in this build: nothing compared");
@@ -25,8 +29,13 @@ bool locate_engine_library(Session& session, std::wstring* path, std::wstring* t
   return true;
 }
 
-bool run_engine_install(Session&, const std::wstring& library, const std::wstring&, int*) {
+// Fails as a library that cannot be loaded does: result code 1670, reported, so
+// a launch that installed nothing never ends as a success.
+bool run_engine_install(Session& session, const std::wstring& library, const std::wstring&, int*) {
   QZ_LOG(L"The script engine bridge is not available in this build (%s)", library.c_str());
+  QZ_LOG(L"Failed to load QZSetup.dll");
+  qzproc::set_exit_code(kEngineNotLoaded);
+  msi_report_message(session, kEngineNotLoaded, library);
   return false;
 }
 

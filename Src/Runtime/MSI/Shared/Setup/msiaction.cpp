@@ -29,6 +29,7 @@ const wchar_t kRunOnceExKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\
 const wchar_t kRunOnceEntriesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\RunOnceEntries";
 constexpr size_t kPathCapacity = 1024;
 constexpr size_t kResumeCapacity = 520;
+constexpr unsigned kSettingsUnreadable = 1153;
 
 bool right_to_left(LANGID language) {
   switch (PRIMARYLANGID(language)) {
@@ -68,7 +69,7 @@ bool rewrite_entry_in(const wchar_t* key_path, const std::wstring& name, const s
 
 }  // namespace
 
-MsiAction::MsiAction(Session& session) : session_(session) {}
+MsiAction::MsiAction(Session& session) : Action(session, kStatusText) {}
 MsiAction::~MsiAction() = default;
 
 bool MsiAction::GetScriptMode() {
@@ -84,44 +85,46 @@ void MsiAction::MergeLanguageTransform(const std::wstring& transform, std::wstri
 
 int MsiAction::execute() {
   QZ_LOG(L"MsiAction: %s", L"Configuring Windows Installer");
-  std::wstring name = session_.get_value(kValuePackageName);
+  std::wstring name = session().get_value(kValuePackageName);
   if (name.empty()) name = msi_setting(L"Startup", L"PackageName");
   if (!name.empty() && name[0] == L'*') {
     std::wstring click = msi_setting(L"Startup", L"ClickOncePackage");
     if (click.empty() || click[0] == L' ') return 0;
-    std::wstring path = zpath(session_.launcher_folder()).join(click);
+    std::wstring path = zpath(session().launcher_folder()).join(click);
     if (!qz::PathExists(path, qz::kPathFile)) path = click;
     HINSTANCE r = ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(r) > 32 ? 1 : 0;
   }
   if (name.empty()) {
-    // Without a package name there is nothing to locate: starting msiexec on the
-    // source folder itself would only put up the installer's own error.
-    QZ_LOG(L"No Windows Installer package is named in the settings");
+    // Without a package name there is nothing to locate, and a launch that
+    // installed nothing must not end as a success.
+    QZ_LOG(L"Failed to read setup package: %s name from Setup.ini", L"PackageName");
+    qzproc::set_exit_code(kSettingsUnreadable);
+    msi_report_message(session(), kSettingsUnreadable);
     return 0;
   }
   std::wstring package;
   int type = 0;
-  if (!LocatePackage(session_, &package, &type, true)) return 0;
-  if (msi_setting_int(L"Startup", L"ScriptDriven", 0) == 3 && !check_engine_version(session_)) return 0;
-  if (msi_setting_int(L"Startup", L"Source", 1) != 0 && !CachePackage(session_, name, &package)) {
-    close_init_dialog(session_);
+  if (!LocatePackage(session(), &package, &type, true)) return 0;
+  if (msi_setting_int(L"Startup", L"ScriptDriven", 0) == 3 && !check_engine_version(session())) return 0;
+  if (msi_setting_int(L"Startup", L"Source", 1) != 0 && !CachePackage(session(), name, &package)) {
+    close_init_dialog(session());
     return 0;
   }
   if (type != kLocationWebInstall) package = qz::FullPath(package);
 #ifdef QZ_PREREQUISITES
   const std::wstring prereq_value = L"%QZ_PREREQCMD%-" + msi_setting(L"Startup", L"Product");
   bool prereq_value_written = false;
-  if (session_.has_value(kValueFeaturePrerequisites)) {
-    if (msi_rules::asks_for_silent_install(session_.get_value(kValueInstallerCommandLine)) &&
-        session_.launch_mode() == kModeInstall) {
-      if (install_feature_prerequisites(session_, package) != 0) {
-        close_init_dialog(session_);
+  if (session().has_value(kValueFeaturePrerequisites)) {
+    if (msi_rules::asks_for_silent_install(session().get_value(kValueInstallerCommandLine)) &&
+        session().launch_mode() == kModeInstall) {
+      if (install_feature_prerequisites(session(), package) != 0) {
+        close_init_dialog(session());
         return 0;
       }
     } else {
-      std::wstring data = session_.get_value(kValueResumeCommandLine);
-      if (data.empty()) data = session_.strip_relaunch_switches(GetCommandLineW());
+      std::wstring data = session().get_value(kValueResumeCommandLine);
+      if (data.empty()) data = session().strip_relaunch_switches(GetCommandLineW());
       qz::reg_key key;
       if (RegOpenKeyExW(HKEY_CURRENT_USER, kCurrentVersionKey, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
         prereq_value_written = set_string_value(key.get(), prereq_value.c_str(), data);
@@ -141,51 +144,50 @@ int MsiAction::execute() {
 
 int MsiAction::InstallMsi(const std::wstring& package) {
   // The signer gate.
-  std::wstring validate = msi_setting(L"StartUp", L"ValidateSetupAndMSISignatures", 260);
+  std::wstring validate = msi_stream_setting_ini(L"StartUp", L"ValidateSetupAndMSISignatures", 260);
   if (validate.size() == 1 && (validate[0] == L'Y' || validate[0] == L'y') &&
-      !package_signer_matches(session_, session_.launcher_path(), package)) {
+      !package_signer_matches(session(), session().launcher_path(), package)) {
     QZ_LOG(L"MsiAction: Digital Signing mismatch between Setup.exe and MSI. Terminating the instalaltion...");
     qzproc::set_exit_code(2161);
-    msi_report_message(session_, 2161);
+    msi_report_message(session(), 2161);
     return 0;
   }
 
-  const LaunchSettings& settings = session_.settings();
-  const int mode = session_.launch_mode();
+  const LaunchSettings& settings = session().settings();
+  const int mode = session().launch_mode();
   msi_rules::PropertyListInput in;
-  in.properties = session_.get_value(kValueInstallerCommandLine);
-  in.saved_properties = session_.get_value(kValueSavedProperties);
+  in.properties = session().get_value(kValueInstallerCommandLine);
+  in.saved_properties = session().get_value(kValueSavedProperties);
   in.multiple_languages = settings.supported_languages.size() > 1;
-  in.started_after_restart = (session_.quiet() && session_.package_mode() == kPackageFromStream) ||
-                             !session_.temp_folder_override().empty();
+  in.started_after_restart = session().started_with_c_or_e();
   in.launch_mode = mode;
-  in.language_transform = session_.get_value(kValueLanguageTransform);
+  in.language_transform = session().get_value(kValueLanguageTransform);
   std::wstring folder;
-  msi_rules::split_launcher_path(session_.launcher_path(), &folder, &in.launcher_name);
+  msi_rules::split_launcher_path(session().launcher_path(), &folder, &in.launcher_name);
   in.launcher_folder = qz::FullPath(folder);
   in.uses_script = GetScriptMode();
-  in.script_command_line = session_.engine_command_line();
+  in.script_command_line = session().engine_command_line();
   msi_rules::PropertyList list = msi_rules::compose_property_list(in);
-  session_.add_switch(L"/v", list.setup_exe_values, true);
+  session().add_switch(L"/v", list.setup_exe_values, true);
 
   std::wstring command =
-      msi_rules::msiexec_command_line(mode, session_.get_value(kValueModeLetters), package, list.properties);
-  if (mode == kModePatch) session_.add_switch(L"/v", msi_rules::patch_forward_value(package, list.properties), true);
+      msi_rules::msiexec_command_line(mode, session().get_value(kValueModeLetters), package, list.properties);
+  if (mode == kModePatch) session().add_switch(L"/v", msi_rules::patch_forward_value(package, list.properties), true);
 
   // 1. Runtime files of the script engine.
   if (mode == kModeInstall || mode == kModeUninstall) {
-    std::wstring runtime = extract_script_runtime_files(session_);
+    std::wstring runtime = extract_script_runtime_files(session());
     if (!runtime.empty()) {
       std::wstring value = L"QZ_RUNTIME_FILES_LOCATION=\"" + runtime + L"\"";
       command += L" " + value;
-      session_.add_switch(L"/v", value, true);
+      session().add_switch(L"/v", value, true);
     }
   }
 
   // 2. The engine runs the installation.
   if (script_engine_) {
     std::wstring library, tried;
-    if (!locate_engine_library(session_, &library, &tried)) {
+    if (!locate_engine_library(session(), &library, &tried)) {
       QZ_LOG(L"Failed to locate QZSetup.dll (%s)", tried.c_str());
       qzproc::set_exit_code(-1);
       return 0;
@@ -193,7 +195,7 @@ int MsiAction::InstallMsi(const std::wstring& package) {
     QZ_LOG(L"Attempted unloaded of msi.dll: %d", qzmsi::Unload() ? 1 : 0);
     int result = 0;
     std::wstring target = mode == kModePatch ? msi_setting(L"Startup", L"ProductCode") : package;
-    if (!run_engine_install(session_, library, target, &result)) return 0;
+    if (!run_engine_install(session(), library, target, &result)) return 0;
     qzproc::set_exit_code(result);
     switch (result) {
       case 0:
@@ -202,20 +204,20 @@ int MsiAction::InstallMsi(const std::wstring& package) {
       case -3:
         break;
       case 7001:
-        msi_report_message(session_, 7001);
+        msi_report_message(session(), 7001);
         break;
       case -8:
         restart_pending_ = 1;
         Reboot(list.properties);
         break;
       case -7:
-        msi_report_message(session_, 1644);
+        msi_report_message(session(), 1644);
         break;
       case -4:
-        msi_report_message(session_, 1629);
+        msi_report_message(session(), 1629);
         break;
       default:
-        msi_report_message(session_, 1628);
+        msi_report_message(session(), 1628);
         break;
     }
     return 1;
@@ -232,16 +234,16 @@ int MsiAction::InstallMsi(const std::wstring& package) {
 
 bool MsiAction::try_billboards(const std::wstring& package, const std::wstring& properties, bool* done) {
   *done = false;
-  const LaunchSettings& settings = session_.settings();
-  std::wstring type_text = session_.get_value(kValueBillboardType);
+  const LaunchSettings& settings = session().settings();
+  std::wstring type_text = session().get_value(kValueBillboardType);
   int billboard_type = type_text.empty() ? msi_setting_int(L"Startup", L"BillboardType", 0) : _wtoi(type_text.c_str());
-  if (session_.launch_mode() != kModeInstall || settings.silent || settings.auto_ ||
+  if (session().launch_mode() != kModeInstall || settings.silent || settings.auto_ ||
       msi_rules::suppresses_billboards(properties) || billboard_type == 0 ||
-      product_installed(session_.get_value(kValueProductCode)))
+      product_installed(session().get_value(kValueProductCode)))
     return false;
   QZ_LOG(L"First time install uses billboard support");
   std::wstring path;
-  if (!ExtractSetupMember(session_, L"QZExternalUI.dll", &path, false)) {
+  if (!ExtractSetupMember(session(), L"QZExternalUI.dll", &path, false)) {
     QZ_LOG(L"Failed to get UI DLL from setup.exe for billboard support. This installation will run without "
            L"billboards.");
     return false;
@@ -259,12 +261,12 @@ bool MsiAction::try_billboards(const std::wstring& package, const std::wstring& 
     return false;
   }
   *done = true;
-  if (!wait_out_splash(session_)) {
+  if (!wait_out_splash(session())) {
     FreeLibrary(library);
     return true;
   }
-  hide_init_dialog(session_);
-  close_init_dialog(session_);
+  hide_init_dialog(session());
+  close_init_dialog(session());
   int result = install(package.c_str(), properties.c_str(), right_to_left(settings.ui_language) ? 1 : 0,
                        billboard_type);
   qzproc::set_exit_code(result);
@@ -273,11 +275,11 @@ bool MsiAction::try_billboards(const std::wstring& package, const std::wstring& 
 }
 
 void MsiAction::run_msiexec(const std::wstring& package, const std::wstring& command) {
-  if (init_dialog_exists(session_)) {
-    if (!wait_out_splash(session_)) return;
-    hide_init_dialog(session_);
+  if (init_dialog_exists(session())) {
+    if (!wait_out_splash(session())) return;
+    hide_init_dialog(session());
   }
-  close_init_dialog(session_);
+  close_init_dialog(session());
   FILETIME start{};
   GetSystemTimeAsFileTime(&start);
   {
@@ -296,8 +298,8 @@ void MsiAction::run_msiexec(const std::wstring& package, const std::wstring& com
       int code = launch_and_wait(command, true);
       if (code == kNotStarted) {
         qzproc::set_exit_code(1157);
-      } else if (session_.reboot_needed() && code == 1602) {
-        request_restart_question(session_);
+      } else if (session().restart_due() && code == 1602) {
+        session().set_reboot_needed(true);
       }
     }
   }
@@ -317,11 +319,13 @@ bool MsiAction::RedirectResumeEntries() {
   for (DWORD index = 0;; ++index) {
     wchar_t name[kResumeCapacity] = {};
     DWORD length = kResumeCapacity;
-    if (RegEnumValueW(entries.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      return false;
+    LSTATUS status = RegEnumValueW(entries.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    // A name too long for the buffer is not one of ours to take over: skip it.
+    if (status == ERROR_MORE_DATA) continue;
+    if (status != ERROR_SUCCESS) return false;
     std::wstring n(name, length);
-    if (rewrite_entry_in(kRunOnceKey, n, session_.launcher_path())) return true;
-    if (rewrite_entry_in(kRunOnceExKey, n, session_.launcher_path())) return true;
+    if (rewrite_entry_in(kRunOnceKey, n, session().launcher_path())) return true;
+    if (rewrite_entry_in(kRunOnceExKey, n, session().launcher_path())) return true;
   }
 }
 
@@ -335,21 +339,24 @@ void MsiAction::RemoveSessionTransforms(const FILETIME& start) {
   if (!find) return;
   do {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (CompareFileTime(&data.ftLastAccessTime, &start) >= 0) DeleteFileW(folder.join(data.cFileName).c_str());
+    // Only transforms this installation made: other programs' transforms that
+    // were merely read meanwhile have a later access time too.
+    if (CompareFileTime(&data.ftCreationTime, &start) >= 0 || CompareFileTime(&data.ftLastWriteTime, &start) >= 0)
+      DeleteFileW(folder.join(data.cFileName).c_str());
   } while (FindNextFileW(find.get(), &data));
 }
 
 void MsiAction::Reboot(const std::wstring& properties) {
-  const LaunchSettings& settings = session_.settings();
+  const LaunchSettings& settings = session().settings();
   const std::wstring& temp = qzproc::temp_folder();
-  const bool compressed = session_.package_mode() == kPackageFromStream;
+  const bool compressed = session().package_mode() == kPackageFromStream;
   // 1. The settings file the run after the restart reads.
   std::wstring settings_copy;
   if (compressed) {
     settings_copy = zpath(temp).join(L"setup.ini");
   } else {
     std::wstring original = !settings.setup_ini_path.empty() ? settings.setup_ini_path
-                                                             : zpath(session_.launcher_folder()).join(L"setup.ini");
+                                                             : zpath(session().launcher_folder()).join(L"setup.ini");
     settings_copy = zpath(temp).join(zpath(original).leaf());
     if (!wide_iequals(original, settings_copy) && CopyFileW(original.c_str(), settings_copy.c_str(), FALSE)) {
       SetFileAttributesW(settings_copy.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -370,15 +377,15 @@ void MsiAction::Reboot(const std::wstring& properties) {
   if (key_path && RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
                                 key.receive()) == ERROR_SUCCESS) {
     msi_rules::RebootCommandInput in;
-    in.launcher_path = session_.launcher_path();
-    in.launch_mode = session_.launch_mode();
-    in.letters = session_.get_value(kValueModeLetters);
+    in.launcher_path = session().launcher_path();
+    in.launch_mode = session().launch_mode();
+    in.letters = session().get_value(kValueModeLetters);
     in.language = settings.ui_language;
-    in.source_folder = session_.source_folder().empty() ? session_.launcher_folder() : session_.source_folder();
+    in.source_folder = session().package_source_folder();
     in.temp_folder = temp;
     in.properties = properties;
     in.compressed = compressed;
-    in.debug_log_path = session_.debug_log_path();
+    in.debug_log_path = session().debug_log_path();
     msi_rules::RebootCommand rc = msi_rules::compose_reboot_command(in);
     QZ_LOG(L"MsiAction::Reboot command line %s", rc.command.c_str());
     HKEY target = key.get();
@@ -398,16 +405,16 @@ void MsiAction::Reboot(const std::wstring& properties) {
   }
 
   // 8. The run after the restart takes the package from the temporary folder.
-  std::wstring name = session_.get_value(kValuePackageName);
-  int type = msi_setting_int(name, L"Type", 0);
-  if (!name.empty() && (session_.has_value(kValuePackageLocation) || type == 1 || type == 2))
+  std::wstring name = session().get_value(kValuePackageName);
+  int type = msi_package_setting_int(session(), name, L"Type", 0);
+  if (!name.empty() && (session().has_value(kValuePackageLocation) || type == 1 || type == 2))
     WritePrivateProfileStringW(name.c_str(), L"Type", L"4", settings_copy.c_str());
 
   // 9. The restart.
   if (selection == 3) return;
   if (!settings.silent || settings.auto_) {
-    std::wstring text = msi_message_text(session_, 1107);
-    if (msi_message_box(session_, text, MB_YESNO | MB_ICONQUESTION, IDNO) == IDYES) qz::RebootSystem();
+    std::wstring text = msi_message_text(session(), 1107);
+    if (msi_message_box(session(), text, MB_YESNO | MB_ICONQUESTION, IDNO) == IDYES) qz::RebootSystem();
   } else {
     qz::RebootSystem();
   }

@@ -6,18 +6,20 @@
 
 #include <string>
 
+#include "action.h"
+
 class Session;
 
-class MsiAction {
+class MsiAction : public Action {
  public:
+  static constexpr unsigned kStatusText = 1105;  // "Configuring Windows Installer"
+
   explicit MsiAction(Session& session);
-  virtual ~MsiAction();
-  MsiAction(const MsiAction&) = delete;
-  MsiAction& operator=(const MsiAction&) = delete;
+  ~MsiAction() override;
 
   // Non-zero to continue the chain, 0 to stop it. The outcome of the installation
   // is the process-wide result code.
-  virtual int execute();
+  int execute() override;
 
   // 0 when the launch is refused, 1 otherwise.
   int InstallMsi(const std::wstring& package_path);
@@ -28,13 +30,12 @@ class MsiAction {
   void RemoveSessionTransforms(const FILETIME& start);
 
   int restart_pending() const { return restart_pending_; }
-  static constexpr unsigned kStatusText = 1105;  // "Configuring Windows Installer"
 
  private:
   bool try_billboards(const std::wstring& package, const std::wstring& properties, bool* done);
   void run_msiexec(const std::wstring& package, const std::wstring& command_line);
+  Session& session() { return *session_; }
 
-  Session& session_;
   int restart_pending_ = 0;
   int script_engine_ = 0;
   wchar_t wininet_version_[30] = {};

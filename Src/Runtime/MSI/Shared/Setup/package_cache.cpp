@@ -41,14 +41,6 @@ bool same_path(const std::wstring& a, const std::wstring& b) {
          CSTR_EQUAL;
 }
 
-// The launcher's folder, or the folder named with /t. (The session's own source
-// folder also becomes the extraction folder once setup.ini is extracted; loose
-// package files never lie there.)
-std::wstring source_folder(Session& session) {
-  if (session.source_folder_from_switch() && !session.source_folder().empty()) return session.source_folder();
-  return session.launcher_folder();
-}
-
 bool not_found(Session& session, const std::wstring& path, bool report) {
   qzproc::set_exit_code(static_cast<int>(kFileNotFound));
   QZ_LOG(L"File %s not found", path.c_str());
@@ -61,8 +53,8 @@ bool is_silent(Session& session) { return session.settings().silent || session.s
 // The folder browser of the cache. False when no folder is chosen: result code
 // 1610 without a user interface, -1 (cancelled) when the user declines, so a
 // launch that installed nothing never ends as a success. Otherwise the chosen
-// folder joined with the package name.
-bool browse_for_cache_folder(Session& session, const std::wstring& package_name, std::wstring* target) {
+// folder joined with the cached copy's file name.
+bool browse_for_cache_folder(Session& session, const std::wstring& file_name, std::wstring* target) {
   if (is_silent(session)) {
     QZ_LOG(L"No other cache location can be chosen without a user interface");
     qzproc::set_exit_code(kNoLocationChosen);
@@ -82,7 +74,7 @@ bool browse_for_cache_folder(Session& session, const std::wstring& package_name,
     std::vector<wchar_t> folder(kPathCapacity);
     // SHGetPathFromIDListEx refuses a path longer than the buffer instead of cutting it.
     if (SHGetPathFromIDListEx(chosen, folder.data(), static_cast<DWORD>(folder.size()), GPFIDL_DEFAULT)) {
-      *target = rules::join_path(folder.data(), package_name);
+      *target = rules::join_path(folder.data(), file_name);
       ok = true;
     }
     CoTaskMemFree(chosen);
@@ -167,14 +159,14 @@ bool GetFile(Session& session, const std::wstring& package_name, const std::wstr
   if (use_override) {
     location = override_location;
   } else {
-    *location_type = msi_setting_int(package_name, L"Type", kLocationSource);
-    location = msi_setting(package_name, L"Location");
+    *location_type = msi_package_setting_int(session, package_name, L"Type", kLocationSource);
+    location = msi_package_setting(session, package_name, L"Location");
     if (location.empty()) location = package_name;
   }
   QZ_LOG(L"File to get to '%s'", location.c_str());
   switch (*location_type) {
     case kLocationSource:
-      *package_path = rules::join_path(source_folder(session), location);
+      *package_path = rules::join_path(session.package_source_folder(), location);
       QZ_LOG(L"Getting file from source, '%s'", package_path->c_str());
       return true;
     case kLocationStream:
@@ -231,11 +223,20 @@ bool LocatePackage(Session& session, std::wstring* package_path, int* location_t
 }
 
 bool CachePackage(Session& session, const std::wstring& package_name, std::wstring* package_path) {
-  const int cache_root = msi_setting_int(package_name, L"CacheRoot", rules::kNoCacheRoot);
+  const int cache_root = msi_package_setting_int(session, package_name, L"CacheRoot", rules::kNoCacheRoot);
   const bool has_b = session.has_value(kValueCacheFolder);
-  const std::wstring cache_setting = msi_setting(package_name, L"CacheFolder");
+  const std::wstring cache_setting = msi_package_setting(session, package_name, L"CacheFolder");
   rules::CachePlan plan = rules::plan_cache(has_b, session.get_value(kValueCacheFolder), cache_root, cache_setting);
   if (plan.kind == rules::CacheKind::kNone) return true;
+  const std::wstring file_name = rules::cached_file_name(package_name);
+  if (file_name.empty()) {
+    // Joined as it stands, the name would put the copy somewhere else than in
+    // the cache folder.
+    QZ_LOG(L"The package name '%s' names no file the cache can hold", package_name.c_str());
+    qzproc::set_exit_code(static_cast<int>(kUnableToSave));
+    msi_report_message(session, kUnableToSave, package_name);
+    return false;
+  }
 
   std::wstring target;
   if (plan.kind == rules::CacheKind::kExplicit) {
@@ -246,19 +247,19 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
     }
     if (!qz::CreateFolderTree(plan.folder))
       QZ_LOG(L"The cache folder %s cannot be created, error %u", plan.folder.c_str(), qz::last_failure().error);
-    target = rules::join_path(plan.folder, package_name);
+    target = rules::join_path(plan.folder, file_name);
   } else {
     std::wstring root = shell_folder(cache_root);
     if (root.empty()) {
       QZ_LOG(L"The shell folder %d is not known", cache_root);
-      if (!browse_for_cache_folder(session, package_name, &target)) return false;
+      if (!browse_for_cache_folder(session, file_name, &target)) return false;
     } else {
       std::wstring code;
       if (!ReadPackageCode(*package_path, &code)) code.clear();
       std::wstring folder = rules::shell_cache_folder(root, cache_setting, code);
       if (!qz::CreateFolderTree(folder))
         QZ_LOG(L"The cache folder %s cannot be created, error %u", folder.c_str(), qz::last_failure().error);
-      target = rules::join_path(folder, package_name);
+      target = rules::join_path(folder, file_name);
     }
   }
 
@@ -275,7 +276,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
         std::wstring text = msi_message_text(session, kReplaceQuestion, target);
         QZ_LOG(L"The cached file %s belongs to another package: asking whether to replace it", target.c_str());
         if (msi_message_box(session, text, MB_YESNO | MB_ICONEXCLAMATION, IDYES, true) != IDYES) {
-          if (!browse_for_cache_folder(session, package_name, &target)) return false;
+          if (!browse_for_cache_folder(session, file_name, &target)) return false;
           continue;
         }
       }
@@ -286,7 +287,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
     DWORD error = GetLastError();
     QZ_LOG(L"%s\r\n%s", msi_message_text(session, kUnableToSave, target).c_str(), qz::system_message(error).c_str());
     QZ_LOG(L"Failed to cache file, last error %d, prompting for alternate location", static_cast<int>(error));
-    if (!browse_for_cache_folder(session, package_name, &target)) return false;
+    if (!browse_for_cache_folder(session, file_name, &target)) return false;
   }
 
   const std::wstring cache_folder = rules::folder_of(target);
@@ -326,7 +327,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
 
   const std::wstring& temp = qzproc::temp_folder();
   for (int i = 0;; ++i) {
-    std::wstring entry = msi_setting(package_name, L"Cab" + std::to_wstring(i), kPathCapacity);
+    std::wstring entry = msi_package_setting(session, package_name, L"Cab" + std::to_wstring(i), kPathCapacity);
     if (entry.empty()) break;
     std::wstring file = rules::cabinet_file_name(entry);
     if (file.empty() || temp.empty()) {

@@ -53,6 +53,12 @@ std::wstring cabinet_file_name(std::wstring_view entry) {
   return std::wstring(name);
 }
 
+std::wstring cached_file_name(std::wstring_view package_name) {
+  std::wstring name = leaf_of(package_name);
+  if (name == L"." || name == L".." || name.find(L':') != std::wstring::npos) return std::wstring();
+  return name;
+}
+
 std::wstring string_file_name(unsigned language) {
   wchar_t text[16];
   swprintf(text, 16, L"0x%04x.ini", language & 0xFFFFu);

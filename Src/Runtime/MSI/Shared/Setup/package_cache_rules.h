@@ -37,6 +37,12 @@ std::wstring shell_cache_folder(std::wstring_view root, std::wstring_view cache_
 // the last part is "." or ".."): moving that name would move a folder.
 std::wstring cabinet_file_name(std::wstring_view entry);
 
+// The name of the package's cached copy: the package name's last part, so a name
+// with folders ("..\..\x.msi") never leads out of the cache folder. Empty when
+// that part names no file of its own: "", "." or "..", or a drive or stream
+// colon.
+std::wstring cached_file_name(std::wstring_view package_name);
+
 // The language string file of a language: "0x" + four hexadecimal digits + ".ini".
 std::wstring string_file_name(unsigned language);
 

@@ -101,6 +101,7 @@ bool SessionState::apply_letter(wchar_t letter, const std::wstring& text) {
       if (text.size() == 1) {
         package_mode_ = kPackageFromStream;
         quiet_ = true;
+        started_with_c_or_e_ = true;
       }
       return true;
     case L'd':
@@ -224,6 +225,7 @@ bool SessionState::apply_e(const std::wstring& rest) {
   settings_.temp_folder = folder;
   temp_folder_given(folder);
   quiet_ = true;
+  started_with_c_or_e_ = true;
   settings_.setup_ini_path = zpath(folder).join(L"Setup.INI");
   set_value(kValuePackageName, packaged_setting(L"Startup", L"PackageName"));
   extraction_mode_ = kExtractInstallerOnly;

@@ -67,6 +67,8 @@ class SessionState {
   void set_extraction_mode(int mode) { extraction_mode_ = mode; }
 
   bool quiet() const { return quiet_; }
+  // The run was started with the switches of a run after a restart (/c or /e).
+  bool started_with_c_or_e() const { return started_with_c_or_e_; }
   bool hide_progress() const { return hide_progress_; }
   bool hide_splash() const { return hide_splash_; }
 
@@ -75,6 +77,12 @@ class SessionState {
   void set_source_folder(const std::wstring& folder) { source_folder_ = folder; }
   // The source folder was named on the command line.
   bool source_folder_from_switch() const { return source_folder_from_switch_; }
+  // Where the package's loose files lie: the folder named with /t, else the
+  // launcher's folder. (The source folder above becomes the extraction folder
+  // once setup.ini is extracted; loose files never lie there.)
+  std::wstring package_source_folder() const {
+    return source_folder_from_switch_ && !source_folder_.empty() ? source_folder_ : launcher_folder_;
+  }
   // The folder in which setup.ini is looked for (/f3); empty when not given.
   const std::wstring& setup_ini_folder() const { return setup_ini_folder_; }
   void set_setup_ini_folder(const std::wstring& folder) { setup_ini_folder_ = folder; }
@@ -147,6 +155,7 @@ class SessionState {
   int package_mode_ = kPackageBesideLauncher;
   int extraction_mode_ = kExtractNormal;
   bool quiet_ = false;
+  bool started_with_c_or_e_ = false;
   bool hide_progress_ = false;
   bool hide_splash_ = false;
   std::wstring source_folder_;
