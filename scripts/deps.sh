@@ -1,8 +1,22 @@
 #!/bin/bash
 # Installs the Debian packages the build and the tests need, skipping what is present.
+#   scripts/deps.sh        everything
+#   scripts/deps.sh fuzz   only what the fuzz tree needs (scripts/fuzz.sh)
 set -eu
-pkgs="cmake ninja-build g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-      zlib1g-dev googletest wine wine64 wixl msitools xvfb xauth osslsigncode python3 nginx nsis clang libclang-rt-14-dev"
+# libFuzzer and the sanitizer runtimes come with the compiler-rt package of the
+# default clang's own version (clang 14 on Debian 12: libclang-rt-14-dev).
+clang_rt() {
+  local v
+  v=$(apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -1)
+  if [ -n "$v" ]; then echo "libclang-rt-$v-dev"; else echo libclang-rt-dev; fi
+}
+fuzz_pkgs="cmake ninja-build zlib1g-dev clang $(clang_rt)"
+if [ "${1:-}" = fuzz ]; then
+  pkgs=$fuzz_pkgs
+else
+  pkgs="$fuzz_pkgs g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+        googletest wine wine64 wixl msitools xvfb xauth osslsigncode python3 nginx nsis"
+fi
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

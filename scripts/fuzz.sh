@@ -9,6 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
 shift || true
 build=$root/build/fuzz
+"$root/scripts/deps.sh" fuzz
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DQZ_FUZZ=ON -DCMAKE_BUILD_TYPE= \
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
@@ -19,10 +20,12 @@ targets=("$@")
 
 dict_for() {
   case $1 in
-    fuzz_inifilex|fuzz_iniprofile) echo ini ;;
+    fuzz_inifilex|fuzz_iniprofile|fuzz_settings) echo ini ;;
+    fuzz_paths) echo paths ;;
+    fuzz_ui_texts) echo ui ;;
     fuzz_stream_*) echo stream ;;
     fuzz_msi_rules) echo msi ;;
-    fuzz_language_rules|fuzz_string_table) echo language ;;
+    fuzz_language_rules|fuzz_string_table|fuzz_support) echo language ;;
     *) echo switches ;;
   esac
 }

@@ -2,11 +2,13 @@
 // minor-upgrade properties, the list composition, the upgrade decision, the
 // restart command and version comparison. Line 1 is the property list, line 2 the
 // transform, line 3 the saved properties, line 4 the launcher path, lines 5 to 7
-// versions; the first byte picks the flags and the launch mode.
+// versions; the first byte picks the flags and the launch mode, the second the
+// upgrade check's setting and the installed product's answers.
 #include <algorithm>
 
 #include "fuzz_input.h"
 #include "msi_rules.h"
+#include "support/zstring.h"
 
 using namespace msi_rules;
 
@@ -103,19 +105,64 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::wstring again = format(parse_version(std::wstring_view(a)));  // as far as the C string goes
   FUZZ_CHECK(compare_versions(again.c_str(), a) == 0);
 
+  // The upgrade decision. Second byte: OnUpgrade (bits 0-1), the status of the
+  // installed product's PackageCode query (bits 2-3: success, 1605, 126, success),
+  // that code being the setup's own in capitals (bit 4), the answer Yes (bit 5).
+  // Line 3 is the setup's package code, line 4 the installed one; line 5 the
+  // setup's version, line 6 the installed version, line 7 the product name.
+  const uint8_t check = size > 1 ? data[1] : 0;
+  static const unsigned kStatus[] = {0, 1605, 126, 0};
+  const unsigned status = kStatus[(check >> 2) & 3];
+  const bool yes = check & 32;
+  std::wstring installed_code = lines[3];
+  if (check & 16) {
+    installed_code = lines[2];
+    for (wchar_t& ch : installed_code)
+      if (ch >= L'a' && ch <= L'z') ch = static_cast<wchar_t>(ch - 32);
+  }
   UpgradeFacts facts;
-  facts.policy = upgrade_policy(static_cast<int8_t>(flags), flags & 64);
+  facts.policy = upgrade_policy(check & 3, flags & 64);
+  const int policy = facts.policy;
   facts.launch_mode = in.launch_mode;
   facts.package_code = lines[2];
   facts.product_version = lines[4];
+  int queries = 0, asked = 0, told = 0;
   UpgradeHooks hooks;
   hooks.product_info = [&](const std::wstring& property, std::wstring* value) -> unsigned {
-    *value = property == L"PackageCode" ? lines[3] : lines[5];
-    return flags & 128 ? 0u : 1605u;
+    ++queries;
+    if (property == L"PackageCode") {
+      *value = installed_code;
+      return status;
+    }
+    *value = property == L"VersionString" ? lines[5] : lines[6];
+    return 0;
   };
-  hooks.ask_upgrade = [&](const std::wstring&) { return (flags & 16) != 0; };
+  hooks.ask_upgrade = [&](const std::wstring&) {
+    ++asked;
+    return yes;
+  };
+  hooks.tell_later_version = [&](const std::wstring&) { ++told; };
   UpgradeOutcome outcome = decide_upgrade(facts, hooks);
-  FUZZ_CHECK(!(outcome.apply_minor_upgrade && !outcome.go_on));
+
+  const bool checked = policy != kPolicySkip && in.launch_mode != 1 && in.launch_mode != 5;
+  const bool own_package = checked && status == 0 && wide_iequals(installed_code, lines[2]);
+  // Only another package of the product, installed, can stop the launch or make it a
+  // minor upgrade; a Yes (or not asking) goes on as one unless the installed version
+  // is later.
+  const bool other_package = checked && status == 0 && !own_package;
+  const bool later = compare_versions(lines[4].c_str(), lines[5].c_str()) == 1;
+  if (!checked) FUZZ_CHECK(queries == 0);
+  FUZZ_CHECK(asked == (other_package && policy == kPolicyAsk ? 1 : 0));
+  FUZZ_CHECK(told == (asked && yes && later ? 1 : 0));
+  if (other_package) {
+    FUZZ_CHECK(outcome.go_on == ((policy != kPolicyAsk || yes) && !later));
+    FUZZ_CHECK(outcome.apply_minor_upgrade == outcome.go_on);
+  } else {
+    FUZZ_CHECK(outcome.go_on && !outcome.apply_minor_upgrade);
+  }
+  // The check turns itself off only for a missing msi.dll or the setup's own package.
+  const bool turned_off = (checked && status == 126) || own_package;
+  FUZZ_CHECK(facts.policy == (turned_off ? int(kPolicySkip) : policy));
 
   RebootCommandInput r;
   r.launcher_path = lines[3];

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "package/IniProfile.h"
+
 using namespace cleanup_rules;
 
 TEST(CleanupRules, WhatLiesWithinAFolder) {
@@ -62,7 +64,19 @@ TEST(CleanupRules, KeysTheListCanHold) {
       {L"[x].ini", L"|x].ini"},
       {L" ;[ x;", L"||||x;"},
       {L"a\r\nb", L"a||b"},
+      // Trimmed on reading, "x " would come back as another file's key "x".
+      {L"x \t", L"x||"},
+      {L" x y ", L"|x y|"},
       {L"", L""},
   };
-  for (const Row& r : rows) EXPECT_EQ(list_key(r.wanted), r.key) << r.wanted;
+  for (const Row& r : rows) {
+    EXPECT_EQ(list_key(r.wanted), r.key) << r.wanted;
+    // What the list holds reads back as the same key.
+    if (!*r.key) continue;
+    qz::IniProfile list;
+    ASSERT_TRUE(list.write_string(L"Files", r.key, L"C:\\Temp\\x"));
+    qz::IniProfile again;
+    again.load_bytes(list.to_bytes(), qz::latin1_decode);
+    EXPECT_EQ(again.find(L"Files", r.key), L"C:\\Temp\\x") << r.wanted;
+  }
 }

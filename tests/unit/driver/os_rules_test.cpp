@@ -75,7 +75,9 @@ TEST(OsRules, ParseVersion) {
       {L"v3.1", {0, 0, 0, 0}},
       {L"3..1", {3, 0, 0, 0}},
       {L"1.2.3.4.5", {1, 2, 3, 4}},
-      {L"4294967296.1", {0, 1, 0, 0}},  // wraps like the C reader
+      // Too large for 32 bits: saturates, as the version comparison reads it.
+      {L"4294967296.1", {4294967295u, 1, 0, 0}},
+      {L"1.99999999999999999", {1, 4294967295u, 0, 0}},
       {L"4294967295", {4294967295u, 0, 0, 0}},
   };
   for (const Row& r : rows) EXPECT_EQ(os_rules::parse_version(r.text), r.v) << std::string(r.text, r.text + wcslen(r.text));
@@ -176,6 +178,13 @@ TEST(EngineSelection, EqualVersionsKeepProfileOrder) {
   // "3,1" and "3.1" read as the same version; the profile holds "3,1" first.
   qz::IniProfile p = profile_of("[MsiVersion]\n3.1=A\n3,1=B\n[A]\nX=\n[B]\nX=\n[X]\nMajorVer=10\nPlatformId=2\nMinorVerMax=1\n");
   EXPECT_EQ(*os_rules::select_engine_version(p, nt(10, 0), kNoCsdKey), L"3,1");
+}
+
+TEST(EngineSelection, OverflowingVersionRanksHighest) {
+  // A wrapping reader would read 4294967296 as 0 and try 1.0 first.
+  qz::IniProfile p = profile_of("[MsiVersion]\n1.0=A\n4294967296=B\n[A]\nX=\n[B]\nX=\n"
+                                "[X]\nMajorVer=10\nPlatformId=2\nMinorVerMax=1\n");
+  EXPECT_EQ(*os_rules::select_engine_version(p, nt(10, 0), kNoCsdKey), L"4294967296");
 }
 
 TEST(EngineSelection, NoSectionOrEmptySectionSelectsNothing) {

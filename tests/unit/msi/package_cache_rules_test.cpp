@@ -67,6 +67,12 @@ TEST(PackageCachePlan, CabinetNames) {
       {L"http://h/..", L""},
       {L"..", L""},
       {L".", L""},
+      // Trailing dots and blanks are dropped by the system: these are "." and "..".
+      {L"http://h/. .", L""},
+      {L"media\\.. ", L""},
+      {L"...", L""},
+      {L"  ", L""},
+      {L"data4.cab.", L"data4.cab."},
   };
   for (const Case& c : cases) EXPECT_EQ(cabinet_file_name(c.entry), c.name) << c.entry;
 }

@@ -71,6 +71,7 @@ std::wstring list_key(std::wstring_view wanted) {
     leading = leading && (c == L';' || c == L'[' || c == L' ' || c == L'\t');
     key += (leading || c == L'=' || c == L'\r' || c == L'\n') ? L'|' : c;
   }
+  for (size_t i = key.size(); i > 0 && (key[i - 1] == L' ' || key[i - 1] == L'\t'); --i) key[i - 1] = L'|';
   return key;
 }
 

@@ -21,8 +21,8 @@ bool lies_below(std::wstring_view path, std::wstring_view folder);
 bool made_by_run(std::wstring_view path, const std::vector<std::wstring>& made);
 
 // A key the list can hold for a wanted key: "=" (which would split the line),
-// line breaks, and leading ";", "[" (comment, section), blanks and tabs (which the
-// reader trims) each become "|". No file name holds "|", so a changed key never
+// line breaks, leading ";", "[" (comment, section), and leading or trailing blanks
+// and tabs (which the reader trims) each become "|". No file name holds "|", so a changed key never
 // meets the key of another file's name.
 std::wstring list_key(std::wstring_view wanted);
 

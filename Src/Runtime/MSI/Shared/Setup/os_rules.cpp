@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "msi_rules.h"
 #include "package/IniProfile.h"
 
 namespace os_rules {
@@ -56,23 +57,10 @@ OsRecord classify_system(int major, int minor, int build, int platform_id, int p
 }
 
 Version parse_version(std::wstring_view text) {
-  Version v = {0, 0, 0, 0};
-  size_t i = 0;
-  for (size_t part = 0; part < 4; ++part) {
-    if (part > 0) {
-      // The separator: any non-digit counts as the dot.
-      if (i >= text.size() || (text[i] >= L'0' && text[i] <= L'9')) break;
-      ++i;
-    }
-    if (i >= text.size() || text[i] < L'0' || text[i] > L'9') break;
-    uint32_t n = 0;
-    while (i < text.size() && text[i] >= L'0' && text[i] <= L'9') {
-      n = n * 10u + static_cast<uint32_t>(text[i] - L'0');  // wraps like the C reader
-      ++i;
-    }
-    v[part] = n;
-  }
-  return v;
+  // One reader for every version text, so an engine key orders exactly as the
+  // version comparison sees it (overflowing numbers saturate, never wrap).
+  msi_rules::Version v = msi_rules::parse_version(text);
+  return {v.part[0], v.part[1], v.part[2], v.part[3]};
 }
 
 int needed_service_pack(const OsRequirement& req, const Version& engine) {

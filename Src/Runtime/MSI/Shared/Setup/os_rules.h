@@ -42,7 +42,7 @@ constexpr size_t kEngineTextCapacity = 20;
 using Version = std::array<uint32_t, 4>;
 // Every character that is not 0-9 becomes a dot; then up to four dotted unsigned
 // numbers are read in order (stopping at the first that does not parse); missing
-// parts are 0.
+// parts are 0 and a number too large for 32 bits saturates (msi_rules::parse_version).
 Version parse_version(std::wstring_view text);
 
 // An operating-system section of setup.ini.

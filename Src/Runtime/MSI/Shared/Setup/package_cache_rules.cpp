@@ -49,7 +49,9 @@ std::wstring cabinet_file_name(std::wstring_view entry) {
   // A backslash after the last slash ("http://h/x\y.cab") still separates folders.
   size_t back = name.rfind(L'\\');
   if (back != std::wstring_view::npos) name = name.substr(back + 1);
-  if (name == L"." || name == L"..") return std::wstring();
+  // The system drops a name's trailing dots and blanks, so ". ." or ".. " name the
+  // folder or its parent just as "." and ".." do.
+  if (name.find_first_not_of(L". ") == std::wstring_view::npos) return std::wstring();
   return std::wstring(name);
 }
 

@@ -34,7 +34,7 @@ std::wstring shell_cache_folder(std::wstring_view root, std::wstring_view cache_
 
 // The file a `CabN` entry names: the part after the last '/', else after the last
 // '\'. Empty when the entry names no file of its own (it ends in a separator, or
-// the last part is "." or ".."): moving that name would move a folder.
+// the last part is dots and blanks only): moving that name would move a folder.
 std::wstring cabinet_file_name(std::wstring_view entry);
 
 // The name of the package's cached copy: the package name's last part, so a name
