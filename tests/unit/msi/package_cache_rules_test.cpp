@@ -90,6 +90,7 @@ TEST(PackageCachePlan, CachedCopyNeverLeavesTheCacheFolder) {
       {L"\\\\srv\\share\\x.msi", L"x.msi"},
       {L"..", L""},
       {L"sub\\.", L""},
+      {L"sub\\. .", L""},      // the system reads it as "." too
       {L"sub\\", L""},
       {L"C:x.msi", L""},         // relative to the drive's current folder
       {L"x.msi:stream", L""},    // another stream of a file

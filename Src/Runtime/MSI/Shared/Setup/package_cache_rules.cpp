@@ -9,6 +9,12 @@ namespace package_cache_rules {
 
 namespace {
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The system drops a name's trailing dots and blanks, so ". ." or ".. " name the
+// folder or its parent just as "." and ".." do; an empty name names the folder.
+bool names_no_file(std::wstring_view name) {
+  return name.find_first_not_of(L". ") == std::wstring_view::npos;
+}
 }  // namespace
 
 CachePlan plan_cache(bool has_b, std::wstring_view b_value, int cache_root, std::wstring_view cache_folder) {
@@ -49,15 +55,13 @@ std::wstring cabinet_file_name(std::wstring_view entry) {
   // A backslash after the last slash ("http://h/x\y.cab") still separates folders.
   size_t back = name.rfind(L'\\');
   if (back != std::wstring_view::npos) name = name.substr(back + 1);
-  // The system drops a name's trailing dots and blanks, so ". ." or ".. " name the
-  // folder or its parent just as "." and ".." do.
-  if (name.find_first_not_of(L". ") == std::wstring_view::npos) return std::wstring();
+  if (names_no_file(name)) return std::wstring();
   return std::wstring(name);
 }
 
 std::wstring cached_file_name(std::wstring_view package_name) {
   std::wstring name = leaf_of(package_name);
-  if (name == L"." || name == L".." || name.find(L':') != std::wstring::npos) return std::wstring();
+  if (names_no_file(name) || name.find(L':') != std::wstring::npos) return std::wstring();
   return name;
 }
 
