@@ -65,10 +65,7 @@ void apply_launch_settings(LaunchSettings& s, qz::inifilex& doc, bool all_users_
     std::wstring cmdline = doc.get_string(st, L"cmdline", L"");
     if (!cmdline.empty()) {
       s.apply_settings_switches(cmdline);
-      if (!cmdline.empty()) {
-        if (!s.extra_command_line.empty()) s.extra_command_line.push_back(L' ');
-        s.extra_command_line += cmdline;
-      }
+      if (!cmdline.empty()) s.extra_command_line += L" " + cmdline;
     }
   }
   s.language_dialog = doc.get_bool(st, L"EnableLangDlg", false);

@@ -83,7 +83,7 @@ TEST(SettingsLaunch, NoScriptDrivenFillsEveryKey) {
   EXPECT_EQ(s.custom_code_on_fail, 7);
   EXPECT_EQ(s.custom_code_on_abort, -1);
   EXPECT_TRUE(s.silent);  // the cmdline switches are applied
-  EXPECT_EQ(s.extra_command_line, L"/s /keep");
+  EXPECT_EQ(s.extra_command_line, L" /s /keep");  // appended after a blank
   EXPECT_TRUE(s.language_dialog);
   EXPECT_EQ(s.default_language, 0x0407);
   EXPECT_EQ(s.supported_languages, (std::vector<uint16_t>{1031, 1033}));
