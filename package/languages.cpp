@@ -117,15 +117,6 @@ std::wstring profile_text(const std::wstring& ini, const std::wstring& section, 
 
 // --- settings and choice ---
 
-void set_language_lists(LaunchSettings& settings, const std::wstring* supported, const std::wstring* exact,
-                        const std::wstring* rtl) {
-  settings.supported_languages = supported ? lang::parse_language_list(*supported) : std::vector<uint16_t>();
-  settings.exact_match_all = exact && lang::is_all_languages(*exact);
-  settings.exact_match_languages =
-      exact && !settings.exact_match_all ? lang::parse_language_list(*exact) : std::vector<uint16_t>();
-  settings.rtl_languages = rtl ? lang::parse_language_list(*rtl) : std::vector<uint16_t>();
-}
-
 lang::LanguageSets language_sets(const LaunchSettings& settings) {
   lang::LanguageSets sets;
   sets.supported = settings.supported_languages;

@@ -12,11 +12,6 @@
 
 struct LaunchSettings;
 
-// Fills the languages of the launch settings from the `Languages` key texts
-// (null: key absent). `RequireExactLangMatch` may be "ALL".
-void set_language_lists(LaunchSettings& settings, const std::wstring* supported, const std::wstring* exact,
-                        const std::wstring* rtl);
-
 lang::LanguageSets language_sets(const LaunchSettings& settings);
 // True when `id` (perhaps replaced by a close supported language) is acceptable.
 bool match_language(const LaunchSettings& settings, uint16_t& id);

@@ -377,8 +377,7 @@ TEST_F(LanguageFiles, HostileStringTablesNeverCrash) {
 
   // A right-to-left language: its texts as written, its layout flag from RTLLangs.
   table(0x0401, L"[0x0401]\r\n1813=\u0645\u0648\u0627\u0641\u0642\r\n[Properties]\r\nFontName=Arial\r\n");
-  std::wstring rtl = L"0x0401,0x040d";
-  set_language_lists(settings_, nullptr, nullptr, &rtl);
+  settings_.rtl_languages = lang::parse_language_list(L"0x0401,0x040d");
   settings_.ui_language = 0x0401;
   EXPECT_EQ(load_string(settings_, kOk), L"\u0645\u0648\u0627\u0641\u0642");
   EXPECT_TRUE(is_rtl_language(settings_, 0x0401));
