@@ -122,7 +122,9 @@ class Session : public IStreamProgress
   int get_setting_int(const std::wstring& section, const std::wstring& key, int default_value, int radix = 10);
   // Every section and key of the profile to the debug log, never a Password key.
   void dump_settings();
-  // The session's part of the launch; the setup driver supplies it.
+  // The session run: the action chain of the extraction mode, then the restart
+  // question, the clean-up, the settings dump and the pending-restart check.
+  // QzSetup::run calls it once; always 1 (the exit code holds the outcome).
   int run();
 
   // The settings profile (setup.ini through IniProfile).

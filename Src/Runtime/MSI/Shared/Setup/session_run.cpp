@@ -126,9 +126,11 @@ bool prepare_session(Session& session) {
   return check_password(session);
 }
 
-int QzSetup::run() {
-  if (!session_) return 1;
-  Session& session = *session_;
+namespace {
+
+// The body of Session::run. The steps are free functions, which inside a member
+// of Session its own members of the same names would hide.
+void run_session(Session& session) {
   switch (session.extraction_mode()) {
     case kExtractNormal:
       if (prepare_session(session)) main_run(session);
@@ -153,5 +155,13 @@ int QzSetup::run() {
     QZ_LOG(L"A restart is pending: exit code %d", kRestartPending);
     qzproc::set_exit_code(kRestartPending);
   }
+}
+
+}  // namespace
+
+int Session::run() {
+  run_session(*this);
   return 1;
 }
+
+int QzSetup::run() { return session_ ? session_->run() : 1; }
