@@ -18,19 +18,13 @@ class LanguageTest(harness.WineTest):
     def pack(self, ini_text, members=(), name='setup.exe', beside=()):
         """A setup carrying Setup.INI and the given (name, bytes) members; `beside`
         files go next to the launcher."""
-        src = os.path.join(self.dir, 'src-' + name)
-        os.makedirs(src, exist_ok=True)
-        paths = []
-        for member, data in [('Setup.INI', ini_text)] + list(members):
-            p = os.path.join(src, member)
-            with open(p, 'wb') as f:
-                f.write(data if isinstance(data, bytes) else data.encode('utf-8'))
-            paths.append(p)
         out = os.path.join(self.dir, name)
-        subprocess.run([os.path.join(harness.NATIVE, 'mksetup'), 'pack', '-l', os.path.join(harness.BUILD, 'setup.exe'),
-                        '-o', out] + paths, check=True, timeout=60, capture_output=True)
+        p = harness.pack_members(os.path.join(harness.BUILD, 'setup.exe'), out,
+                                 dict([('Setup.INI', ini_text)] + list(members)), self.dir)
+        self.assertEqual(p.returncode, 0, p.stderr)
         # Values read before the session exists come from the setup.ini beside the launcher.
-        shutil.copy(paths[0], os.path.join(self.dir, 'Setup.INI'))
+        with open(os.path.join(self.dir, 'Setup.INI'), 'wb') as f:
+            f.write(ini_text if isinstance(ini_text, bytes) else ini_text.encode('utf-8'))
         for member, data in beside:
             with open(os.path.join(self.dir, member), 'wb') as f:
                 f.write(data)

@@ -12,6 +12,7 @@
 #include "support/handles.h"
 #include "support/utils.h"
 #include "support/zstring.h"
+#include "test_hooks.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\cleanup";
 
@@ -387,9 +388,8 @@ void process_deletion_list() {
   qz::LastErrorKeeper keep;
   if (qzproc::temp_folder().empty()) return;
   DeleteAction action;
-  wchar_t value[16] = {};
-  DWORD n = GetEnvironmentVariableW(L"QZ_TEST_DELETE_PASS_MS", value, 16);
-  if (n > 0 && n < 16) action.set_pass_interval(std::min<UINT>(static_cast<UINT>(_wtoi(value)), DeleteAction::kPassInterval));
+  unsigned pass_ms = 0;
+  if (test_hooks::delete_pass_ms(&pass_ms)) action.set_pass_interval(std::min<UINT>(pass_ms, DeleteAction::kPassInterval));
   QZ_LOG(L"Processing the deletion list of %s", qzproc::temp_folder().c_str());
   action.run(qzproc::module());
 }

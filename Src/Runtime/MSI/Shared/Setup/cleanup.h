@@ -66,6 +66,5 @@ class DeleteAction {
 };
 
 // DeleteAction::run for the process's module; the exit paths of the launcher call
-// this. The environment value QZ_TEST_DELETE_PASS_MS (tests only) shortens the
-// wait between passes.
+// this. The test launchers may shorten the wait between passes (test_hooks.h).
 void process_deletion_list();
