@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "LaunchSettings.h"
 #include "QzSetup.h"
@@ -396,4 +397,36 @@ TEST_F(DiskTest, OverlongCmdLineIsCutNotOverrun) {
   std::wstring cmd = session.get_value(kValueInstallerCommandLine);
   EXPECT_LE(cmd.size(), 1023u);
   EXPECT_EQ(cmd, std::wstring(cmd.size(), L'P'));
+}
+
+// A restart asked for by a child launcher (value 21) or by a prerequisite run
+// outside this process (a registry value named after the product) ends the run
+// with 7002; the registry value is consumed in every case, so it cannot end a
+// later run the same way.
+TEST_F(DiskTest, PendingRestartEndsWith7002AndTheRegistryValueIsConsumed) {
+  const wchar_t kKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
+  settings_.silent = true;
+  settings_.product_name = L"QzDriverTest" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring name = L"%QZ_PREREQFREBOOT%-" + settings_.product_name;
+  auto registry_value = [&] {
+    return RegGetValueW(HKEY_CURRENT_USER, kKey, name.c_str(), RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  };
+  struct Row {
+    bool value21, registry;
+    int exit_code;
+  } rows[] = {{true, true, 7002}, {false, false, 0}, {false, true, 7002}, {true, false, 7002}};
+  for (const Row& r : rows) {
+    qzproc::set_exit_code(0);
+    if (r.registry) {
+      ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kKey, name.c_str(), REG_SZ, L"1", 4), ERROR_SUCCESS);
+    }
+    QzSetup setup;
+    ASSERT_TRUE(setup.init(GetModuleHandleW(nullptr), 0, nullptr, path(L"setup.exe"), L"", settings_));
+    setup.session()->set_extraction_mode(kExtractNone);
+    if (r.value21) setup.session()->set_value(kValueChildRebootRequested, L"Y");
+    setup.run();
+    EXPECT_EQ(qzproc::exit_code(), r.exit_code) << "row " << (&r - rows);
+    EXPECT_FALSE(registry_value()) << "row " << (&r - rows);
+  }
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, name.c_str());
 }

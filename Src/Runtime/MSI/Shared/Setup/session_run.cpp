@@ -151,7 +151,10 @@ void run_session(Session& session) {
     qz::RebootSystem();
   }
   dump_settings(session);
-  if (!session.get_value(kValueChildRebootRequested).empty() || take_prerequisite_restart(session.settings())) {
+  // The registry value is consumed whatever value 21 says: left behind, it would
+  // end the next run of this product with 7002 too.
+  const bool prerequisite_restart = take_prerequisite_restart(session.settings());
+  if (!session.get_value(kValueChildRebootRequested).empty() || prerequisite_restart) {
     QZ_LOG(L"A restart is pending: exit code %d", kRestartPending);
     qzproc::set_exit_code(kRestartPending);
   }
