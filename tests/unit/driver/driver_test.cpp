@@ -325,6 +325,10 @@ TEST_F(DiskTest, ReadsTheSessionValuesFromSetupIniBesideTheLauncher) {
 
   // A second DiskAction in the same process succeeds at once.
   DeleteFileW(path(L"Setup.INI").c_str());
+  // The loaded profile is the session's: keys read on demand still answer.
+  EXPECT_TRUE(session.profile_loaded());
+  EXPECT_EQ(session.package_name(), L"product.msi");
+  EXPECT_EQ(session.on_upgrade(), 2);
   DiskAction again(session);
   EXPECT_EQ(again.execute(), 1);
 }

@@ -132,9 +132,9 @@ class Session : public IStreamProgress
   bool profile_loaded() const { return profile_loaded_; }
   // Loads the profile from the file; false (profile unchanged) when unreadable.
   bool load_profile(const std::wstring& path);
-  // The setup.ini reading step that get_setting runs when the profile is not
-  // loaded yet (the disk check installs its own). Default: load the settings'
-  // setup.ini path.
+  // What get_setting runs when the profile is not loaded yet. Default: load the
+  // launch settings' setup.ini path. The disk check loads the profile itself
+  // (load_profile), so after it get_setting never reads the file again.
   void set_settings_reader(std::function<bool(Session&)> reader) { settings_reader_ = std::move(reader); }
   // Reads the Startup and Languages keys of the file into the launch settings.
   bool read_launch_settings(const std::wstring& path);
