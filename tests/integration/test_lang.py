@@ -81,15 +81,18 @@ class LanguageTest(harness.WineTest):
     def test_transform_on_the_msiexec_command_line(self):
         junk_package = b'not a package' * 100
         rows = [
-            ('beside the launcher', [], r'TRANSFORMS="1031\.MST"', 'Using language transforms from setup.exe location'),
-            ('from the stream', [('1031.MST', b'junk transform')], r'TRANSFORMS="[A-Z]:\\[^"]*\\1031\.MST"',
+            ('beside the launcher', '/l1031', [], r'TRANSFORMS="1031\.MST"',
+             'Using language transforms from setup.exe location'),
+            ('hexadecimal switch', '/l0x0407', [], r'TRANSFORMS="1031\.MST"',
+             'Using language transforms from setup.exe location'),
+            ('from the stream', '/l1031', [('1031.MST', b'junk transform')], r'TRANSFORMS="[A-Z]:\\[^"]*\\1031\.MST"',
              'Language transforms in stream'),
         ]
-        for i, (name, members, pattern, line) in enumerate(rows):
+        for i, (name, switch, members, pattern, line) in enumerate(rows):
             with self.subTest(name):
                 exe = self.pack(self.setup_ini(), [('0x0407.ini', self.table('0x0407', {})), ('0x0409.ini', b'')] + members,
                                 name=f'setup{i}.exe', beside=[('product.msi', junk_package)])
-                r, log = self.launch(exe, '/l1031 /v"/qn"', f'run{i}.log', timeout=120)
+                r, log = self.launch(exe, switch + ' /v"/qn"', f'run{i}.log', timeout=120)
                 self.assertIn(line, log)
                 launched = [l for l in log.splitlines() if 'Attempting to launch: "MSIEXEC.EXE" /i' in l]
                 self.assertEqual(len(launched), 1, log[-3000:])
