@@ -76,5 +76,6 @@ struct TransformHost {
   int script_driven = 0;
 };
 // Chooses the language transform (session value 6). False only when the transform
-// from the stream could not be extracted (the launch stops).
+// from the stream could not be extracted, or there is no temporary folder to
+// extract it to (the launch stops).
 bool select_transform(const LaunchSettings& settings, const TransformHost& host);

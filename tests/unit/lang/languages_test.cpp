@@ -215,6 +215,7 @@ TEST(SelectTransform, CasesOfTheTransformSource) {
     bool ok;
     std::wstring value6, switch_text;  // empty switch_text: no switch
     std::wstring extracted_to;
+    std::wstring temp_folder = L"C:\\t";
   } rows[] = {
       {"in stream", 2, false, true, true, L"", 0, true, L"C:\\t\\1031.MST", L"C:\\t\\1031.MST", L"C:\\t\\1031.MST"},
       {"in stream, script 3", 2, false, true, true, L"", 3, true, L"C:\\t\\1031.MST", L"\"C:\\t\\1031.MST\"",
@@ -225,6 +226,8 @@ TEST(SelectTransform, CasesOfTheTransformSource) {
       {"beside the launcher", 3, false, false, false, L"", 0, true, L"1031.MST", L"", L""},
       {"one language", 1, false, true, true, L"D:\\m", 0, true, L"", L"", L""},
       {"patch", 2, true, true, true, L"D:\\m", 0, true, L"", L"", L""},
+      // No temporary folder: never the bare name, which would land in the current folder.
+      {"no temporary folder", 2, false, true, true, L"", 0, false, L"", L"", L"", L""},
   };
   for (const Row& r : rows) {
     LaunchSettings s;
@@ -250,7 +253,7 @@ TEST(SelectTransform, CasesOfTheTransformSource) {
       quoted = q;
       ++switches;
     };
-    host.temp_folder = L"C:\\t";
+    host.temp_folder = r.temp_folder;
     host.source_folder = r.source_folder;
     host.patch = r.patch;
     host.script_driven = r.script_driven;
