@@ -10,6 +10,7 @@
 #include "cleanup.h"
 #include "process_state.h"
 #include "support/utils.h"
+#include "../support/links.h"
 
 namespace {
 
@@ -207,6 +208,34 @@ TEST_F(Cleanup, CreatedMarksOutsideTheTemporaryFolderAreIgnored) {
   action.run(GetModuleHandleW(nullptr));
   EXPECT_TRUE(exists(user + L"\\code.cpp"));
   EXPECT_FALSE(exists(dir_));
+}
+
+// An entry whose path runs through a link inside the temporary folder names
+// something at the link's far end: neither that file nor that folder is touched,
+// and the entries leave the list at once instead of holding it up.
+TEST_F(Cleanup, NothingIsRemovedThroughALinkOnTheWay) {
+  made();
+  const std::wstring beyond = root_ + L"\\far";
+  CreateDirectoryW(beyond.c_str(), nullptr);
+  CreateDirectoryW((beyond + L"\\sub").c_str(), nullptr);
+  touch(beyond + L"\\sub\\precious.txt");
+  touch(beyond + L"\\notes.txt");
+  const std::wstring link = in(L"link");
+  if (!test_links::make_directory_link(link, beyond)) GTEST_SKIP() << "no way to make a directory link here";
+  record_file(link + L"\\notes.txt");
+  record_folder(link + L"\\sub\\");
+  touch(in(L"own.txt"));
+  record_file(in(L"own.txt"));
+
+  DeleteAction action;
+  action.set_pass_interval(10);
+  action.run(GetModuleHandleW(nullptr));
+  EXPECT_TRUE(exists(beyond + L"\\notes.txt"));
+  EXPECT_TRUE(exists(beyond + L"\\sub\\precious.txt"));
+  EXPECT_FALSE(exists(in(L"own.txt")));
+  EXPECT_FALSE(exists(deletion_list_path()));
+  EXPECT_LT(action.passes(), DeleteAction::kMaxPasses);
+  test_links::drop_link(link);
 }
 
 // A list written by the older ANSI profile functions (another tool, a previous

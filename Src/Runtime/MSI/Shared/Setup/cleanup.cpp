@@ -221,8 +221,23 @@ bool remove_temp_folder(const std::wstring& folder) {
   return remove_folder(folder);
 }
 
+// A junction or symbolic link between the temporary folder and `path`: what is
+// removed through it lies at the link's far end, outside the run's folder. (The
+// entry itself may be a link: a link alone is removed, never followed.)
+bool through_link(const std::wstring& path, const std::wstring& temp) {
+  for (const std::wstring& folder : cleanup_rules::folders_between(path, temp)) {
+    DWORD a = attributes_of(folder);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      QZ_LOG(L"%s lies beyond the link %s; it is left", path.c_str(), folder.c_str());
+      return true;
+    }
+  }
+  return false;
+}
+
 // One [Folders] entry; true when it can leave the list.
-bool remove_listed_folder(const std::wstring& path) {
+bool remove_listed_folder(const std::wstring& path, const std::wstring& temp) {
+  if (through_link(path, temp)) return true;  // later passes cannot change that
   if (remove_folder(path)) return true;
   if (!is_folder(path)) return qz::RemoveFolderTree(path);  // missing: removed; a file: kept
   if (made_by_run(path)) return qz::RemoveFolderTree(path);
@@ -292,12 +307,13 @@ bool DeleteAction::pass() {
   bool changed = false;
   for (const std::wstring& key : files) {
     std::wstring path = value_of(list, kFiles, key);
-    if (delete_file(path) || same_path(path, own)) changed |= list.write_string(kFiles, key.c_str(), nullptr);
+    if (through_link(path, folder) || delete_file(path) || same_path(path, own))
+      changed |= list.write_string(kFiles, key.c_str(), nullptr);
   }
   // Folders only once their recorded files are gone: those may be inside them.
   if (files_empty) {
     for (const std::wstring& key : keys_of(list, kFolders)) {
-      if (remove_listed_folder(value_of(list, kFolders, key)))
+      if (remove_listed_folder(value_of(list, kFolders, key), folder))
         changed |= list.write_string(kFolders, key.c_str(), nullptr);
     }
   }

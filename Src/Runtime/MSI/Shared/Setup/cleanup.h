@@ -7,7 +7,8 @@
 // lying inside such a folder) is removed together with its contents. Any other
 // folder only loses the files the run recorded and is left in place, even when
 // it becomes empty. A removal with contents never follows a junction or symbolic
-// link; it removes the link itself.
+// link; it removes the link itself. An entry whose path passes through a link
+// below the temporary folder is not touched at all: it names the link's far end.
 #pragma once
 #include <windows.h>
 
