@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "cleanup.h"
@@ -236,6 +237,25 @@ TEST_F(Cleanup, NothingIsRemovedThroughALinkOnTheWay) {
   EXPECT_FALSE(exists(deletion_list_path()));
   EXPECT_LT(action.passes(), DeleteAction::kMaxPasses);
   test_links::drop_link(link);
+}
+
+// The list is replaced whole: no half-written list and no leftover next list, and
+// a write that cannot be finished leaves the list as it was.
+TEST_F(Cleanup, TheListIsReplacedWholeOrNotAtAll) {
+  made();
+  record_file(in(L"a.txt"));
+  const std::wstring next = deletion_list_path() + L".new";
+  EXPECT_FALSE(exists(next));
+  std::ifstream f(deletion_list_path().c_str(), std::ios::binary);
+  std::string before((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  f.close();
+  ASSERT_TRUE(CreateDirectoryW(next.c_str(), nullptr));  // the next list cannot be written
+  record_file(in(L"b.txt"));
+  std::ifstream g(deletion_list_path().c_str(), std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(g)), std::istreambuf_iterator<char>()), before);
+  g.close();
+  EXPECT_EQ(listed(L"Files", L"a.txt"), in(L"a.txt"));
+  RemoveDirectoryW(next.c_str());
 }
 
 // A list written by the older ANSI profile functions (another tool, a previous

@@ -19,6 +19,7 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\cleanup"
 namespace {
 
 const wchar_t kListName[] = L"_QZMSIDEL.INI";
+const wchar_t kNewListSuffix[] = L".new";  // the next list while it is written
 const wchar_t kWindowClass[] = L"BrackenwrightMSIDelete10";
 const wchar_t kFiles[] = L"Files";
 const wchar_t kFolders[] = L"Folders";
@@ -120,6 +121,33 @@ std::wstring value_of(const qz::IniProfile& list, const wchar_t* section, const 
   return list.find(section, key).value_or(kNoKeyValue);
 }
 
+// Writes the whole list to a sibling file, flushed, which then replaces the list:
+// a crash or a full disk during the write leaves the previous list, never a cut one.
+bool save_list(const qz::IniProfile& list, const std::wstring& list_path) {
+  const std::wstring next = list_path + kNewListSuffix;
+  const qz::Bytes bytes = list.to_bytes();
+  bool written = false;
+  {
+    qz::file_handle file(
+        CreateFileW(next.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD put = 0;
+    written = file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+              put == bytes.size() && FlushFileBuffers(file.get()) && file.close();
+  }
+  if (written &&
+      MoveFileExW(next.c_str(), list_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  QZ_LOG(L"The deletion list %s could not be written (%u)", list_path.c_str(), GetLastError());
+  DeleteFileW(next.c_str());
+  return false;
+}
+
+// The list and a next list a broken write may have left beside it.
+bool delete_list(const std::wstring& list_path) {
+  DeleteFileW((list_path + kNewListSuffix).c_str());
+  return delete_file(list_path);
+}
+
 void record(const wchar_t* section, const std::wstring& wanted_key, const std::wstring& path) {
   qz::LastErrorKeeper keep;
   std::wstring list_path = deletion_list_path();
@@ -131,7 +159,7 @@ void record(const wchar_t* section, const std::wstring& wanted_key, const std::w
     QZ_LOG(L"The deletion list %s cannot be read; %s not recorded", list_path.c_str(), path.c_str());
     return;
   }
-  if (!list.write_string(section, key.c_str(), path.c_str()) || !list.save(std::wstring()))
+  if (!list.write_string(section, key.c_str(), path.c_str()) || !save_list(list, list_path))
     QZ_LOG(L"Could not record %s in the deletion list", path.c_str());
 }
 
@@ -281,13 +309,14 @@ bool DeleteAction::pass() {
   const std::wstring list_path = deletion_list_path();
 
   if (!is_file(list_path)) {
+    DeleteFileW((list_path + kNewListSuffix).c_str());
     remove_temp_folder(folder);
     finish(inside);
     return true;
   }
   if (passes_ >= kMaxPasses) {
     QZ_LOG(L"Clean-up ends after %d passes; what is still listed stays", passes_);
-    delete_file(list_path);
+    delete_list(list_path);
     finish(inside);
     return true;
   }
@@ -300,7 +329,7 @@ bool DeleteAction::pass() {
 
   std::vector<std::wstring> files = keys_of(list, kFiles);
   const bool files_empty = files.empty();
-  if (files_empty && keys_of(list, kFolders).empty() && delete_file(list_path) && remove_temp_folder(folder)) {
+  if (files_empty && keys_of(list, kFolders).empty() && delete_list(list_path) && remove_temp_folder(folder)) {
     finish(inside);
     return true;
   }
@@ -317,7 +346,7 @@ bool DeleteAction::pass() {
         changed |= list.write_string(kFolders, key.c_str(), nullptr);
     }
   }
-  if (changed && is_file(list_path)) list.save(std::wstring());
+  if (changed && is_file(list_path)) save_list(list, list_path);
   ++passes_;
   return false;
 }
