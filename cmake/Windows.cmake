@@ -5,6 +5,12 @@ set(QZ_WARN -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
 set(QZ_DEFS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 set(QZ_SYSLIBS z shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 comdlg32 version)
 
+# The test-only values (test_hooks.h) are read by test programs alone: the library
+# carries the silent twin, test_hooks_none.cpp, and test programs link the reading
+# unit as an object, whose definitions the linker takes before the library's.
+set(QZ_TEST_HOOKS ${CMAKE_SOURCE_DIR}/Src/Runtime/MSI/Shared/Setup/test_hooks.cpp)
+list(REMOVE_ITEM QZ_ALL ${QZ_TEST_HOOKS})
+
 # Sources that mention QZ_PREREQUISITES are built once per deliverable; the rest once.
 # The session's layout depends on it too, so its includers are built per deliverable.
 set(QZ_VARIANT "")
@@ -38,13 +44,22 @@ set(QZ_RC ${CMAKE_SOURCE_DIR}/resources/launcher.rc)
 set_source_files_properties(${QZ_RC} PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico;${CMAKE_SOURCE_DIR}/resources/strings.rc;${CMAKE_SOURCE_DIR}/resources/resource.h;${CMAKE_SOURCE_DIR}/resources/dialogs_lang.rc;${CMAKE_SOURCE_DIR}/resources/dialogs_ui.rc")
 
-foreach(exe setup chainsetup)
-  if(exe STREQUAL setup)
+add_library(qz_test_hooks OBJECT ${QZ_TEST_HOOKS})
+qz_target_defaults(qz_test_hooks)
+
+# The two deliverables, and their test builds setup_t.exe and chainsetup_t.exe:
+# the same programs with the test-only values read (integration tests use them).
+foreach(exe setup chainsetup setup_t chainsetup_t)
+  if(exe MATCHES "^setup")
     set(lib qzlauncher_setup)
   else()
     set(lib qzlauncher_chain)
   endif()
-  add_executable(${exe} WIN32 app/launcher_main.cpp ${QZ_RC})
+  set(extra "")
+  if(exe MATCHES "_t$")
+    set(extra $<TARGET_OBJECTS:qz_test_hooks>)
+  endif()
+  add_executable(${exe} WIN32 app/launcher_main.cpp ${QZ_RC} ${extra})
   qz_target_defaults(${exe})
   target_link_libraries(${exe} PRIVATE ${lib})
   # Stripped and static: the stream is found at the PE image end.

@@ -117,15 +117,6 @@ std::wstring profile_text(const std::wstring& ini, const std::wstring& section, 
 
 // --- settings and choice ---
 
-void set_language_lists(LaunchSettings& settings, const std::wstring* supported, const std::wstring* exact,
-                        const std::wstring* rtl) {
-  settings.supported_languages = supported ? lang::parse_language_list(*supported) : std::vector<uint16_t>();
-  settings.exact_match_all = exact && lang::is_all_languages(*exact);
-  settings.exact_match_languages =
-      exact && !settings.exact_match_all ? lang::parse_language_list(*exact) : std::vector<uint16_t>();
-  settings.rtl_languages = rtl ? lang::parse_language_list(*rtl) : std::vector<uint16_t>();
-}
-
 lang::LanguageSets language_sets(const LaunchSettings& settings) {
   lang::LanguageSets sets;
   sets.supported = settings.supported_languages;
@@ -355,6 +346,8 @@ bool select_transform(const LaunchSettings& settings, const TransformHost& host)
   const std::wstring name = lang::transform_name(settings.ui_language);
   if (host.stream_contains && host.stream_contains(name)) {
     QZ_LOG(L"Language transforms in stream");
+    // Without a temporary folder the bare name would land in the current folder.
+    if (host.temp_folder.empty()) return false;
     std::wstring path = zpath(host.temp_folder).join(name);
     if (host.set_value) host.set_value(6, path);
     if (!host.extract || !host.extract(name, path)) return false;

@@ -12,11 +12,6 @@
 
 struct LaunchSettings;
 
-// Fills the languages of the launch settings from the `Languages` key texts
-// (null: key absent). `RequireExactLangMatch` may be "ALL".
-void set_language_lists(LaunchSettings& settings, const std::wstring* supported, const std::wstring* exact,
-                        const std::wstring* rtl);
-
 lang::LanguageSets language_sets(const LaunchSettings& settings);
 // True when `id` (perhaps replaced by a close supported language) is acceptable.
 bool match_language(const LaunchSettings& settings, uint16_t& id);
@@ -81,5 +76,6 @@ struct TransformHost {
   int script_driven = 0;
 };
 // Chooses the language transform (session value 6). False only when the transform
-// from the stream could not be extracted (the launch stops).
+// from the stream could not be extracted, or there is no temporary folder to
+// extract it to (the launch stops).
 bool select_transform(const LaunchSettings& settings, const TransformHost& host);

@@ -1,10 +1,9 @@
 // portable
 #include "package/settings_rules.h"
 
-#include <algorithm>
-
 #include "LaunchSettings.h"
 #include "package/inifilex.h"
+#include "package/language_rules.h"
 #include "support/zstring.h"
 
 namespace settings_rules {
@@ -12,29 +11,6 @@ namespace settings_rules {
 const wchar_t kDefaultErrorReportUrl[] =
     L"https://support.brackenwright.com/setup/report.asp?ErrorCode=%d : 0x%x&ErrorInfo=%s";
 const wchar_t kDefaultLauncherName[] = L"setup.exe";
-
-uint16_t parse_language_piece(std::wstring_view piece) {
-  if (piece.size() >= 2 && piece[0] == L'0' && (piece[1] == L'x' || piece[1] == L'X'))
-    return static_cast<uint16_t>(qz::parse_long32(piece.substr(2), 16));
-  return static_cast<uint16_t>(qz::parse_long32(piece, 10));
-}
-
-std::vector<uint16_t> parse_language_list(std::wstring_view text) {
-  std::vector<uint16_t> out;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t comma = text.find(L',', start);
-    if (comma == std::wstring_view::npos) {
-      out.push_back(parse_language_piece(text.substr(start)));
-      break;
-    }
-    out.push_back(parse_language_piece(text.substr(start, comma - start)));
-    start = comma + 1;
-  }
-  std::sort(out.begin(), out.end());
-  out.erase(std::unique(out.begin(), out.end()), out.end());
-  return out;
-}
 
 void apply_launch_settings(LaunchSettings& s, qz::inifilex& doc, bool all_users_default) {
   const std::wstring st = L"Startup";
@@ -65,20 +41,17 @@ void apply_launch_settings(LaunchSettings& s, qz::inifilex& doc, bool all_users_
     std::wstring cmdline = doc.get_string(st, L"cmdline", L"");
     if (!cmdline.empty()) {
       s.apply_settings_switches(cmdline);
-      if (!cmdline.empty()) {
-        if (!s.extra_command_line.empty()) s.extra_command_line.push_back(L' ');
-        s.extra_command_line += cmdline;
-      }
+      if (!cmdline.empty()) s.extra_command_line += L" " + cmdline;
     }
   }
   s.language_dialog = doc.get_bool(st, L"EnableLangDlg", false);
-  const std::wstring lang = L"Languages";
-  s.default_language = static_cast<uint16_t>(doc.get_int(lang, L"Default", 9));
-  s.supported_languages = parse_language_list(doc.get_string(lang, L"Supported", L""));
-  std::wstring exact = doc.get_string(lang, L"RequireExactLangMatch", L"");
-  s.exact_match_all = wide_iequals(exact, L"ALL");
-  s.exact_match_languages = s.exact_match_all ? std::vector<uint16_t>() : parse_language_list(exact);
-  s.rtl_languages = parse_language_list(doc.get_string(lang, L"RTLLangs", L""));
+  const std::wstring languages = L"Languages";
+  s.default_language = static_cast<uint16_t>(doc.get_int(languages, L"Default", 9));
+  s.supported_languages = lang::parse_language_list(doc.get_string(languages, L"Supported", L""));
+  std::wstring exact = doc.get_string(languages, L"RequireExactLangMatch", L"");
+  s.exact_match_all = lang::is_all_languages(exact);
+  s.exact_match_languages = s.exact_match_all ? std::vector<uint16_t>() : lang::parse_language_list(exact);
+  s.rtl_languages = lang::parse_language_list(doc.get_string(languages, L"RTLLangs", L""));
 }
 
 int setting_int(std::wstring_view text, int default_value, int radix) {

@@ -3,10 +3,8 @@
 // over a document already parsed by inifilex, and the small value rules the
 // on-demand readers share. No file or system access here.
 #pragma once
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 struct LaunchSettings;
 
@@ -21,18 +19,11 @@ extern const wchar_t kDefaultErrorReportUrl[];
 // Built-in LauncherName.
 extern const wchar_t kDefaultLauncherName[];
 
-// A list key (Supported, RequireExactLangMatch, RTLLangs): split at every comma;
-// each piece, even an empty one, is read ("0x" at its very start: hexadecimal,
-// else decimal, wcstol rules) and cut to 16 bits. A trailing comma adds nothing.
-// The result is ascending without repeats (the readers treat it as a set).
-std::vector<uint16_t> parse_language_list(std::wstring_view text);
-// A single language piece as above ("0x0409", "1033", "").
-uint16_t parse_language_piece(std::wstring_view piece);
-
 // Reads the keys into the settings. `all_users_default` is what AllUsers means
 // when absent (whether the process holds the administrators group). When
 // ScriptDriven is present and not 4 only ScriptDriven, Product and ProductCode
-// of Startup are read (the Languages keys always are).
+// of Startup are read (the Languages keys always are), the lists through
+// lang::parse_language_list and lang::is_all_languages.
 void apply_launch_settings(LaunchSettings& settings, qz::inifilex& doc, bool all_users_default);
 
 // The on-demand integer rule: empty text gives the default, anything else is

@@ -3,6 +3,7 @@ private Wine prefix, read their full exit codes, the prefix's registry and files
 
 Every process started here has a time limit. The prefix and its persistent
 wineserver are made by the CTest fixture (scripts/wine-prefix.sh)."""
+import filecmp
 import os
 import shutil
 import subprocess
@@ -164,9 +165,25 @@ def windows_temp():
     return unixpath(p.stdout.decode('utf-8', 'replace').strip())
 
 
+# The test builds of the shipped launchers: the same programs, which also read the
+# test-only environment values (QZ_TEST_MSIACTION_*, QZ_TEST_DELETE_PASS_MS).
+TEST_BUILDS = {'setup.exe': 'setup_t.exe', 'chainsetup.exe': 'chainsetup_t.exe'}
+
+
+def test_build_of(launcher):
+    """The test build of a shipped launcher (or of a copy of one); any other file as it is."""
+    for shipped, test_build in TEST_BUILDS.items():
+        s = os.path.join(BUILD, shipped)
+        if os.path.exists(s) and filecmp.cmp(launcher, s, shallow=False):
+            return os.path.join(BUILD, test_build)
+    return launcher
+
+
 def pack_members(launcher, out, members, scratch):
     """Packs {name: text or bytes} with mksetup onto launcher as out; the member files are
-    written to scratch/members and removed again. Returns mksetup's completed process."""
+    written to scratch/members and removed again. Returns mksetup's completed process.
+    A shipped launcher is packed as its test build, so setups honour the test-only values."""
+    launcher = test_build_of(launcher)
     src = os.path.join(scratch, 'members')
     os.makedirs(src, exist_ok=True)
     paths = []

@@ -3,10 +3,11 @@ there, the settings dump at the end, the removal of the folder and of everything
 the deletion list names, a file held by another program, and the rule that a
 folder the launcher did not make keeps whatever the run did not put there.
 
-Setups are packed with mksetup and carry no package: the provisional installer
-step honours QZ_TEST_MSIACTION_RESULT (result) and QZ_TEST_MSIACTION_SLEEP_MS
-(holds the run open before it); QZ_TEST_DELETE_PASS_MS shortens the clean-up's
-wait between passes (harness default 100 ms, '' for the real second)."""
+Setups are packed with mksetup onto the test build of the launcher and carry no
+package: its installer step honours QZ_TEST_MSIACTION_RESULT (result) and
+QZ_TEST_MSIACTION_SLEEP_MS (holds the run open before it); QZ_TEST_DELETE_PASS_MS
+shortens the clean-up's wait between passes (harness default 100 ms, '' for the
+real second)."""
 import os
 import re
 import shutil

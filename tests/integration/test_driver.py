@@ -2,12 +2,11 @@
 values a run cannot do without, and the custom return codes, with setups packed
 by mksetup.
 
-The provisional Windows Installer step honours two test-only environment
-variables (documented in run_steps_provisional.cpp): QZ_TEST_MSIACTION_SLEEP_MS
-keeps a run open, QZ_TEST_MSIACTION_RESULT sets the installation's result."""
+The setups are packed onto the test build of the launcher, whose Windows
+Installer step honours two test-only environment variables (test_hooks.h):
+QZ_TEST_MSIACTION_SLEEP_MS keeps a run open, QZ_TEST_MSIACTION_RESULT sets the
+installation's result."""
 import os
-import shutil
-import subprocess
 import threading
 import unittest
 import uuid
@@ -21,16 +20,13 @@ class DriverTest(harness.WineTest):
         self.temp_folders = []
 
     def pack(self, ini_text, name='setup.exe'):
-        src = os.path.join(self.dir, 'src')
-        os.makedirs(src, exist_ok=True)
-        ini = os.path.join(src, 'Setup.INI')
-        with open(ini, 'wb') as f:
-            f.write(ini_text if isinstance(ini_text, bytes) else ini_text.encode('latin-1'))
+        data = ini_text if isinstance(ini_text, bytes) else ini_text.encode('latin-1')
         out = os.path.join(self.dir, name)
-        subprocess.run([os.path.join(harness.NATIVE, 'mksetup'), 'pack', '-l', os.path.join(harness.BUILD, 'setup.exe'),
-                        '-o', out, ini], check=True, timeout=60, capture_output=True)
+        p = harness.pack_members(os.path.join(harness.BUILD, 'setup.exe'), out, {'Setup.INI': data}, self.dir)
+        self.assertEqual(p.returncode, 0, p.stderr)
         # Values read before the session exists come from the setup.ini beside the launcher.
-        shutil.copy(ini, os.path.join(self.dir, 'Setup.INI'))
+        with open(os.path.join(self.dir, 'Setup.INI'), 'wb') as f:
+            f.write(data)
         return out
 
     def log_text(self, name):

@@ -18,19 +18,13 @@ class LanguageTest(harness.WineTest):
     def pack(self, ini_text, members=(), name='setup.exe', beside=()):
         """A setup carrying Setup.INI and the given (name, bytes) members; `beside`
         files go next to the launcher."""
-        src = os.path.join(self.dir, 'src-' + name)
-        os.makedirs(src, exist_ok=True)
-        paths = []
-        for member, data in [('Setup.INI', ini_text)] + list(members):
-            p = os.path.join(src, member)
-            with open(p, 'wb') as f:
-                f.write(data if isinstance(data, bytes) else data.encode('utf-8'))
-            paths.append(p)
         out = os.path.join(self.dir, name)
-        subprocess.run([os.path.join(harness.NATIVE, 'mksetup'), 'pack', '-l', os.path.join(harness.BUILD, 'setup.exe'),
-                        '-o', out] + paths, check=True, timeout=60, capture_output=True)
+        p = harness.pack_members(os.path.join(harness.BUILD, 'setup.exe'), out,
+                                 dict([('Setup.INI', ini_text)] + list(members)), self.dir)
+        self.assertEqual(p.returncode, 0, p.stderr)
         # Values read before the session exists come from the setup.ini beside the launcher.
-        shutil.copy(paths[0], os.path.join(self.dir, 'Setup.INI'))
+        with open(os.path.join(self.dir, 'Setup.INI'), 'wb') as f:
+            f.write(ini_text if isinstance(ini_text, bytes) else ini_text.encode('utf-8'))
         for member, data in beside:
             with open(os.path.join(self.dir, member), 'wb') as f:
                 f.write(data)
@@ -87,15 +81,18 @@ class LanguageTest(harness.WineTest):
     def test_transform_on_the_msiexec_command_line(self):
         junk_package = b'not a package' * 100
         rows = [
-            ('beside the launcher', [], r'TRANSFORMS="1031\.MST"', 'Using language transforms from setup.exe location'),
-            ('from the stream', [('1031.MST', b'junk transform')], r'TRANSFORMS="[A-Z]:\\[^"]*\\1031\.MST"',
+            ('beside the launcher', '/l1031', [], r'TRANSFORMS="1031\.MST"',
+             'Using language transforms from setup.exe location'),
+            ('hexadecimal switch', '/l0x0407', [], r'TRANSFORMS="1031\.MST"',
+             'Using language transforms from setup.exe location'),
+            ('from the stream', '/l1031', [('1031.MST', b'junk transform')], r'TRANSFORMS="[A-Z]:\\[^"]*\\1031\.MST"',
              'Language transforms in stream'),
         ]
-        for i, (name, members, pattern, line) in enumerate(rows):
+        for i, (name, switch, members, pattern, line) in enumerate(rows):
             with self.subTest(name):
                 exe = self.pack(self.setup_ini(), [('0x0407.ini', self.table('0x0407', {})), ('0x0409.ini', b'')] + members,
                                 name=f'setup{i}.exe', beside=[('product.msi', junk_package)])
-                r, log = self.launch(exe, '/l1031 /v"/qn"', f'run{i}.log', timeout=120)
+                r, log = self.launch(exe, switch + ' /v"/qn"', f'run{i}.log', timeout=120)
                 self.assertIn(line, log)
                 launched = [l for l in log.splitlines() if 'Attempting to launch: "MSIEXEC.EXE" /i' in l]
                 self.assertEqual(len(launched), 1, log[-3000:])

@@ -53,6 +53,18 @@ TEST(CleanupRules, MadeByRunMeansWithinAMadeFolder) {
   EXPECT_FALSE(made_by_run(L"C:\\Temp\\{A}", {}));
 }
 
+// The folders a removal passes through on its way from the temporary folder to
+// the entry: the clean-up refuses an entry when one of them is a link.
+TEST(CleanupRules, FoldersBetweenTheTemporaryFolderAndAnEntry) {
+  using V = std::vector<std::wstring>;
+  EXPECT_EQ(folders_between(L"C:\\t\\a\\b\\f.txt", L"C:\\t"), (V{L"C:\\t\\a", L"C:\\t\\a\\b"}));
+  EXPECT_EQ(folders_between(L"c:\\T\\link/sub\\", L"C:\\t\\"), (V{L"c:\\T\\link"}));
+  EXPECT_EQ(folders_between(L"C:\\t\\f.txt", L"C:\\t"), V{});  // directly inside: nothing between
+  EXPECT_EQ(folders_between(L"C:\\t", L"C:\\t"), V{});
+  EXPECT_EQ(folders_between(L"C:\\u\\a\\f", L"C:\\t"), V{});  // not below the folder
+  EXPECT_EQ(folders_between(L"C:\\t\\..\\u\\f", L"C:\\t"), V{});
+}
+
 TEST(CleanupRules, KeysTheListCanHold) {
   struct Row {
     const wchar_t* wanted;

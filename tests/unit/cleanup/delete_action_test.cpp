@@ -5,11 +5,13 @@
 #include <windows.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "cleanup.h"
 #include "process_state.h"
 #include "support/utils.h"
+#include "../support/links.h"
 
 namespace {
 
@@ -207,6 +209,53 @@ TEST_F(Cleanup, CreatedMarksOutsideTheTemporaryFolderAreIgnored) {
   action.run(GetModuleHandleW(nullptr));
   EXPECT_TRUE(exists(user + L"\\code.cpp"));
   EXPECT_FALSE(exists(dir_));
+}
+
+// An entry whose path runs through a link inside the temporary folder names
+// something at the link's far end: neither that file nor that folder is touched,
+// and the entries leave the list at once instead of holding it up.
+TEST_F(Cleanup, NothingIsRemovedThroughALinkOnTheWay) {
+  made();
+  const std::wstring beyond = root_ + L"\\far";
+  CreateDirectoryW(beyond.c_str(), nullptr);
+  CreateDirectoryW((beyond + L"\\sub").c_str(), nullptr);
+  touch(beyond + L"\\sub\\precious.txt");
+  touch(beyond + L"\\notes.txt");
+  const std::wstring link = in(L"link");
+  if (!test_links::make_directory_link(link, beyond)) GTEST_SKIP() << "no way to make a directory link here";
+  record_file(link + L"\\notes.txt");
+  record_folder(link + L"\\sub\\");
+  touch(in(L"own.txt"));
+  record_file(in(L"own.txt"));
+
+  DeleteAction action;
+  action.set_pass_interval(10);
+  action.run(GetModuleHandleW(nullptr));
+  EXPECT_TRUE(exists(beyond + L"\\notes.txt"));
+  EXPECT_TRUE(exists(beyond + L"\\sub\\precious.txt"));
+  EXPECT_FALSE(exists(in(L"own.txt")));
+  EXPECT_FALSE(exists(deletion_list_path()));
+  EXPECT_LT(action.passes(), DeleteAction::kMaxPasses);
+  test_links::drop_link(link);
+}
+
+// The list is replaced whole: no half-written list and no leftover next list, and
+// a write that cannot be finished leaves the list as it was.
+TEST_F(Cleanup, TheListIsReplacedWholeOrNotAtAll) {
+  made();
+  record_file(in(L"a.txt"));
+  const std::wstring next = deletion_list_path() + L".new";
+  EXPECT_FALSE(exists(next));
+  std::ifstream f(deletion_list_path().c_str(), std::ios::binary);
+  std::string before((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  f.close();
+  ASSERT_TRUE(CreateDirectoryW(next.c_str(), nullptr));  // the next list cannot be written
+  record_file(in(L"b.txt"));
+  std::ifstream g(deletion_list_path().c_str(), std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(g)), std::istreambuf_iterator<char>()), before);
+  g.close();
+  EXPECT_EQ(listed(L"Files", L"a.txt"), in(L"a.txt"));
+  RemoveDirectoryW(next.c_str());
 }
 
 // A list written by the older ANSI profile functions (another tool, a previous

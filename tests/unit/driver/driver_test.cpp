@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "LaunchSettings.h"
 #include "QzSetup.h"
@@ -324,6 +325,10 @@ TEST_F(DiskTest, ReadsTheSessionValuesFromSetupIniBesideTheLauncher) {
 
   // A second DiskAction in the same process succeeds at once.
   DeleteFileW(path(L"Setup.INI").c_str());
+  // The loaded profile is the session's: keys read on demand still answer.
+  EXPECT_TRUE(session.profile_loaded());
+  EXPECT_EQ(session.package_name(), L"product.msi");
+  EXPECT_EQ(session.on_upgrade(), 2);
   DiskAction again(session);
   EXPECT_EQ(again.execute(), 1);
 }
@@ -396,4 +401,99 @@ TEST_F(DiskTest, OverlongCmdLineIsCutNotOverrun) {
   std::wstring cmd = session.get_value(kValueInstallerCommandLine);
   EXPECT_LE(cmd.size(), 1023u);
   EXPECT_EQ(cmd, std::wstring(cmd.size(), L'P'));
+}
+
+// Nothing qualifies: the system temporary folder is missing, and someone holds
+// the probe file of every other candidate open.
+TEST_F(DiskTest, NoUsableTemporaryLocationEndsWith1151) {
+  write_file(path(L"Setup.INI"), kGoodIni);
+  settings_.silent = true;
+  ScopedEnv tmp(L"TMP", path(L"missing\\"));
+  ScopedEnv temp(L"TEMP", path(L"missing\\"));
+  std::vector<std::wstring> held_paths;
+  std::vector<HANDLE> held;
+  for (const std::wstring& folder : {windows_folder(), std::wstring(L"C:\\"), std::wstring(L"D:\\")}) {
+    std::wstring probe = zpath(folder).join(L"_MSI5166._QZ");
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) continue;  // not writable: no candidate either
+    held.push_back(h);
+    held_paths.push_back(probe);
+  }
+  Session session(GetModuleHandleW(nullptr), settings_);
+  session.set_launcher_path(path(L"setup.exe"));
+  DiskAction disk(session);
+  EXPECT_EQ(disk.execute(), 0);
+  EXPECT_EQ(qzproc::exit_code(), 1151);
+  EXPECT_FALSE(session.has_value(kValuePackageName));  // stopped before setup.ini
+  for (HANDLE h : held) CloseHandle(h);
+  for (const std::wstring& p : held_paths) DeleteFileW(p.c_str());
+}
+
+// The session run of each extraction mode; the test value stands in for the
+// installer action's result. Mode 2 runs the action alone, mode 3 nothing, and a
+// normal run on a system that is not supported ends with 1150 before the action.
+TEST_F(DiskTest, SessionRunOfEachExtractionMode) {
+  write_file(path(L"Setup.INI"), "[Startup]\r\nPackageName=a.msi\r\n");
+  settings_.silent = true;
+  ScopedEnv result(L"QZ_TEST_MSIACTION_RESULT", L"4321");
+  OsRecord nt351;
+  nt351.platform_code = 2;
+  nt351.platform_id = 2;
+  nt351.major = 3;
+  nt351.minor = 51;
+  struct Row {
+    int mode;
+    const OsRecord* system;  // null: the running one
+    int exit_code;
+    bool system_checked;
+  } rows[] = {
+      {kExtractInstallerOnly, nullptr, 4321, false},
+      {kExtractNone, nullptr, 0, false},
+      {kExtractNormal, &nt351, 1150, true},
+      {kExtractNormal, nullptr, 4321, true},
+  };
+  for (const Row& r : rows) {
+    reset_disk_action_for_tests();
+    qzproc::set_exit_code(0);
+    set_os_record_for_tests(r.system);
+    QzSetup setup;
+    ASSERT_TRUE(setup.init(GetModuleHandleW(nullptr), 0, nullptr, path(L"setup.exe"), L"", settings_));
+    setup.session()->set_extraction_mode(r.mode);
+    EXPECT_EQ(setup.run(), 1);
+    EXPECT_EQ(qzproc::exit_code(), r.exit_code) << "row " << (&r - rows);
+    EXPECT_EQ(setup.session()->os_record().major != 0, r.system_checked) << "row " << (&r - rows);
+  }
+  set_os_record_for_tests(nullptr);
+}
+
+// A restart asked for by a child launcher (value 21) or by a prerequisite run
+// outside this process (a registry value named after the product) ends the run
+// with 7002; the registry value is consumed in every case, so it cannot end a
+// later run the same way.
+TEST_F(DiskTest, PendingRestartEndsWith7002AndTheRegistryValueIsConsumed) {
+  const wchar_t kKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
+  settings_.silent = true;
+  settings_.product_name = L"QzDriverTest" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring name = L"%QZ_PREREQFREBOOT%-" + settings_.product_name;
+  auto registry_value = [&] {
+    return RegGetValueW(HKEY_CURRENT_USER, kKey, name.c_str(), RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  };
+  struct Row {
+    bool value21, registry;
+    int exit_code;
+  } rows[] = {{true, true, 7002}, {false, false, 0}, {false, true, 7002}, {true, false, 7002}};
+  for (const Row& r : rows) {
+    qzproc::set_exit_code(0);
+    if (r.registry) {
+      ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kKey, name.c_str(), REG_SZ, L"1", 4), ERROR_SUCCESS);
+    }
+    QzSetup setup;
+    ASSERT_TRUE(setup.init(GetModuleHandleW(nullptr), 0, nullptr, path(L"setup.exe"), L"", settings_));
+    setup.session()->set_extraction_mode(kExtractNone);
+    if (r.value21) setup.session()->set_value(kValueChildRebootRequested, L"Y");
+    setup.run();
+    EXPECT_EQ(qzproc::exit_code(), r.exit_code) << "row " << (&r - rows);
+    EXPECT_FALSE(registry_value()) << "row " << (&r - rows);
+  }
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, name.c_str());
 }

@@ -16,11 +16,15 @@ TEST(LanguageList, Pieces) {
       {L"0x123456789", {0xFFFF}},         // saturates, then 16 bits
       {L"70000", {70000 & 0xFFFF}},
       {L"junk", {0}},
+      {L"1033, 0x0407", {0, 1033}},      // blanks stay: " 0x0407" is decimal and stops at the x
+      {L"1033,1033,1033", {1033}},
   };
   for (const auto& r : rows) EXPECT_EQ(parse_language_list(r.text), r.want) << std::wstring(r.text).size();
   EXPECT_TRUE(is_all_languages(L"all"));
   EXPECT_TRUE(is_all_languages(L"ALL"));
+  EXPECT_TRUE(is_all_languages(L" All\t"));
   EXPECT_FALSE(is_all_languages(L"allx"));
+  EXPECT_FALSE(is_all_languages(L"a ll"));
 }
 
 TEST(LanguageMatch, Steps) {

@@ -215,6 +215,7 @@ TEST(SelectTransform, CasesOfTheTransformSource) {
     bool ok;
     std::wstring value6, switch_text;  // empty switch_text: no switch
     std::wstring extracted_to;
+    std::wstring temp_folder = L"C:\\t";
   } rows[] = {
       {"in stream", 2, false, true, true, L"", 0, true, L"C:\\t\\1031.MST", L"C:\\t\\1031.MST", L"C:\\t\\1031.MST"},
       {"in stream, script 3", 2, false, true, true, L"", 3, true, L"C:\\t\\1031.MST", L"\"C:\\t\\1031.MST\"",
@@ -225,6 +226,8 @@ TEST(SelectTransform, CasesOfTheTransformSource) {
       {"beside the launcher", 3, false, false, false, L"", 0, true, L"1031.MST", L"", L""},
       {"one language", 1, false, true, true, L"D:\\m", 0, true, L"", L"", L""},
       {"patch", 2, true, true, true, L"D:\\m", 0, true, L"", L"", L""},
+      // No temporary folder: never the bare name, which would land in the current folder.
+      {"no temporary folder", 2, false, true, true, L"", 0, false, L"", L"", L"", L""},
   };
   for (const Row& r : rows) {
     LaunchSettings s;
@@ -250,7 +253,7 @@ TEST(SelectTransform, CasesOfTheTransformSource) {
       quoted = q;
       ++switches;
     };
-    host.temp_folder = L"C:\\t";
+    host.temp_folder = r.temp_folder;
     host.source_folder = r.source_folder;
     host.patch = r.patch;
     host.script_driven = r.script_driven;
@@ -377,8 +380,7 @@ TEST_F(LanguageFiles, HostileStringTablesNeverCrash) {
 
   // A right-to-left language: its texts as written, its layout flag from RTLLangs.
   table(0x0401, L"[0x0401]\r\n1813=\u0645\u0648\u0627\u0641\u0642\r\n[Properties]\r\nFontName=Arial\r\n");
-  std::wstring rtl = L"0x0401,0x040d";
-  set_language_lists(settings_, nullptr, nullptr, &rtl);
+  settings_.rtl_languages = lang::parse_language_list(L"0x0401,0x040d");
   settings_.ui_language = 0x0401;
   EXPECT_EQ(load_string(settings_, kOk), L"\u0645\u0648\u0627\u0641\u0642");
   EXPECT_TRUE(is_rtl_language(settings_, 0x0401));

@@ -36,25 +36,6 @@ std::wstring on_demand(const std::string& text, const wchar_t* section, const wc
 
 }  // namespace
 
-TEST(SettingsLanguageList, PiecesAndSets) {
-  struct Case {
-    const wchar_t* text;
-    std::vector<uint16_t> want;
-  } cases[] = {
-      {L"", {}},
-      {L"1033", {1033}},
-      {L"0x0409,1031", {1031, 1033}},
-      {L"0X040c", {0x040c}},
-      {L"1033,", {1033}},             // a trailing comma adds nothing
-      {L"1033,,1031", {0, 1031, 1033}},  // an empty piece inside is language 0
-      {L"1033, 0x0407", {0, 1033}},    // blanks stay: " 0x0407" is decimal and stops at the x
-      {L"1033,1033,1033", {1033}},
-      {L"70000", {static_cast<uint16_t>(70000)}},  // cut to 16 bits
-      {L"abc", {0}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(parse_language_list(c.text), c.want) << testing::PrintToString(std::wstring(c.text));
-}
-
 TEST(SettingsLaunch, NoScriptDrivenFillsEveryKey) {
   LaunchSettings s = read(
       "[Startup]\r\nProduct=Widget\r\nProductGUID={guid}\r\nProductCode={code}\r\nMediaFormat=2\r\nLogMode=0\r\n"
@@ -83,7 +64,7 @@ TEST(SettingsLaunch, NoScriptDrivenFillsEveryKey) {
   EXPECT_EQ(s.custom_code_on_fail, 7);
   EXPECT_EQ(s.custom_code_on_abort, -1);
   EXPECT_TRUE(s.silent);  // the cmdline switches are applied
-  EXPECT_EQ(s.extra_command_line, L"/s /keep");
+  EXPECT_EQ(s.extra_command_line, L" /s /keep");  // appended after a blank
   EXPECT_TRUE(s.language_dialog);
   EXPECT_EQ(s.default_language, 0x0407);
   EXPECT_EQ(s.supported_languages, (std::vector<uint16_t>{1031, 1033}));
@@ -150,9 +131,15 @@ TEST(SettingsLaunch, RepeatedKeysAndWhereEnableLangDlgLives) {
 }
 
 TEST(SettingsLaunch, RequireExactAllInAnyCase) {
-  LaunchSettings s = read("[Languages]\r\nRequireExactLangMatch=all\r\n");
-  EXPECT_TRUE(s.exact_match_all);
-  EXPECT_TRUE(s.exact_match_languages.empty());
+  // inifilex keeps the blanks around a value: " ALL" still means every language.
+  for (const char* value : {"all", " ALL\t", "All "}) {
+    LaunchSettings s = read(std::string("[Languages]\r\nRequireExactLangMatch=") + value + "\r\n");
+    EXPECT_TRUE(s.exact_match_all) << value;
+    EXPECT_TRUE(s.exact_match_languages.empty()) << value;
+  }
+  LaunchSettings s = read("[Languages]\r\nRequireExactLangMatch=ALLx, 1031\r\n");
+  EXPECT_FALSE(s.exact_match_all);
+  EXPECT_EQ(s.exact_match_languages, (std::vector<uint16_t>{0, 1031}));  // a list after all: "ALLx" reads as 0
 }
 
 TEST(SettingsLaunch, HostileFilesNeverCrash) {

@@ -1,9 +1,11 @@
+#include "links.h"
 #include "scratch.h"
 #include "support/errors.h"
 
 #include <cstring>
 
 using namespace qz;
+using namespace test_links;
 
 using PathTest = ScratchTest;
 
@@ -114,59 +116,6 @@ TEST_F(PathTest, RemoveFolderTreeRefusesRootsAndRemovesTrees) {
   EXPECT_FALSE(RemoveFolderTree(path(L"plain")));
   EXPECT_TRUE(exists(path(L"plain")));
 }
-
-namespace {
-
-// Runs a host program (Wine runs Unix executables too); true when it ran.
-bool run_host(const std::wstring& program, const std::wstring& arguments) {
-  std::wstring command = L"\"" + program + L"\" " + arguments;
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return false;
-  WaitForSingleObject(pi.hProcess, 10000);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return true;
-}
-
-std::wstring unix_name(const std::wstring& path) {
-  using Fn = char*(CDECL*)(const wchar_t*);
-  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (!fn) return L"";
-  char* name = fn(path.c_str());
-  if (!name) return L"";
-  std::wstring out(name, name + strlen(name));
-  HeapFree(GetProcessHeap(), 0, name);
-  return out;
-}
-
-bool is_link(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// A directory link `link` -> `target`: a symbolic link where the system makes one;
-// under Wine (whose CreateSymbolicLinkW does nothing) a host symbolic link, which
-// Wine reports as a reparse point.
-bool make_directory_link(const std::wstring& link, const std::wstring& target) {
-  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && is_link(link)) return true;
-  std::wstring t = unix_name(target), l = unix_name(link);
-  if (t.empty() || l.empty() || !run_host(L"Z:\\bin\\ln", L"-s \"" + t + L"\" \"" + l + L"\"")) return false;
-  // A host program's handle may signal before the program has run: wait for its effect.
-  for (int i = 0; i < 100 && !is_link(link); ++i) Sleep(50);
-  return is_link(link);
-}
-
-// Removes a link the code under test may have left (Wine cannot remove host links).
-void drop_link(const std::wstring& link) {
-  if (!is_link(link)) return;
-  if (RemoveDirectoryW(link.c_str()) || !run_host(L"Z:\\bin\\rm", L"-f \"" + unix_name(link) + L"\"")) return;
-  for (int i = 0; i < 100 && is_link(link); ++i) Sleep(50);
-}
-
-}  // namespace
 
 // A directory link inside the tree, and the tree being a link itself: neither is
 // followed, so the target keeps its content. Where the system can remove the

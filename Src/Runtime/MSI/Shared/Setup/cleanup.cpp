@@ -12,12 +12,14 @@
 #include "support/handles.h"
 #include "support/utils.h"
 #include "support/zstring.h"
+#include "test_hooks.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\cleanup";
 
 namespace {
 
 const wchar_t kListName[] = L"_QZMSIDEL.INI";
+const wchar_t kNewListSuffix[] = L".new";  // the next list while it is written
 const wchar_t kWindowClass[] = L"BrackenwrightMSIDelete10";
 const wchar_t kFiles[] = L"Files";
 const wchar_t kFolders[] = L"Folders";
@@ -119,6 +121,33 @@ std::wstring value_of(const qz::IniProfile& list, const wchar_t* section, const 
   return list.find(section, key).value_or(kNoKeyValue);
 }
 
+// Writes the whole list to a sibling file, flushed, which then replaces the list:
+// a crash or a full disk during the write leaves the previous list, never a cut one.
+bool save_list(const qz::IniProfile& list, const std::wstring& list_path) {
+  const std::wstring next = list_path + kNewListSuffix;
+  const qz::Bytes bytes = list.to_bytes();
+  bool written = false;
+  {
+    qz::file_handle file(
+        CreateFileW(next.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD put = 0;
+    written = file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+              put == bytes.size() && FlushFileBuffers(file.get()) && file.close();
+  }
+  if (written &&
+      MoveFileExW(next.c_str(), list_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  QZ_LOG(L"The deletion list %s could not be written (%u)", list_path.c_str(), GetLastError());
+  DeleteFileW(next.c_str());
+  return false;
+}
+
+// The list and a next list a broken write may have left beside it.
+bool delete_list(const std::wstring& list_path) {
+  DeleteFileW((list_path + kNewListSuffix).c_str());
+  return delete_file(list_path);
+}
+
 void record(const wchar_t* section, const std::wstring& wanted_key, const std::wstring& path) {
   qz::LastErrorKeeper keep;
   std::wstring list_path = deletion_list_path();
@@ -130,7 +159,7 @@ void record(const wchar_t* section, const std::wstring& wanted_key, const std::w
     QZ_LOG(L"The deletion list %s cannot be read; %s not recorded", list_path.c_str(), path.c_str());
     return;
   }
-  if (!list.write_string(section, key.c_str(), path.c_str()) || !list.save(std::wstring()))
+  if (!list.write_string(section, key.c_str(), path.c_str()) || !save_list(list, list_path))
     QZ_LOG(L"Could not record %s in the deletion list", path.c_str());
 }
 
@@ -220,8 +249,23 @@ bool remove_temp_folder(const std::wstring& folder) {
   return remove_folder(folder);
 }
 
+// A junction or symbolic link between the temporary folder and `path`: what is
+// removed through it lies at the link's far end, outside the run's folder. (The
+// entry itself may be a link: a link alone is removed, never followed.)
+bool through_link(const std::wstring& path, const std::wstring& temp) {
+  for (const std::wstring& folder : cleanup_rules::folders_between(path, temp)) {
+    DWORD a = attributes_of(folder);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      QZ_LOG(L"%s lies beyond the link %s; it is left", path.c_str(), folder.c_str());
+      return true;
+    }
+  }
+  return false;
+}
+
 // One [Folders] entry; true when it can leave the list.
-bool remove_listed_folder(const std::wstring& path) {
+bool remove_listed_folder(const std::wstring& path, const std::wstring& temp) {
+  if (through_link(path, temp)) return true;  // later passes cannot change that
   if (remove_folder(path)) return true;
   if (!is_folder(path)) return qz::RemoveFolderTree(path);  // missing: removed; a file: kept
   if (made_by_run(path)) return qz::RemoveFolderTree(path);
@@ -265,13 +309,14 @@ bool DeleteAction::pass() {
   const std::wstring list_path = deletion_list_path();
 
   if (!is_file(list_path)) {
+    DeleteFileW((list_path + kNewListSuffix).c_str());
     remove_temp_folder(folder);
     finish(inside);
     return true;
   }
   if (passes_ >= kMaxPasses) {
     QZ_LOG(L"Clean-up ends after %d passes; what is still listed stays", passes_);
-    delete_file(list_path);
+    delete_list(list_path);
     finish(inside);
     return true;
   }
@@ -284,23 +329,24 @@ bool DeleteAction::pass() {
 
   std::vector<std::wstring> files = keys_of(list, kFiles);
   const bool files_empty = files.empty();
-  if (files_empty && keys_of(list, kFolders).empty() && delete_file(list_path) && remove_temp_folder(folder)) {
+  if (files_empty && keys_of(list, kFolders).empty() && delete_list(list_path) && remove_temp_folder(folder)) {
     finish(inside);
     return true;
   }
   bool changed = false;
   for (const std::wstring& key : files) {
     std::wstring path = value_of(list, kFiles, key);
-    if (delete_file(path) || same_path(path, own)) changed |= list.write_string(kFiles, key.c_str(), nullptr);
+    if (through_link(path, folder) || delete_file(path) || same_path(path, own))
+      changed |= list.write_string(kFiles, key.c_str(), nullptr);
   }
   // Folders only once their recorded files are gone: those may be inside them.
   if (files_empty) {
     for (const std::wstring& key : keys_of(list, kFolders)) {
-      if (remove_listed_folder(value_of(list, kFolders, key)))
+      if (remove_listed_folder(value_of(list, kFolders, key), folder))
         changed |= list.write_string(kFolders, key.c_str(), nullptr);
     }
   }
-  if (changed && is_file(list_path)) list.save(std::wstring());
+  if (changed && is_file(list_path)) save_list(list, list_path);
   ++passes_;
   return false;
 }
@@ -387,9 +433,8 @@ void process_deletion_list() {
   qz::LastErrorKeeper keep;
   if (qzproc::temp_folder().empty()) return;
   DeleteAction action;
-  wchar_t value[16] = {};
-  DWORD n = GetEnvironmentVariableW(L"QZ_TEST_DELETE_PASS_MS", value, 16);
-  if (n > 0 && n < 16) action.set_pass_interval(std::min<UINT>(static_cast<UINT>(_wtoi(value)), DeleteAction::kPassInterval));
+  unsigned pass_ms = 0;
+  if (test_hooks::delete_pass_ms(&pass_ms)) action.set_pass_interval(std::min<UINT>(pass_ms, DeleteAction::kPassInterval));
   QZ_LOG(L"Processing the deletion list of %s", qzproc::temp_folder().c_str());
   action.run(qzproc::module());
 }

@@ -7,7 +7,8 @@
 // lying inside such a folder) is removed together with its contents. Any other
 // folder only loses the files the run recorded and is left in place, even when
 // it becomes empty. A removal with contents never follows a junction or symbolic
-// link; it removes the link itself.
+// link; it removes the link itself. An entry whose path passes through a link
+// below the temporary folder is not touched at all: it names the link's far end.
 #pragma once
 #include <windows.h>
 
@@ -66,6 +67,5 @@ class DeleteAction {
 };
 
 // DeleteAction::run for the process's module; the exit paths of the launcher call
-// this. The environment value QZ_TEST_DELETE_PASS_MS (tests only) shortens the
-// wait between passes.
+// this. The test launchers may shorten the wait between passes (test_hooks.h).
 void process_deletion_list();

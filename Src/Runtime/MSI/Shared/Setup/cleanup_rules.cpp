@@ -58,6 +58,22 @@ bool lies_within(std::wstring_view path, std::wstring_view folder) { return rela
 
 bool lies_below(std::wstring_view path, std::wstring_view folder) { return relation(path, folder) == 1; }
 
+std::vector<std::wstring> folders_between(std::wstring_view path, std::wstring_view folder) {
+  std::vector<std::wstring> out;
+  if (relation(path, folder) != 1) return out;
+  bool dots = false;
+  const size_t first = components(folder, &dots).size();
+  const size_t last = components(path, &dots).size() - 1;  // the entry itself
+  // Component `index` of the path ends where a separator (or the text) does.
+  size_t index = 0;
+  for (size_t i = 0; i < path.size() && index < last; ++i) {
+    if (!is_separator(path[i])) continue;
+    if (index >= first) out.emplace_back(path.substr(0, i));
+    ++index;
+  }
+  return out;
+}
+
 bool made_by_run(std::wstring_view path, const std::vector<std::wstring>& made) {
   for (const std::wstring& folder : made)
     if (lies_within(path, folder)) return true;

@@ -17,6 +17,11 @@ bool lies_within(std::wstring_view path, std::wstring_view folder);
 // lies_within and not the folder itself.
 bool lies_below(std::wstring_view path, std::wstring_view folder);
 
+// The folders strictly between `folder` and `path`, each as the leading part of
+// `path`'s text ("C:\t\a" and "C:\t\a\b" for "C:\t\a\b\f" below "C:\t");
+// none unless `path` lies below `folder`.
+std::vector<std::wstring> folders_between(std::wstring_view path, std::wstring_view folder);
+
 // True when `path` lies within one of the folders the run has made.
 bool made_by_run(std::wstring_view path, const std::vector<std::wstring>& made);
 

@@ -129,10 +129,11 @@ int64_t system_csd_version() {
 
 bool load_session_values(Session& session) {
   LaunchSettings& settings = session.settings();
-  qz::IniProfile& profile = settings_profile(session);
   QZ_LOG(L"Reading setup.ini from %s", settings.setup_ini_path.c_str());
-  profile.set_path(settings.setup_ini_path);
-  if (!profile.load()) QZ_LOG(L"setup.ini could not be read from %s", settings.setup_ini_path.c_str());
+  // Through the session, which then counts the profile as loaded: later settings
+  // read on demand come from it, also once the extracted file is gone.
+  session.load_profile(settings.setup_ini_path);
+  const qz::IniProfile& profile = settings_profile(session);
 
   session.set_value(kValuePackageName, startup(profile, L"PackageName"));
   if (!session.has_value(kValuePackageName)) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
@@ -11,6 +13,9 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\osaction
 namespace {
 
 constexpr unsigned kCheckingSystemText = 1103;
+
+// A system the tests cannot run on (set_os_record_for_tests).
+std::optional<OsRecord> g_test_record;
 
 // RtlGetVersion is not subject to the compatibility shims of GetVersionEx.
 bool true_version(OSVERSIONINFOW* info) {
@@ -41,9 +46,13 @@ OSAction::OSAction(Session& session) : Action(session, kCheckingSystemText) {}
 
 int OSAction::execute() {
   mark_started();
-  OsRecord record = read_os_record();
+  OsRecord record = g_test_record ? *g_test_record : read_os_record();
   QZ_LOG(L"Operating system %d.%d.%d, platform id %d, code %d, %s", record.major, record.minor, record.build,
          record.platform_id, record.platform_code, record.supported ? L"supported" : L"not supported");
   session_->set_os_record(record);
   return 1;
+}
+
+void set_os_record_for_tests(const OsRecord* record) {
+  g_test_record = record ? std::optional<OsRecord>(*record) : std::nullopt;
 }

@@ -14,3 +14,7 @@ class OSAction : public Action {
 // The record for the running system (the version as the system reports it,
 // whatever the manifest declares).
 OsRecord read_os_record();
+
+// Test hook: OSAction stores this record instead of the running system's (null:
+// the system's own again).
+void set_os_record_for_tests(const OsRecord* record);

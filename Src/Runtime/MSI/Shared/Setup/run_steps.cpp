@@ -9,16 +9,7 @@
 #include "process_state.h"
 #include "run_steps.h"
 #include "session.h"
-
-namespace {
-
-std::wstring environment(const wchar_t* name) {
-  wchar_t buffer[64] = {};
-  DWORD n = GetEnvironmentVariableW(name, buffer, 64);
-  return n > 0 && n < 64 ? std::wstring(buffer, n) : std::wstring();
-}
-
-}  // namespace
+#include "test_hooks.h"
 
 // --- session ---
 qz::IniProfile& settings_profile(Session& session) { return session.profile(); }
@@ -32,16 +23,14 @@ void dump_settings(Session& session) { session.dump_settings(); }
 void read_launch_settings(Session& session, const std::wstring& ini_path) { session.read_launch_settings(ini_path); }
 
 // --- Windows Installer ---
-// Test-only environment, for the driver's tests that need a run held open or a
-// given installation result without a package:
-//   QZ_TEST_MSIACTION_SLEEP_MS  milliseconds to wait before the action
-//   QZ_TEST_MSIACTION_RESULT    decimal exit code stored instead of running it
+// The test launchers can hold the run open before the action or stand in for its
+// result (test_hooks.h); the shipped ones never do.
 int execute_msi_action(Session& session) {
-  std::wstring sleep = environment(L"QZ_TEST_MSIACTION_SLEEP_MS");
-  if (!sleep.empty()) {
+  unsigned sleep_ms = 0;
+  if (test_hooks::msi_action_sleep_ms(&sleep_ms)) {
     // The wait keeps the thread's windows painting and answering, as a running
     // installation would.
-    DWORD ms = static_cast<DWORD>(_wtoi(sleep.c_str()));
+    DWORD ms = sleep_ms;
     DWORD start = GetTickCount();
     bool quit = false;
     for (DWORD spent = 0; !quit && spent < ms; spent = GetTickCount() - start) {
@@ -62,10 +51,10 @@ int execute_msi_action(Session& session) {
       if (session.setup_cancelled()) return 0;
     }
   }
-  std::wstring result = environment(L"QZ_TEST_MSIACTION_RESULT");
-  if (!result.empty()) {
-    qzproc::set_exit_code(_wtoi(result.c_str()));
-    return qzproc::exit_code() == 0 ? 1 : 0;
+  int result = 0;
+  if (test_hooks::msi_action_result(&result)) {
+    qzproc::set_exit_code(result);
+    return result == 0 ? 1 : 0;
   }
   int restart_pending = 0;
   bool ok = run_msi_action(session, &restart_pending);

@@ -122,7 +122,9 @@ class Session : public IStreamProgress
   int get_setting_int(const std::wstring& section, const std::wstring& key, int default_value, int radix = 10);
   // Every section and key of the profile to the debug log, never a Password key.
   void dump_settings();
-  // The session's part of the launch; the setup driver supplies it.
+  // The session run: the action chain of the extraction mode, then the restart
+  // question, the clean-up, the settings dump and the pending-restart check.
+  // QzSetup::run calls it once; always 1 (the exit code holds the outcome).
   int run();
 
   // The settings profile (setup.ini through IniProfile).
@@ -130,9 +132,9 @@ class Session : public IStreamProgress
   bool profile_loaded() const { return profile_loaded_; }
   // Loads the profile from the file; false (profile unchanged) when unreadable.
   bool load_profile(const std::wstring& path);
-  // The setup.ini reading step that get_setting runs when the profile is not
-  // loaded yet (the disk check installs its own). Default: load the settings'
-  // setup.ini path.
+  // What get_setting runs when the profile is not loaded yet. Default: load the
+  // launch settings' setup.ini path. The disk check loads the profile itself
+  // (load_profile), so after it get_setting never reads the file again.
   void set_settings_reader(std::function<bool(Session&)> reader) { settings_reader_ = std::move(reader); }
   // Reads the Startup and Languages keys of the file into the launch settings.
   bool read_launch_settings(const std::wstring& path);

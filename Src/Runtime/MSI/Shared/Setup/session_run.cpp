@@ -126,9 +126,11 @@ bool prepare_session(Session& session) {
   return check_password(session);
 }
 
-int QzSetup::run() {
-  if (!session_) return 1;
-  Session& session = *session_;
+namespace {
+
+// The body of Session::run. The steps are free functions, which inside a member
+// of Session its own members of the same names would hide.
+void run_session(Session& session) {
   switch (session.extraction_mode()) {
     case kExtractNormal:
       if (prepare_session(session)) main_run(session);
@@ -149,9 +151,20 @@ int QzSetup::run() {
     qz::RebootSystem();
   }
   dump_settings(session);
-  if (!session.get_value(kValueChildRebootRequested).empty() || take_prerequisite_restart(session.settings())) {
+  // The registry value is consumed whatever value 21 says: left behind, it would
+  // end the next run of this product with 7002 too.
+  const bool prerequisite_restart = take_prerequisite_restart(session.settings());
+  if (!session.get_value(kValueChildRebootRequested).empty() || prerequisite_restart) {
     QZ_LOG(L"A restart is pending: exit code %d", kRestartPending);
     qzproc::set_exit_code(kRestartPending);
   }
+}
+
+}  // namespace
+
+int Session::run() {
+  run_session(*this);
   return 1;
 }
+
+int QzSetup::run() { return session_ ? session_->run() : 1; }

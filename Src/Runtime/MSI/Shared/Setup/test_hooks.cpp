@@ -1,0 +1,39 @@
+// The test-only values from the environment, for the test launchers and the unit
+// tests only (the build keeps this file out of the launcher library).
+#include "test_hooks.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+namespace test_hooks {
+namespace {
+
+// The decimal value of a set, non-empty variable that fits `capacity` characters.
+bool read(const wchar_t* name, DWORD capacity, int* value) {
+  wchar_t buffer[64] = {};
+  DWORD n = GetEnvironmentVariableW(name, buffer, capacity);
+  if (n == 0 || n >= capacity) return false;
+  *value = _wtoi(buffer);
+  return true;
+}
+
+}  // namespace
+
+bool msi_action_sleep_ms(unsigned* ms) {
+  int v = 0;
+  if (!read(L"QZ_TEST_MSIACTION_SLEEP_MS", 64, &v)) return false;
+  *ms = static_cast<unsigned>(v);
+  return true;
+}
+
+bool msi_action_result(int* code) { return read(L"QZ_TEST_MSIACTION_RESULT", 64, code); }
+
+bool delete_pass_ms(unsigned* ms) {
+  int v = 0;
+  if (!read(L"QZ_TEST_DELETE_PASS_MS", 16, &v)) return false;
+  *ms = static_cast<unsigned>(v);
+  return true;
+}
+
+}  // namespace test_hooks

@@ -1,0 +1,19 @@
+// Test-only values that hold a run open, stand in for the installer's result or
+// shorten the clean-up. The shipped launchers link test_hooks_none.cpp, which
+// answers "not set" to each; the test launchers (setup_t.exe, chainsetup_t.exe)
+// and the unit tests link test_hooks.cpp, which reads them from the environment:
+//   QZ_TEST_MSIACTION_SLEEP_MS  milliseconds to wait before the installer action
+//   QZ_TEST_MSIACTION_RESULT    decimal exit code stored instead of running it
+//   QZ_TEST_DELETE_PASS_MS      milliseconds between clean-up passes
+// A stray value in a user's environment must never change what a shipped
+// launcher does, so nothing else reads them.
+#pragma once
+
+namespace test_hooks {
+
+// Each is false when its value is not set (always in the shipped launchers).
+bool msi_action_sleep_ms(unsigned* ms);
+bool msi_action_result(int* code);
+bool delete_pass_ms(unsigned* ms);
+
+}  // namespace test_hooks
