@@ -24,6 +24,7 @@ struct ProcessHandles {
 };
 
 constexpr DWORD kRetryDelayMs = 250;
+constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, absent from these headers
 
 bool transient_start_failure(DWORD error) {
   switch (error) {
@@ -38,6 +39,7 @@ bool transient_start_failure(DWORD error) {
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_INVALID_PARAMETER:
     case ERROR_CANCELLED:
+    case kElevationRequired:  // the same token is refused again
       return false;
     default:
       return true;
