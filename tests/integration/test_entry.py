@@ -187,6 +187,9 @@ class EntryTest(harness.WineTest):
     # ---- one-shot commands and removal ----------------------------------------
 
     def test_percent_command_runs_msiexec_and_ends_with_0(self):
+        # A program named MSIEXEC.EXE beside the launcher (a download folder) is never
+        # the one started: it would end at once and write no log.
+        shutil.copy(os.path.join(harness.BUILD, 'sleeper.exe'), os.path.join(self.dir, 'MSIEXEC.EXE'))
         msi_log = os.path.join(self.dir, 'msiexec.log')
         missing = harness.winpath(os.path.join(self.dir, 'none.msi'))
         r = self.launch(f'/% /i {missing} /qn /l*v {harness.winpath(msi_log)}', timeout=90)

@@ -215,7 +215,7 @@ class Launcher {
 
 int Launcher::run() {
   startup();
-  entry::OneShotCommand command = entry::one_shot_command(text_, argv_.count() >= 2);
+  entry::OneShotCommand command = entry::one_shot_command(text_, argv_.count() >= 2, msiexec_path());
   if (command.kind != entry::OneShot::kNone) return one_shot(command);
   if (has_reboot_) return resume_after_reboot();
   if (!run_from_temp_ || switches_.find(L"Q")) {

@@ -16,7 +16,8 @@ struct OneShotCommand {
 };
 // The command selected by the second character of a text that begins with a
 // switch character (only when the process has an argument after its path).
-OneShotCommand one_shot_command(const std::wstring& text, bool has_arguments);
+// `msiexec` is the full path of the program the percent command starts (quoted).
+OneShotCommand one_shot_command(const std::wstring& text, bool has_arguments, const std::wstring& msiexec);
 
 // True when text begins with a switch character followed by Q (either case).
 bool names_first_launcher(const std::wstring& text);
