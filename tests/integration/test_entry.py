@@ -129,6 +129,20 @@ class EntryTest(harness.WineTest):
         self.assertEqual(r.code, 1203)
         self.assertFalse(os.path.exists(self.log))  # no switch, no registry value: no log
 
+    def test_given_temporary_folder_must_fit_1024_characters_with_its_terminator(self):
+        # Quotes and a trailing backslash do not count; a folder that does not fit is
+        # refused rather than cut into the name of another folder.
+        refused = 'Temporary folder name longer than 1023 characters ignored'
+        rows = [('"C:\\' + 'a' * 1020 + '"', False), ('C:\\' + 'b' * 1020 + '\\', False),
+                ('"C:\\' + 'c' * 1021 + '"', True)]
+        for value, refuse in rows:
+            with self.subTest(value=value[:8]):
+                if os.path.exists(self.log):
+                    os.remove(self.log)
+                r = self.launch(f'/q"{harness.winpath(self.exe)}" /tempdisk1folder{value} /s /debuglog notaswitch')
+                self.assertEqual(r.code, 1203)
+                self.assertEqual(refused in self.messages(), refuse)
+
     def test_setup_without_prerequisites_ends_with_0(self):
         r = self.launch('/runprerequisites"x" /s /debuglog')
         self.assertEqual(r.code, 0)  # the parent waits for a prerequisite pass

@@ -24,6 +24,7 @@
 #include "support/debuglog.h"
 #include "support/utils.h"
 #include "support/zstring.h"
+#include "switch_rules.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\Setup";
 
@@ -33,7 +34,6 @@ constexpr int kNoEngineLibrary = 7001;
 constexpr int kBadRemovalValue = -4;
 // The signature check is not in this build: the file counts as not trusted.
 constexpr int kNotTrusted = 1621;
-constexpr size_t kTempFolderCapacity = 1024;
 
 // ---- seams for parts that are not in this build yet -------------------------
 
@@ -307,10 +307,11 @@ int Launcher::resume_after_reboot() {
   if (switches_.find(L"cleanuptempfolder", &folder)) {
     zpath f = unquote_text(folder);
     f.remove_backslash();
-    if (!f.empty() && f.size() <= kTempFolderCapacity) {
-      qzproc::set_temp_folder(f);
+    if (!f.empty() && qzproc::set_temp_folder(f)) {
       process_deletion_list();
       remove_made_folder(f);
+    } else if (!f.empty()) {
+      QZ_LOG(L"Temporary folder name longer than %d characters ignored", int(switch_rules::kTempFolderCapacity - 1));
     }
   }
   return qzproc::exit_code();
@@ -382,9 +383,9 @@ void Launcher::choose_temp_folder(bool parent) {
   }
   zpath folder = unquote_text(candidate);
   folder.remove_backslash();
-  if (folder.size() > kTempFolderCapacity) {
+  if (!switch_rules::fits_temp_folder(folder)) {
     // Cutting would name another folder: go without one instead.
-    QZ_LOG(L"Temporary folder name longer than %d characters ignored", static_cast<int>(kTempFolderCapacity));
+    QZ_LOG(L"Temporary folder name longer than %d characters ignored", int(switch_rules::kTempFolderCapacity - 1));
     folder.clear();
   }
   qzproc::set_temp_folder(folder);

@@ -217,9 +217,7 @@ bool SessionState::apply_e(const std::wstring& rest) {
     folder = rest;
   }
   folder = unquote_text(folder);
-  // A temporary folder that is missing or does not fit is refused rather than cut:
-  // a cut path would name another folder, which the clean-up then removes.
-  if (folder.empty() || folder.size() >= kTempFolderCapacity) return false;
+  if (folder.empty() || !fits_temp_folder(folder)) return false;
   temp_folder_override_ = folder;
   settings_.temp_folder = folder;
   temp_folder_given(folder);
