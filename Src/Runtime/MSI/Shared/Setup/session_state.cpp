@@ -164,9 +164,13 @@ bool SessionState::apply_letter(wchar_t letter, const std::wstring& text) {
       }
       // The entry point's major-upgrade removal carries a value (code;n;n), so it
       // is recognised by its beginning: recording it as "/r" would turn the
-      // removal's relaunch into a repair.
+      // removal's relaunch into a repair. Copies started for it must name this
+      // launcher and its UNC folder (append_relaunch_switches).
+      if (starts_with_ci(text, L"removeasmajorupgrade")) {
+        remove_as_major_upgrade_ = true;
+        return true;
+      }
       if (wide_iequals(text, L"runas") || wide_iequals(text, L"runfromtemp") || starts_with_ci(text, L"reboot") ||
-          starts_with_ci(text, L"removeasmajorupgrade") ||
           (recognises_prerequisite_switches() && starts_with_ci(text, L"runprerequisites")))
         return true;
       add_switch(L"/r");
