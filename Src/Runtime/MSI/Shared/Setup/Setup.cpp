@@ -19,6 +19,7 @@
 #include "packaged_setting.h"
 #include "password_mask.h"
 #include "prerequisite_pass.h"
+#include "published_folder.h"
 #include "process_state.h"
 #include "relaunch.h"
 #include "support/debuglog.h"
@@ -98,36 +99,6 @@ class Argv {
  private:
   int argc_ = 0;
   wchar_t** argv_ = nullptr;
-};
-
-// The named block that tells other programs the run's temporary folder.
-class PublishedFolder {
- public:
-  ~PublishedFolder() { close(); }
-  void publish(const std::wstring& name, const std::wstring& folder) {
-    HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize, name.c_str());
-    if (!h) {
-      QZ_LOG(L"Could not publish the temporary folder under %s (%d)", name.c_str(), static_cast<int>(GetLastError()));
-      return;
-    }
-    if (void* view = MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, kSize)) {
-      // UTF-16 without terminator; the rest zero (an older block of the same name may hold more).
-      size_t bytes = folder.size() * sizeof(wchar_t) < kSize ? folder.size() * sizeof(wchar_t) : kSize;
-      memcpy(view, folder.data(), bytes);
-      memset(static_cast<char*>(view) + bytes, 0, kSize - bytes);
-      UnmapViewOfFile(view);
-    }
-    close();
-    handle_ = h;
-  }
-  void close() {
-    if (handle_) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  static constexpr DWORD kSize = 2048;
-  HANDLE handle_ = nullptr;
 };
 
 bool is_folder(const std::wstring& path) {
