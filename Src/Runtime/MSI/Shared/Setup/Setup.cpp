@@ -181,7 +181,7 @@ class Launcher {
   bool eprq_ = false;
   bool has_reboot_ = false;
   std::wstring reboot_value_;
-  std::wstring debug_log_path_;  // passed on to the clone; "" without the switch
+  std::wstring debug_log_path_;  // the debuglog switch's path (or the default one); "" without it
 };
 
 int Launcher::run() {
@@ -234,7 +234,10 @@ void Launcher::startup() {
   std::wstring log_value;
   if (switches_.find(L"debuglog", &log_value, false, true)) {
     dbglog::enable();
-    dbglog::set_detailed(false);
+    // The switch gives the short form, but the registry switch keeps the long one:
+    // a clone handed the log by a parent that the registry turned on writes the
+    // parent's form into the parent's file.
+    dbglog::set_detailed(dbglog::registry_switch_on());
     log_value = unquote_text(log_value);
     if (!log_value.empty())
       dbglog::set_log_path(log_value);
@@ -392,6 +395,12 @@ bool Launcher::relaunch(int* code) {
   clone.qz_temp = !run_from_temp_;
   clone.unc = unc;
   clone.debug_log = debug_log_path_;
+  if (clone.debug_log.empty() && dbglog::is_enabled()) {
+    // The registry switch alone: without the path the clone would log beside
+    // itself, in the temporary folder its clean-up deletes.
+    clone.debug_log = dbglog::current_log_path();
+    if (clone.debug_log.empty()) clone.debug_log = dbglog::default_log_path();
+  }
   std::wstring line = entry::clone_command_line(clone);
 
   ReturnCodeSettings codes = read_return_code_settings();
