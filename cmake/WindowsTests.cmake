@@ -51,3 +51,7 @@ foreach(py IN LISTS QZ_INTEGRATION)
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/integration)
   set_tests_properties(integration_${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QZ_TEST_ENV}" TIMEOUT 600)
 endforeach()
+# It turns on the debug log of every launcher in the shared prefix for a moment.
+if(TEST integration_test_registry_log)
+  set_tests_properties(integration_test_registry_log PROPERTIES RUN_SERIAL TRUE)
+endif()

@@ -12,6 +12,7 @@
 #include "package/string_table.h"
 #include "process_state.h"
 #include "support/debuglog.h"
+#include "support/dynload.h"
 #include "support/support_rules.h"
 #include "support/utils.h"
 #include "support/zstring.h"
@@ -209,7 +210,12 @@ std::wstring language_name(const LaunchSettings& settings, uint16_t language) {
   if (name.empty()) name = profile_text(settings.setup_ini_path, L"0x0409", key);
   if (name.empty()) {
     wchar_t buffer[lang::kMaxLanguageNameLength + 1] = {};
-    DWORD n = VerLanguageNameW(language, buffer, static_cast<DWORD>(lang::kMaxLanguageNameLength + 1));
+    // Looked up in kernel32, which exports it too: the launcher imports no VERSION.dll.
+    using VerLanguageNameFn = DWORD(WINAPI*)(DWORD, LPWSTR, DWORD);
+    auto ver_language_name = qz::bound<VerLanguageNameFn>(qz::kernel32_export("VerLanguageNameW"));
+    DWORD n = ver_language_name
+                  ? ver_language_name(language, buffer, static_cast<DWORD>(lang::kMaxLanguageNameLength + 1))
+                  : 0;
     if (n > lang::kMaxLanguageNameLength) n = static_cast<DWORD>(lang::kMaxLanguageNameLength);
     // Some systems count the terminator in the length; the name ends at it.
     name.assign(buffer, wcsnlen(buffer, n));

@@ -12,6 +12,6 @@ cmake --build "$native" -j "$jobs"
 cmake -S "$root" -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQZ_NATIVE_BUILD_DIR="$native" >/dev/null
 cmake --build "$win" -j "$jobs"
-# The launchers must end at their PE image end and carry the right manifest.
-pecheck=$root/../shared/tools/pecheck.py
-if [ -f "$pecheck" ]; then python3 "$pecheck" "$win/setup.exe" "$win/chainsetup.exe"; fi
+# The launchers must end at their PE image end, import no runtime library and carry
+# the right manifest, version and icon.
+python3 "$root/scripts/pecheck.py" "$win/setup.exe" "$win/chainsetup.exe"

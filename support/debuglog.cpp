@@ -198,6 +198,11 @@ std::wstring current_log_path() {
 
 bool is_enabled() { return state().enabled; }
 
+bool registry_switch_on() {
+  qz::LastErrorKeeper keep;
+  return read_verbose_switch();
+}
+
 bool is_possibly_on() { return state().undecided || state().enabled; }
 
 void log(const std::wstring& message, const wchar_t* source, int line) {

@@ -15,6 +15,9 @@ std::wstring default_log_path();
 // The path lines go to now (the set path, or the default one).
 std::wstring current_log_path();
 bool is_enabled();
+// The per-user registry switch (DoVerboseLogging, the DWORD 1) as it is now; the
+// log's own state is left alone.
+bool registry_switch_on();
 // Undecided (registry not yet read) or enabled: worth building a message for.
 bool is_possibly_on();
 void log(const std::wstring& message, const wchar_t* source, int line);

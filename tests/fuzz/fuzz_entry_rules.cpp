@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::wstring> lines = fuzz_lines(data, size);
   lines.resize(std::max<size_t>(lines.size(), 2));
   const std::wstring& text = lines[0];
-  (void)one_shot_command(text, true);
-  (void)one_shot_command(text, false);
+  (void)one_shot_command(text, true, lines[1]);
+  (void)one_shot_command(text, false, lines[1]);
   (void)names_first_launcher(text);
   (void)program_token(text);
   (void)is_yes(text);

@@ -90,8 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)asks_for_silent_install(out.properties);
   (void)suppresses_billboards(out.properties);
   (void)template_is_64bit(list);
-  std::wstring command = msiexec_command_line(in.launch_mode, lines[5], lines[3], out.properties);
-  FUZZ_CHECK(command.compare(0, 15, L"\"MSIEXEC.EXE\" /") == 0);
+  const std::wstring msiexec = L"C:\\Windows\\system32\\MSIEXEC.EXE";
+  std::wstring command = msiexec_command_line(msiexec, in.launch_mode, lines[5], lines[3], out.properties);
+  FUZZ_CHECK(command.compare(0, msiexec.size() + 4, L"\"" + msiexec + L"\" /") == 0);
   FUZZ_CHECK(command.size() >= out.properties.size() &&
              command.compare(command.size() - out.properties.size(), std::wstring::npos, out.properties) == 0);
   (void)patch_forward_value(lines[3], out.properties);

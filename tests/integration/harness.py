@@ -3,6 +3,7 @@ private Wine prefix, read their full exit codes, the prefix's registry and files
 
 Every process started here has a time limit. The prefix and its persistent
 wineserver are made by the CTest fixture (scripts/wine-prefix.sh)."""
+import contextlib
 import filecmp
 import os
 import shutil
@@ -93,8 +94,8 @@ def wine(*args, timeout=60, check=False):
     return p
 
 
-def reg_query(key, value=None):
-    """The data of one registry value as text, or None when it is missing."""
+def reg_entry(key, value=None):
+    """(type, data as text) of one registry value, or None when it is missing."""
     args = ['reg', 'query', key] + (['/v', value] if value is not None else ['/ve'])
     p = wine(*args)
     if p.returncode != 0:
@@ -104,8 +105,14 @@ def reg_query(key, value=None):
         if len(parts) >= 2 and parts[1].startswith('REG_'):
             name = parts[0]
             if value is None or name.lower() == value.lower() or (value == '' and name == '(Default)'):
-                return parts[2] if len(parts) > 2 else ''
+                return parts[1], parts[2] if len(parts) > 2 else ''
     return None
+
+
+def reg_query(key, value=None):
+    """The data of one registry value as text, or None when it is missing."""
+    entry = reg_entry(key, value)
+    return entry[1] if entry else None
 
 
 def reg_add(key, value, data, kind='REG_SZ'):
@@ -115,6 +122,21 @@ def reg_add(key, value, data, kind='REG_SZ'):
 def reg_delete(key, value=None):
     args = ['reg', 'delete', key] + (['/v', value] if value is not None else []) + ['/f']
     wine(*args)
+
+
+@contextlib.contextmanager
+def reg_value(key, value, data, kind='REG_SZ'):
+    """Sets one registry value for a with block and puts back what was there before,
+    whatever the block does."""
+    before = reg_entry(key, value)
+    try:
+        reg_add(key, value, data, kind)
+        yield
+    finally:
+        if before is None:
+            reg_delete(key, value)
+        else:
+            reg_add(key, value, before[1], before[0])
 
 
 def user_temp():

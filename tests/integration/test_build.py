@@ -7,14 +7,42 @@ import unittest
 import harness
 
 
+PECHECK = os.path.join(harness.SRC, 'scripts', 'pecheck.py')
+LAUNCHERS = [os.path.join(harness.BUILD, n) for n in ('setup.exe', 'chainsetup.exe')]
+
+
+def pecheck(*paths):
+    p = subprocess.run([sys.executable, PECHECK] + list(paths), capture_output=True, text=True, timeout=60)
+    return p.returncode, p.stdout + p.stderr
+
+
 class BuildShape(harness.WineTest):
     def test_launchers_pass_pe_check(self):
-        pecheck = os.path.join(harness.SRC, '..', 'shared', 'tools', 'pecheck.py')
-        if not os.path.exists(pecheck):
-            self.skipTest('pecheck.py not beside the tree')
-        exes = [os.path.join(harness.BUILD, n) for n in ('setup.exe', 'chainsetup.exe')]
-        p = subprocess.run([sys.executable, pecheck] + exes, capture_output=True, text=True, timeout=60)
-        self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
+        code, out = pecheck(*LAUNCHERS)
+        self.assertEqual(code, 0, out)
+
+    def test_pe_check_catches_each_fault(self):
+        # Each row spoils one copy of setup.exe the way a build could.
+        with open(LAUNCHERS[0], 'rb') as f:
+            good = f.read()
+        rows = [
+            ('bytes after the image', good + b'\0' * 512, 'file ends at'),
+            ('asks for no elevation', good.replace(b'level="requireAdministrator"', b'level="highestAvailable"    '),
+             'not requireAdministrator'),
+            ('imports zlib', good.replace(b'msvcrt.dll\0', b'zlib1.dll\0\0'), 'runtime library zlib1.dll'),
+            ('imports VERSION.dll', good.replace(b'SHELL32.dll\0', b'VERSION.dll\0'), 'bound when first used'),
+            ('no Windows 10', good.replace(b'8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a', b'0' * 36), 'supportedOS'),
+            ('not a program', b'MZ' + b'\0' * 100, 'not a readable PE image'),
+        ]
+        for name, data, why in rows:
+            with self.subTest(name):
+                self.assertNotEqual(data, good)
+                path = os.path.join(self.dir, 'spoilt.exe')
+                with open(path, 'wb') as f:
+                    f.write(data)
+                code, out = pecheck(path)
+                self.assertEqual(code, 1, out)
+                self.assertIn(why, out)
 
     def test_only_the_test_builds_read_the_test_values(self):
         # A stray QZ_TEST_MSIACTION_RESULT=0 would make a shipped launcher skip the

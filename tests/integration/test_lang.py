@@ -11,6 +11,8 @@ import unittest
 
 import harness
 
+# msiexec is started from the system folder by its full path.
+MSIEXEC_LAUNCH = re.compile(r'Attempting to launch: "[A-Z]:\\[^"]*\\system32\\MSIEXEC\.EXE" /i', re.I)
 LANGUAGES = '[Languages]\r\nSupported=0x0409,0x0407\r\nDefault=0x0409\r\n'
 
 
@@ -94,7 +96,7 @@ class LanguageTest(harness.WineTest):
                                 name=f'setup{i}.exe', beside=[('product.msi', junk_package)])
                 r, log = self.launch(exe, switch + ' /v"/qn"', f'run{i}.log', timeout=120)
                 self.assertIn(line, log)
-                launched = [l for l in log.splitlines() if 'Attempting to launch: "MSIEXEC.EXE" /i' in l]
+                launched = [l for l in log.splitlines() if MSIEXEC_LAUNCH.search(l)]
                 self.assertEqual(len(launched), 1, log[-3000:])
                 self.assertRegex(launched[0], pattern)
                 self.assertNotEqual(r.code, 0)  # the package is junk
@@ -103,7 +105,7 @@ class LanguageTest(harness.WineTest):
         exe = self.pack(ini, [('0x0407.ini', self.table('0x0407', {}))], name='single.exe',
                         beside=[('product.msi', junk_package)])
         r, log = self.launch(exe, '/l1031 /v"/qn"', 'single.log', timeout=120)
-        self.assertIn('Attempting to launch: "MSIEXEC.EXE" /i', log)
+        self.assertRegex(log, MSIEXEC_LAUNCH)
         self.assertNotIn('TRANSFORMS', log)
         self.assertNotIn('Using language transforms', log)
 

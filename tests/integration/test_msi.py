@@ -20,6 +20,8 @@ PROPS_KEY = r'HKLM\Software\Brackenwright\Props'
 RUNONCE = r'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'
 VERSIONS = {'demo.msi': '1.0.0', 'demo2.msi': '2.0.0', 'props.msi': '1.0.0', 'reboot.msi': '1.0.0'}
 LAUNCH_LINE = re.compile(r'Attempting to launch: ([^\r\n]*)')
+# The launcher starts the system folder's msiexec by its full path.
+MSIEXEC = '"C:\\windows\\system32\\MSIEXEC.EXE"'
 
 _data = None
 
@@ -147,14 +149,14 @@ class InstallTest(MsiTest):
         self.assertEqual(harness.reg_query(PROPS_KEY, 'Prop'), value)
         command = self.msiexec_commands()[-1]
         package = harness.winpath(os.path.join(os.path.dirname(setup), 'props.msi'))
-        self.assertTrue(command.startswith(f'"MSIEXEC.EXE" /i "{package}" /qn QZPROP="{value}" SETUPEXEDIR="'),
+        self.assertTrue(command.startswith(f'{MSIEXEC} /i "{package}" /qn QZPROP="{value}" SETUPEXEDIR="'),
                         command[:300])
 
     def test_repair_composes_the_letters(self):
         setup = self.make_setup('demo.msi', 1)
         self.assertEqual(self.launch(setup, '/v"/qn"').code, 0)
         r = self.launch(setup, '/fomus /v"/qn"')
-        self.assertRegex(self.msiexec_commands()[-1], r'^"MSIEXEC\.EXE" /fomus "[^"]*demo\.msi" /qn ')
+        self.assertRegex(self.msiexec_commands()[-1], '^' + re.escape(MSIEXEC) + r' /fomus "[^"]*demo\.msi" /qn ')
         # Wine's msiexec cannot repair by package path (1605 even for the path it
         # installed from): the launcher must end with whatever msiexec answers.
         shutil.copy(os.path.join(self.data, 'demo.msi'), os.path.join(self.dir, 'direct.msi'))
@@ -174,7 +176,7 @@ class InstallTest(MsiTest):
         setup = self.make_setup('demo.msi', 1)
         r = self.launch(setup, f'/a /v"/qn TARGETDIR=\\"{harness.winpath(target)}\\""')
         self.assertEqual(r.code, expected, r.stdout)
-        self.assertRegex(self.msiexec_commands()[-1], r'^"MSIEXEC\.EXE" /a "[^"]*demo\.msi" /qn TARGETDIR="')
+        self.assertRegex(self.msiexec_commands()[-1], '^' + re.escape(MSIEXEC) + r' /a "[^"]*demo\.msi" /qn TARGETDIR="')
         self.assertIsNone(harness.reg_query(DEMO_KEY, 'Version'))
         # The image is the one msiexec itself makes. Wine's msiexec makes none
         # (administrative installations are not supported there, 1626); where
@@ -280,7 +282,7 @@ class CacheTest(MsiTest):
         self.assertEqual(r.code, 0, r.stdout)
         cached = os.path.join(cache, 'demo.msi')
         self.assertTrue(os.path.exists(cached))
-        self.assertIn(f'"MSIEXEC.EXE" /i "{harness.winpath(cached)}"', self.msiexec_commands()[-1])
+        self.assertIn(f'{MSIEXEC} /i "{harness.winpath(cached)}"', self.msiexec_commands()[-1])
         uninstall_directly()
         with open(cached, 'r+b') as f:
             f.seek(0, 2)

@@ -250,6 +250,19 @@ class UiTest(harness.WineTest):
         self.probe('click', w.hwnd, 1)
         self.assertEqual(self.finish(p), 1203)
 
+        # A German setup explains its command line in German: the texts come from its
+        # own string table, taken from the stream before the message is shown.
+        ini = self.ini().replace('Default=1033\r\nSupported=1033', 'Default=1031\r\nSupported=1031')
+        table = ('\ufeff[0x0407]\r\n1203=Befehlszeilenparameter:\r\n'
+                 '1211=/a Administrative Installation ausf\u00fchren\r\n1204=/L Sprachkennung\r\n')
+        p = self.start(self.pack({'Setup.INI': ini, '0x0407.ini': table}), 'notaswitch')
+        w = self.wait_window('Brackenwright Wizard')
+        self.assertTrue(w.text(1028).startswith('Befehlszeilenparameter:||/a Administrative Installation ausf\u00fchren'
+                                                '||/L Sprachkennung||'), w.text(1028))
+        self.screenshot(w, 'usage_message_german')
+        self.probe('click', w.hwnd, 1)
+        self.assertEqual(self.finish(p), 1203)
+
     def test_password_dialog_enables_ok_only_for_the_right_password(self):
         exe = self.pack({'Setup.INI': self.ini(extra='[KEY]\r\nPASSWORD=' + digest('s3cret') + '\r\n')})
         p = self.start(exe, '/debuglog', {'QZ_TEST_MSIACTION_RESULT': '0'})

@@ -307,10 +307,13 @@ TEST_F(SessionTest, RelaunchSwitchesUseSessionState) {
   std::wstring cmd = L"/s";
   session.append_relaunch_switches(cmd);
   EXPECT_EQ(cmd, L"/s /l1033 /p\"abc\"");
-  session.set_remove_as_major_upgrade(true);
+  // A launcher running for a major-upgrade removal names itself and its UNC folder.
+  EXPECT_TRUE(session.apply({L"RemoveAsMajorUpgrade{A};1;2"}));
+  EXPECT_EQ(session.relaunch_command_line(), L"");  // not a repair ("/r")
+  settings.unc_path = L"\\\\srv\\share\\m";
   cmd.clear();
   session.append_relaunch_switches(cmd);
-  EXPECT_EQ(cmd, L" /Q\"C:\\t\\setup.exe\" /l1033 /p\"abc\"");
+  EXPECT_EQ(cmd, L" /Q\"C:\\t\\setup.exe\" /unc\"\\\\srv\\share\\m\" /l1033 /p\"abc\"");
 
   settings.launcher_path = L"C:\\t\\setup.exe";
   EXPECT_EQ(session.strip_relaunch_switches(L"/q\"D:\\m\\setup.exe\" /QZ_temp /f1\"C:\\t\\setup.exe.qzs\""),

@@ -158,10 +158,11 @@ TEST(CommandLineWalk, BareArgumentStopsTheWalk) {
 
 TEST(SetupDriver, SilentRunGetsDefaultResponseFile) {
   LaunchSettings settings;
-  const wchar_t* argv[] = {L"C:\\media\\setup.exe", L"/s", L"/v/qn"};
+  const wchar_t* argv[] = {L"C:\\media\\setup.exe", L"/s", L"/v/qn", L"-removeasmajorupgrade{A};1;2"};
   QzSetup setup;
-  ASSERT_TRUE(setup.init(GetModuleHandleW(nullptr), 3, const_cast<wchar_t**>(argv), L"C:\\t\\{G}\\setup.exe", L"",
+  ASSERT_TRUE(setup.init(GetModuleHandleW(nullptr), 4, const_cast<wchar_t**>(argv), L"C:\\t\\{G}\\setup.exe", L"",
                          settings));
+  EXPECT_TRUE(setup.session()->remove_as_major_upgrade());
   EXPECT_EQ(setup.session()->launcher_folder(), L"C:\\t\\{G}");
   EXPECT_EQ(settings.media_folder, L"C:\\t\\{G}");
   EXPECT_EQ(setup.session()->relaunch_command_line(), L" /s /v\"/qn\" /f1\"C:\\t\\{G}\\Setup.qzs\"");

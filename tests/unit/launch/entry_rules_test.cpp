@@ -12,9 +12,10 @@ TEST(EntryRules, OneShotCommandsBySecondCharacter) {
     OneShot kind;
     const wchar_t* payload;
   } rows[] = {
-      {L"/% /i x.msi /qn", true, OneShot::kMsiexec, L"MSIEXEC.EXE /i x.msi /qn"},
-      {L"-%/x {A}", true, OneShot::kMsiexec, L"MSIEXEC.EXE /x {A}"},
-      {L"/%", true, OneShot::kMsiexec, L"MSIEXEC.EXE"},
+      // msiexec by its full path, never by a bare name the launcher's own folder could answer
+      {L"/% /i x.msi /qn", true, OneShot::kMsiexec, L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /i x.msi /qn"},
+      {L"-%/x {A}", true, OneShot::kMsiexec, L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /x {A}"},
+      {L"/%", true, OneShot::kMsiexec, L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\""},
       {L"/K /s /v\"/qn\"", true, OneShot::kRestart, L" /s /v\"/qn\""},
       {L"-k", true, OneShot::kRestart, L""},
       {L"/Gfile.exe /sCN", true, OneShot::kSignature, L"/Gfile.exe /sCN"},
@@ -25,7 +26,7 @@ TEST(EntryRules, OneShotCommandsBySecondCharacter) {
       {L"", true, OneShot::kNone, L""},
   };
   for (const Row& r : rows) {
-    OneShotCommand c = one_shot_command(r.text, r.has_arguments);
+    OneShotCommand c = one_shot_command(r.text, r.has_arguments, L"C:\\Win dows\\system32\\MSIEXEC.EXE");
     EXPECT_EQ(c.kind, r.kind) << r.text;
     EXPECT_EQ(c.text, r.payload) << r.text;
   }

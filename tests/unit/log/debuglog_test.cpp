@@ -179,6 +179,7 @@ TEST_F(DebugLog, OnlyTheDwordOneTurnsTheRegistrySwitchOn) {
     if (r.type == REG_DWORD) set_dword(L"DoVerboseLogging", r.dword);
     if (r.type == REG_SZ) set_string(L"DoVerboseLogging", r.text);
     dbglog::reset_for_tests();
+    EXPECT_EQ(dbglog::registry_switch_on(), r.on);
     QZ_LOG(L"hello");
     EXPECT_EQ(dbglog::is_enabled(), r.on);
     EXPECT_EQ(exists(p), r.on);

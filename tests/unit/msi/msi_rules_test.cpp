@@ -7,6 +7,9 @@
 
 using namespace msi_rules;
 
+// A system folder with a blank: the program must stay one argument.
+static const std::wstring kMsiexec = L"C:\\Win dows\\system32\\MSIEXEC.EXE";
+
 TEST(MsiVersions, CompareAsFourUnsignedNumbers) {
   struct Case {
     const wchar_t* a;
@@ -169,16 +172,17 @@ TEST(MsiCommandLine, EveryLaunchMode) {
     const wchar_t* expected;
   };
   const Case cases[] = {
-      {0, L"", L"\"MSIEXEC.EXE\" /i \"C:\\p.msi\" A=1"},
-      {1, L"", L"\"MSIEXEC.EXE\" /a \"C:\\p.msi\" A=1"},
-      {2, L"omus", L"\"MSIEXEC.EXE\" /fomus \"C:\\p.msi\" A=1"},
-      {3, L"m", L"\"MSIEXEC.EXE\" /jm \"C:\\p.msi\" A=1"},
-      {4, L"", L"\"MSIEXEC.EXE\" /x \"C:\\p.msi\" A=1"},
-      {5, L"", L"\"MSIEXEC.EXE\" /p \"C:\\p.msi\" A=1"},
-      {9, L"", L"\"MSIEXEC.EXE\" /i \"C:\\p.msi\" A=1"},
-      {-1, L"", L"\"MSIEXEC.EXE\" /i \"C:\\p.msi\" A=1"},
+      {0, L"", L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /i \"C:\\p.msi\" A=1"},
+      {1, L"", L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /a \"C:\\p.msi\" A=1"},
+      {2, L"omus", L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /fomus \"C:\\p.msi\" A=1"},
+      {3, L"m", L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /jm \"C:\\p.msi\" A=1"},
+      {4, L"", L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /x \"C:\\p.msi\" A=1"},
+      {5, L"", L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /p \"C:\\p.msi\" A=1"},
+      {9, L"", L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /i \"C:\\p.msi\" A=1"},
+      {-1, L"", L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /i \"C:\\p.msi\" A=1"},
   };
-  for (const Case& c : cases) EXPECT_EQ(msiexec_command_line(c.mode, c.letters, L"C:\\p.msi", L"A=1"), c.expected);
+  for (const Case& c : cases)
+    EXPECT_EQ(msiexec_command_line(kMsiexec, c.mode, c.letters, L"C:\\p.msi", L"A=1"), c.expected);
   EXPECT_EQ(patch_forward_value(L"C:\\a b.msp", L"X=1"), L"/p \"C:\\a b.msp\" X=1");
 }
 
@@ -225,18 +229,18 @@ TEST(MsiCommandLine, OddPackagePathsAndPropertiesPassUnchanged) {
     in.launcher_folder = L"C:\\Setup 100%";
     in.launcher_name = L"my setup.exe";
     PropertyList p = compose_property_list(in);
-    std::wstring line = msiexec_command_line(0, L"", c.package, p.properties);
+    std::wstring line = msiexec_command_line(kMsiexec, 0, L"", c.package, p.properties);
     // The exact composition: nothing cut, nothing re-quoted.
-    EXPECT_EQ(line, L"\"MSIEXEC.EXE\" /i \"" + c.package + L"\" " + c.properties +
+    EXPECT_EQ(line, L"\"C:\\Win dows\\system32\\MSIEXEC.EXE\" /i \"" + c.package + L"\" " + c.properties +
                         L" SETUPEXEDIR=\"C:\\Setup 100%\" SETUPEXENAME=\"my setup.exe\"");
     std::vector<std::wstring> args = split_arguments(line);
     ASSERT_GE(args.size(), 3u);
-    EXPECT_EQ(args[0], L"MSIEXEC.EXE");
+    EXPECT_EQ(args[0], kMsiexec);
     EXPECT_EQ(args[1], L"/i");
     EXPECT_EQ(args[2], c.package);  // one argument however many blanks it holds
     EXPECT_EQ(args.back(), L"SETUPEXENAME=my setup.exe");
   }
-  EXPECT_LE(msiexec_command_line(0, L"", L"p", L"LONG=" + long_value).size(), kMaxCommandLine);
+  EXPECT_LE(msiexec_command_line(kMsiexec, 0, L"", L"p", L"LONG=" + long_value).size(), kMaxCommandLine);
 }
 
 TEST(MsiScriptMode, Table) {

@@ -19,11 +19,13 @@
 #include "packaged_setting.h"
 #include "password_mask.h"
 #include "prerequisite_pass.h"
+#include "published_folder.h"
 #include "process_state.h"
 #include "relaunch.h"
 #include "support/debuglog.h"
 #include "support/utils.h"
 #include "support/zstring.h"
+#include "switch_rules.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\Setup";
 
@@ -33,7 +35,6 @@ constexpr int kNoEngineLibrary = 7001;
 constexpr int kBadRemovalValue = -4;
 // The signature check is not in this build: the file counts as not trusted.
 constexpr int kNotTrusted = 1621;
-constexpr size_t kTempFolderCapacity = 1024;
 
 // ---- seams for parts that are not in this build yet -------------------------
 
@@ -98,36 +99,6 @@ class Argv {
  private:
   int argc_ = 0;
   wchar_t** argv_ = nullptr;
-};
-
-// The named block that tells other programs the run's temporary folder.
-class PublishedFolder {
- public:
-  ~PublishedFolder() { close(); }
-  void publish(const std::wstring& name, const std::wstring& folder) {
-    HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize, name.c_str());
-    if (!h) {
-      QZ_LOG(L"Could not publish the temporary folder under %s (%d)", name.c_str(), static_cast<int>(GetLastError()));
-      return;
-    }
-    if (void* view = MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, kSize)) {
-      // UTF-16 without terminator; the rest zero (an older block of the same name may hold more).
-      size_t bytes = folder.size() * sizeof(wchar_t) < kSize ? folder.size() * sizeof(wchar_t) : kSize;
-      memcpy(view, folder.data(), bytes);
-      memset(static_cast<char*>(view) + bytes, 0, kSize - bytes);
-      UnmapViewOfFile(view);
-    }
-    close();
-    handle_ = h;
-  }
-  void close() {
-    if (handle_) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  static constexpr DWORD kSize = 2048;
-  HANDLE handle_ = nullptr;
 };
 
 bool is_folder(const std::wstring& path) {
@@ -210,12 +181,12 @@ class Launcher {
   bool eprq_ = false;
   bool has_reboot_ = false;
   std::wstring reboot_value_;
-  std::wstring debug_log_path_;  // passed on to the clone; "" without the switch
+  std::wstring debug_log_path_;  // the debuglog switch's path (or the default one); "" without it
 };
 
 int Launcher::run() {
   startup();
-  entry::OneShotCommand command = entry::one_shot_command(text_, argv_.count() >= 2);
+  entry::OneShotCommand command = entry::one_shot_command(text_, argv_.count() >= 2, msiexec_path());
   if (command.kind != entry::OneShot::kNone) return one_shot(command);
   if (has_reboot_) return resume_after_reboot();
   if (!run_from_temp_ || switches_.find(L"Q")) {
@@ -263,7 +234,10 @@ void Launcher::startup() {
   std::wstring log_value;
   if (switches_.find(L"debuglog", &log_value, false, true)) {
     dbglog::enable();
-    dbglog::set_detailed(false);
+    // The switch gives the short form, but the registry switch keeps the long one:
+    // a clone handed the log by a parent that the registry turned on writes the
+    // parent's form into the parent's file.
+    dbglog::set_detailed(dbglog::registry_switch_on());
     log_value = unquote_text(log_value);
     if (!log_value.empty())
       dbglog::set_log_path(log_value);
@@ -307,10 +281,11 @@ int Launcher::resume_after_reboot() {
   if (switches_.find(L"cleanuptempfolder", &folder)) {
     zpath f = unquote_text(folder);
     f.remove_backslash();
-    if (!f.empty() && f.size() <= kTempFolderCapacity) {
-      qzproc::set_temp_folder(f);
+    if (!f.empty() && qzproc::set_temp_folder(f)) {
       process_deletion_list();
       remove_made_folder(f);
+    } else if (!f.empty()) {
+      QZ_LOG(L"Temporary folder name longer than %d characters ignored", int(switch_rules::kTempFolderCapacity - 1));
     }
   }
   return qzproc::exit_code();
@@ -382,9 +357,9 @@ void Launcher::choose_temp_folder(bool parent) {
   }
   zpath folder = unquote_text(candidate);
   folder.remove_backslash();
-  if (folder.size() > kTempFolderCapacity) {
+  if (!switch_rules::fits_temp_folder(folder)) {
     // Cutting would name another folder: go without one instead.
-    QZ_LOG(L"Temporary folder name longer than %d characters ignored", static_cast<int>(kTempFolderCapacity));
+    QZ_LOG(L"Temporary folder name longer than %d characters ignored", int(switch_rules::kTempFolderCapacity - 1));
     folder.clear();
   }
   qzproc::set_temp_folder(folder);
@@ -420,6 +395,12 @@ bool Launcher::relaunch(int* code) {
   clone.qz_temp = !run_from_temp_;
   clone.unc = unc;
   clone.debug_log = debug_log_path_;
+  if (clone.debug_log.empty() && dbglog::is_enabled()) {
+    // The registry switch alone: without the path the clone would log beside
+    // itself, in the temporary folder its clean-up deletes.
+    clone.debug_log = dbglog::current_log_path();
+    if (clone.debug_log.empty()) clone.debug_log = dbglog::default_log_path();
+  }
   std::wstring line = entry::clone_command_line(clone);
 
   ReturnCodeSettings codes = read_return_code_settings();

@@ -43,14 +43,14 @@ int32_t read_number(const std::wstring& s, int base) {
 
 }  // namespace
 
-OneShotCommand one_shot_command(const std::wstring& text, bool has_arguments) {
+OneShotCommand one_shot_command(const std::wstring& text, bool has_arguments, const std::wstring& msiexec) {
   OneShotCommand out;
   if (!has_arguments || text.size() < 2 || !is_switch_char(text[0])) return out;
   wchar_t c = text[1];
   if (c == L'%') {
     out.kind = OneShot::kMsiexec;
     size_t slash = text.find(L'/', 2);
-    out.text = L"MSIEXEC.EXE";
+    out.text = L"\"" + msiexec + L"\"";
     if (slash != std::wstring::npos) out.text += L" " + text.substr(slash);
   } else if (c == L'K' || c == L'k') {
     out.kind = OneShot::kRestart;

@@ -16,7 +16,8 @@ struct OneShotCommand {
 };
 // The command selected by the second character of a text that begins with a
 // switch character (only when the process has an argument after its path).
-OneShotCommand one_shot_command(const std::wstring& text, bool has_arguments);
+// `msiexec` is the full path of the program the percent command starts (quoted).
+OneShotCommand one_shot_command(const std::wstring& text, bool has_arguments, const std::wstring& msiexec);
 
 // True when text begins with a switch character followed by Q (either case).
 bool names_first_launcher(const std::wstring& text);
@@ -31,7 +32,7 @@ struct CloneCommand {
   bool eprq = false;     // prerequisite pass
   bool qz_temp = false;  // this launcher did not itself run from a temporary copy
   std::wstring unc;        // UNC form of the first launcher's folder, or ""
-  std::wstring debug_log;  // log path to pass on, or "" when the switch was not given
+  std::wstring debug_log;  // log path to pass on, or "" when the log is off
 };
 // `%s /q"%s" /tempdisk1folder"%s"` and the optional switches, in that order.
 std::wstring clone_command_line(const CloneCommand& c);

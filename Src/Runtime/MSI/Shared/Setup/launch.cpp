@@ -24,6 +24,7 @@ struct ProcessHandles {
 };
 
 constexpr DWORD kRetryDelayMs = 250;
+constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, absent from these headers
 
 bool transient_start_failure(DWORD error) {
   switch (error) {
@@ -38,6 +39,7 @@ bool transient_start_failure(DWORD error) {
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_INVALID_PARAMETER:
     case ERROR_CANCELLED:
+    case kElevationRequired:  // the same token is refused again
       return false;
     default:
       return true;
@@ -45,6 +47,11 @@ bool transient_start_failure(DWORD error) {
 }
 
 bool create(const std::wstring& command_line, bool show, bool inherit, ProcessHandles& out) {
+  if (command_line.empty() || command_line[0] == L' ' || command_line.compare(0, 2, L"\"\"") == 0) {
+    // Without a program name the system would look for one in the launcher's folder.
+    QZ_LOG(L"The program could not be started, error %u", static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
+    return false;
+  }
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;
@@ -78,6 +85,13 @@ void prerequisite_progress(Session*, bool /*start*/) {}
 void step_setup_dialog_progress(Session*) { advance_setup_bar(1); }
 
 }  // namespace
+
+std::wstring msiexec_path() {
+  wchar_t folder[MAX_PATH];
+  UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return std::wstring();
+  return std::wstring(folder, n) + L"\\MSIEXEC.EXE";
+}
 
 bool launch_no_wait(const std::wstring& command_line, bool show) {
   QZ_LOG(L"Attempting to launch (no wait): %s", mask_password_in_command_line(command_line).c_str());

@@ -8,6 +8,12 @@ class Session;
 
 constexpr int kNotStarted = static_cast<int>(0xCCCCCCCC);
 
+// The system folder's MSIEXEC.EXE. Started by this full path, never by its bare
+// name, which the system looks up in the launcher's own folder first (a download
+// folder, where anyone may have put a file of that name). Empty when the system
+// folder cannot be read.
+std::wstring msiexec_path();
+
 bool launch_no_wait(const std::wstring& command_line, bool show);
 int launch_and_wait(const std::wstring& command_line, bool show);
 int shell_execute_and_wait(const std::wstring& file, const std::wstring& parameters, bool show, Session* session);

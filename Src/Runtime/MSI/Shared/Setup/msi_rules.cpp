@@ -229,9 +229,9 @@ std::wstring msiexec_mode_switch(int launch_mode, std::wstring_view letters) {
   }
 }
 
-std::wstring msiexec_command_line(int launch_mode, std::wstring_view letters, std::wstring_view package,
-                                  std::wstring_view properties) {
-  std::wstring c = L"\"MSIEXEC.EXE\" ";
+std::wstring msiexec_command_line(std::wstring_view program, int launch_mode, std::wstring_view letters,
+                                  std::wstring_view package, std::wstring_view properties) {
+  std::wstring c = L"\"" + std::wstring(program) + L"\" ";
   c += msiexec_mode_switch(launch_mode, letters);
   c += L" \"";
   c += package;

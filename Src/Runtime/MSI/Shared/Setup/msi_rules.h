@@ -78,10 +78,10 @@ void split_launcher_path(std::wstring_view path, std::wstring* folder, std::wstr
 // ---- command lines ----------------------------------------------------------
 // "/i", "/a", "/f<letters>", "/j<letters>", "/x", "/p"; modes outside 0..5 are /i.
 std::wstring msiexec_mode_switch(int launch_mode, std::wstring_view letters);
-// "MSIEXEC.EXE" <mode> "<package>" <properties>: the package always quoted, the
-// properties exactly as composed.
-std::wstring msiexec_command_line(int launch_mode, std::wstring_view letters, std::wstring_view package,
-                                  std::wstring_view properties);
+// "<program>" <mode> "<package>" <properties>: the program (msiexec's full path)
+// and the package always quoted, the properties exactly as composed.
+std::wstring msiexec_command_line(std::wstring_view program, int launch_mode, std::wstring_view letters,
+                                  std::wstring_view package, std::wstring_view properties);
 // The longest command line CreateProcessW takes (characters, without terminator).
 inline constexpr size_t kMaxCommandLine = 32766;
 // The patch form handed to relaunched copies: /p "<package>" <properties>.

@@ -171,7 +171,8 @@ int MsiAction::InstallMsi(const std::wstring& package) {
   session().add_switch(L"/v", list.setup_exe_values, true);
 
   std::wstring command =
-      msi_rules::msiexec_command_line(mode, session().get_value(kValueModeLetters), package, list.properties);
+      msi_rules::msiexec_command_line(msiexec_path(), mode, session().get_value(kValueModeLetters), package,
+                                      list.properties);
   if (mode == kModePatch) session().add_switch(L"/v", msi_rules::patch_forward_value(package, list.properties), true);
 
   // 1. Runtime files of the script engine.

@@ -1,5 +1,7 @@
 #include "process_state.h"
 
+#include "switch_rules.h"
+
 namespace {
 int g_exit_code = 0;
 HINSTANCE g_module = nullptr;
@@ -13,7 +15,11 @@ void set_exit_code(int code) { g_exit_code = code; }
 HINSTANCE module() { return g_module; }
 void set_module(HINSTANCE module) { g_module = module; }
 const std::wstring& temp_folder() { return g_temp_folder; }
-void set_temp_folder(const std::wstring& folder) { g_temp_folder = folder.substr(0, 1024); }
+bool set_temp_folder(const std::wstring& folder) {
+  if (!switch_rules::fits_temp_folder(folder)) return false;
+  g_temp_folder = folder;
+  return true;
+}
 LaunchSettings* settings() { return g_settings; }
 void set_settings(LaunchSettings* settings) { g_settings = settings; }
 

@@ -17,10 +17,11 @@ void set_exit_code(int code);
 HINSTANCE module();
 void set_module(HINSTANCE module);
 
-// The run's temporary folder (at most 1024 characters); empty until the entry
-// point chooses it. The clean-up deletes it at the end.
+// The run's temporary folder; empty until the entry point chooses it. The
+// clean-up deletes it at the end. A folder that does not fit its 1024 characters
+// (terminator included) is refused: false, and the folder stays as it was.
 const std::wstring& temp_folder();
-void set_temp_folder(const std::wstring& folder);
+bool set_temp_folder(const std::wstring& folder);
 
 // The process's launch settings, published by the entry point (null before).
 LaunchSettings* settings();

@@ -238,7 +238,9 @@ class Session : public IStreamProgress
 std::wstring usage_message_text(const LaunchSettings& settings);
 // Shows the usage message unless the launch is silent.
 void show_usage_message(Session& session);
-// Before the usage message: makes the setup's own language available for it.
+// Before the usage message (unless silent): runs the disk step and, when it
+// succeeds and no UI language is chosen yet, chooses one from the setup's
+// setup.ini, so the message appears in the setup's language.
 void prepare_usage_language(Session& session);
 // An invalid command line: the language step, then the usage message.
 void report_invalid_command_line(Session& session);

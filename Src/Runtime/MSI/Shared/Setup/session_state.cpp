@@ -165,9 +165,13 @@ bool SessionState::apply_letter(wchar_t letter, const std::wstring& text) {
       }
       // The entry point's major-upgrade removal carries a value (code;n;n), so it
       // is recognised by its beginning: recording it as "/r" would turn the
-      // removal's relaunch into a repair.
+      // removal's relaunch into a repair. Copies started for it must name this
+      // launcher and its UNC folder (append_relaunch_switches).
+      if (starts_with_ci(text, L"removeasmajorupgrade")) {
+        remove_as_major_upgrade_ = true;
+        return true;
+      }
       if (wide_iequals(text, L"runas") || wide_iequals(text, L"runfromtemp") || starts_with_ci(text, L"reboot") ||
-          starts_with_ci(text, L"removeasmajorupgrade") ||
           (recognises_prerequisite_switches() && starts_with_ci(text, L"runprerequisites")))
         return true;
       add_switch(L"/r");
@@ -218,9 +222,7 @@ bool SessionState::apply_e(const std::wstring& rest) {
     folder = rest;
   }
   folder = unquote_text(folder);
-  // A temporary folder that is missing or does not fit is refused rather than cut:
-  // a cut path would name another folder, which the clean-up then removes.
-  if (folder.empty() || folder.size() >= kTempFolderCapacity) return false;
+  if (folder.empty() || !fits_temp_folder(folder)) return false;
   temp_folder_override_ = folder;
   settings_.temp_folder = folder;
   temp_folder_given(folder);

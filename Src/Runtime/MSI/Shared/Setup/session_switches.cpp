@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include "LaunchSettings.h"
+#include "diskaction.h"
 #include "process_state.h"
+#include "run_steps.h"
 #include "session.h"
 #include "package/load_string.h"
 #include "support/debuglog.h"
@@ -101,8 +103,16 @@ void show_usage_message(Session& session) {
 }
 
 void prepare_usage_language(Session& session) {
-  // The disk step that extracts setup.ini and picks the UI language hooks in here,
-  // so the usage message can appear in the setup's language.
+  LaunchSettings& settings = session.settings();
+  // A silent launch shows no usage message: nothing to extract for it.
+  if (settings.silent) return;
+  // setup.ini and the string tables, from the stream when the setup carries them;
+  // their `cmdline` may still make the launch silent.
+  DiskAction disk(session);
+  if (!disk.execute() || settings.ui_language != 0) return;
+  const std::wstring folder = !session.setup_ini_folder().empty() ? session.setup_ini_folder() : session.source_folder();
+  settings.setup_ini_path = zpath(folder).join(L"Setup.INI");
+  choose_language(session);
 }
 
 void report_invalid_command_line(Session& session) {

@@ -14,6 +14,10 @@ namespace switch_rules {
 constexpr size_t kPasswordCapacity = 100;
 // Capacity of the temporary-folder text, terminator included: longer input is refused.
 constexpr size_t kTempFolderCapacity = 1024;
+// The one rule for every temporary-folder text (the /e folder, the folder the entry
+// chooses or is given, the folder a resume cleans up): it fits with its terminator.
+// A cut text would name another folder, which the clean-up would then remove.
+inline bool fits_temp_folder(std::wstring_view folder) { return folder.size() < kTempFolderCapacity; }
 // Capacity of a registry placeholder value, terminator included: longer values are refused.
 constexpr size_t kPlaceholderCapacity = 260;
 
