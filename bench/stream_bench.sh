@@ -1,7 +1,8 @@
 #!/bin/bash
 # Stream benchmark (not a test): a 256 MiB compressible member, compressed and
 # block-scrambled, extracted through the launcher's STREAM::extract under Wine against
-# plain native zlib inflate of the same data; and packing with mksetup against plain
+# plain native zlib inflate of the same data (its output flushed to disk too, as the
+# launcher flushes every member it inflates); and packing with mksetup against plain
 # zlib deflate at the same level. Prints
 #   stream-extract ratio=<ours/native throughput> ours=<MB/s> native=<MB/s> peak_above_start=<MiB>
 #   stream-pack ratio=<ours/native throughput> ours=<MB/s> native=<MB/s>
