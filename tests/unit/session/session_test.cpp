@@ -264,6 +264,10 @@ TEST_F(SessionTest, PackagedSettingComesFromTheStreamBeforeExtraction) {
   EXPECT_EQ(read_packaged_setting_from(image_, L"Startup", L"ProductCode", 2), L"{P");  // cut to the capacity
   EXPECT_EQ(read_packaged_setting_ini_from(image_, L"Startup", L"ValidateSetupAndMSISignatures", 260), L"Y");
   EXPECT_FALSE(exists(temp_ + L"\\Setup.INI"));  // nothing extracted into the run's folder
+  // The member is read once per launcher file; a rewritten file answers anew.
+  session_.reset();  // it holds the image open
+  open({{L"Setup.INI", "[Startup]\r\nWaitInstallation=N\r\n"}});
+  EXPECT_EQ(read_packaged_setting_from(image_, L"Startup", L"WaitInstallation", 260), L"N");
   // No member: the setup.ini beside the launcher; no Setting.INI: empty.
   open({{L"other.txt", "x"}}, L"plain.exe");
   write_file(path(L"setup.ini"), "[Startup]\r\nWaitInstallation=n\r\n");

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <map>
+#include <memory>
+#include <mutex>
+#include <tuple>
 #include <vector>
 
 #include "LaunchSettings.h"
@@ -15,13 +19,18 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\packaged
 
 namespace {
 
+std::wstring profile_value(const qz::IniProfile& profile, const std::wstring& section, const std::wstring& key,
+                           size_t capacity) {
+  std::vector<wchar_t> buffer(capacity + 1);
+  profile.get_string(section.c_str(), key.c_str(), L"", buffer.data(), buffer.size());
+  return std::wstring(buffer.data());
+}
+
 std::wstring profile_value(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                            size_t capacity) {
   qz::IniProfile profile(file);
   if (!profile.load()) return std::wstring();
-  std::vector<wchar_t> buffer(capacity + 1);
-  profile.get_string(section.c_str(), key.c_str(), L"", buffer.data(), buffer.size());
-  return std::wstring(buffer.data());
+  return profile_value(profile, section, key, capacity);
 }
 
 bool file_exists(const std::wstring& path) {
@@ -29,20 +38,80 @@ bool file_exists(const std::wstring& path) {
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A launcher file as it is now: a rewritten file (a test image, a replaced copy)
+// never answers from what an earlier version held.
+struct FileIdentity {
+  std::wstring path;
+  std::wstring member;
+  uint64_t size = 0;
+  uint64_t write_time = 0;
+  bool operator<(const FileIdentity& o) const {
+    return std::tie(path, member, size, write_time) < std::tie(o.path, o.member, o.size, o.write_time);
+  }
+};
+
+bool identify(const std::wstring& launcher, const wchar_t* member, FileIdentity* id) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(launcher.c_str(), GetFileExInfoStandard, &data)) return false;
+  id->path = launcher;
+  for (wchar_t& c : id->path) c = wide_lower(c);
+  id->member = member;
+  id->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  id->write_time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
+// What a launcher's member holds: absent, or its profile. Null profile with
+// `present` set: the member is there but could not be read.
+struct MemberSettings {
+  bool present = false;
+  std::shared_ptr<const qz::IniProfile> profile;
+};
+
+// Extracting a member costs opening the stream, a temporary file, an inflate and a
+// flush, and the entry and the driver read a dozen values from the same member:
+// each member is read once per process and kept.
+std::mutex g_members_lock;
+std::map<FileIdentity, MemberSettings> g_members;
+
 // Extracts the member to a fresh "~" file in the system temporary folder, reads
-// the value and deletes the file again. False when the member could not be read.
-bool member_value(STREAM& stream, const wchar_t* member, const std::wstring& section, const std::wstring& key,
-                  size_t capacity, std::wstring* value) {
+// it and deletes the file again. Null when the member could not be read.
+std::shared_ptr<const qz::IniProfile> extract_member_profile(STREAM& stream, const wchar_t* member) {
   wchar_t folder[MAX_PATH + 1] = {};
   DWORD n = GetTempPathW(MAX_PATH + 1, folder);
-  if (n == 0 || n > MAX_PATH) return false;
+  if (n == 0 || n > MAX_PATH) return nullptr;
   wchar_t file[MAX_PATH] = {};
-  if (!GetTempFileNameW(folder, L"~", 0, file)) return false;
-  bool ok = stream.extract(member, zpath(file), nullptr);
-  if (ok) *value = profile_value(file, section, key, capacity);
+  if (!GetTempFileNameW(folder, L"~", 0, file)) return nullptr;
+  std::shared_ptr<qz::IniProfile> profile;
+  if (stream.extract(member, zpath(file), nullptr)) {
+    profile = std::make_shared<qz::IniProfile>(file);
+    if (!profile->load()) profile.reset();
+  }
   DeleteFileW(file);
-  if (!ok) QZ_LOG(L"Cannot read %s from the setup stream", member);
-  return ok;
+  if (!profile) QZ_LOG(L"Cannot read %s from the setup stream", member);
+  return profile;
+}
+
+MemberSettings member_settings(const std::wstring& launcher, const wchar_t* member) {
+  FileIdentity id;
+  const bool known = identify(launcher, member, &id);
+  if (known) {
+    std::lock_guard<std::mutex> hold(g_members_lock);
+    auto it = g_members.find(id);
+    if (it != g_members.end()) return it->second;
+  }
+  MemberSettings m;
+  {
+    STREAM stream{zpath(launcher)};
+    m.present = stream.contains(member);
+    if (m.present) m.profile = extract_member_profile(stream, member);
+  }
+  // A member that could not be read may be read later (a full or busy temporary folder).
+  if (known && (!m.present || m.profile)) {
+    std::lock_guard<std::mutex> hold(g_members_lock);
+    g_members[id] = m;
+  }
+  return m;
 }
 
 }  // namespace
@@ -50,14 +119,8 @@ bool member_value(STREAM& stream, const wchar_t* member, const std::wstring& sec
 std::wstring read_packaged_setting_from(const std::wstring& launcher, const std::wstring& section,
                                         const std::wstring& key, size_t capacity) {
   qz::LastErrorKeeper keep;
-  std::wstring value;
-  {
-    STREAM stream{zpath(launcher)};
-    if (stream.contains(L"Setup.INI")) {
-      member_value(stream, L"Setup.INI", section, key, capacity, &value);
-      return value;
-    }
-  }
+  const MemberSettings m = member_settings(launcher, L"Setup.INI");
+  if (m.present) return m.profile ? profile_value(*m.profile, section, key, capacity) : std::wstring();
   // No member: the one the session has extracted or found already, else the one
   // beside the launcher (a clone runs from its temporary folder, where the parent
   // copied it).
@@ -67,16 +130,14 @@ std::wstring read_packaged_setting_from(const std::wstring& launcher, const std:
   candidates.push_back(zpath(launcher).folder().join(L"setup.ini"));
   for (const auto& c : candidates)
     if (file_exists(c)) return profile_value(c, section, key, capacity);
-  return value;
+  return std::wstring();
 }
 
 std::wstring read_packaged_setting_ini_from(const std::wstring& launcher, const std::wstring& section,
                                             const std::wstring& key, size_t capacity) {
   qz::LastErrorKeeper keep;
-  std::wstring value;
-  STREAM stream{zpath(launcher)};
-  if (stream.contains(L"Setting.INI")) member_value(stream, L"Setting.INI", section, key, capacity, &value);
-  return value;
+  const MemberSettings m = member_settings(launcher, L"Setting.INI");
+  return m.profile ? profile_value(*m.profile, section, key, capacity) : std::wstring();
 }
 
 std::wstring read_setting_file(const std::wstring& file, const std::wstring& section, const std::wstring& key,
