@@ -5,7 +5,11 @@
 # msiexec /qn. Both run silently under the same Wine prefix, one after the other,
 # with the product removed between runs. Prints, for a small package and for one
 # with a 200 MB payload (MIB to change it),
-#   install-vs-nsis ratio=<ours/peer> ours=<s> peer=<s>
+#   install-vs-nsis ratio=<ours/peer> ours=<s> peer=<s>        until the product is registered
+#   install-vs-nsis-exit ratio=<ours/peer> ours=<s> peer=<s>   until the setup has ended
+# The first is the time from starting the setup to the product being installed (its
+# uninstall key appears, watched by regwait.exe); the second also holds what each
+# does after the installation (ours: the clean-up passes of its temporary folder).
 # Each figure is the best of RUNS runs (default 3).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,6 +25,8 @@ export WINEPREFIX=${WINEPREFIX:-$root/build/win/wineprefix} WINEDEBUG=-all
 "$root/scripts/wine-prefix.sh" start "$WINEPREFIX"
 trap '"$root/scripts/wine-prefix.sh" stop "$WINEPREFIX"' EXIT
 runexit=$root/build/win/runexit.exe
+regwait=$work/regwait.exe
+x86_64-w64-mingw32-gcc -municode -O2 -s -o "$regwait" "$root/bench/regwait.c"
 
 # The packages: the small one has a 1 KiB payload.
 build_package() {  # NAME MIB
@@ -58,15 +64,22 @@ NSI
 installed() { wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product" >/dev/null 2>&1; }
 remove() { wine msiexec /x "$product" /qn >/dev/null 2>&1 || true; }
 
-time_run() {  # EXE ARGS -> seconds (the product must be installed afterwards)
+time_run() {  # EXE ARGS -> "<seconds to registered> <seconds to exit>"
   remove
-  local t0 t1 out
+  local t0 t1 out watcher
+  rm -f "$work/registered_at"
+  # The watcher starts first and settles, so its own start-up is not counted.
+  ( wine "$regwait" "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product" </dev/null >/dev/null 2>&1 \
+      && date +%s.%N > "$work/registered_at" ) &
+  watcher=$!
+  sleep 1
   t0=$(date +%s.%N)
   out=$(QZ_RUNEXIT_CMDLINE="\"$(winepath -w "$1")\"${2:+ $2}" QZ_RUNEXIT_TIMEOUT_MS=600000 timeout 700 wine "$runexit" </dev/null 2>/dev/null | tr -d '\r')
   t1=$(date +%s.%N)
+  wait "$watcher" || true
   case "$out" in *exit=0*) ;; *) echo "$1 failed: $out" >&2; exit 1;; esac
-  installed || { echo "$1 did not install the product" >&2; exit 1; }
-  python3 -c "print($t1-$t0)"
+  installed && [ -s "$work/registered_at" ] || { echo "$1 did not install the product" >&2; exit 1; }
+  python3 -c "print($(cat "$work/registered_at")-$t0, $t1-$t0)"
 }
 
 best() { python3 -c "import sys; print(min(map(float, sys.argv[1:])))" "$@"; }
@@ -74,14 +87,16 @@ best() { python3 -c "import sys; print(min(map(float, sys.argv[1:])))" "$@"; }
 for size in 0 "$mib"; do
   name=p$size
   build_package "$name" "$size"
-  ours=(); peer=()
+  ours=(); peer=(); ours_exit=(); peer_exit=()
   for _ in $(seq "$runs"); do
-    ours+=("$(time_run "$work/$name/setup.exe" '/s /v"/qn"')")
-    peer+=("$(time_run "$work/$name/peer.exe" '')")
+    read -r reg end < <(time_run "$work/$name/setup.exe" '/s /v"/qn"'); ours+=("$reg"); ours_exit+=("$end")
+    read -r reg end < <(time_run "$work/$name/peer.exe" ''); peer+=("$reg"); peer_exit+=("$end")
   done
-  o=$(best "${ours[@]}"); p=$(best "${peer[@]}")
   label=$([ "$size" = 0 ] && echo small || echo "${size}MB")
+  o=$(best "${ours[@]}"); p=$(best "${peer[@]}")
   python3 -c "print(f'install-vs-nsis ratio={$o/$p:.2f} ours={$o:.2f} peer={$p:.2f} package=$label')"
+  o=$(best "${ours_exit[@]}"); p=$(best "${peer_exit[@]}")
+  python3 -c "print(f'install-vs-nsis-exit ratio={$o/$p:.2f} ours={$o:.2f} peer={$p:.2f} package=$label')"
 done
 remove
 rm -rf "$work"
