@@ -62,24 +62,6 @@ class FileSource : public ByteSource {
   DWORD error_ = 0;
 };
 
-// Names as ANSI text in the code page of the thread's locale, which keys the
-// scrambling of stored members and of the whole-file pass.
-std::string to_ansi(const std::wstring& w) {
-  if (w.empty()) return {};
-  int n = WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n > 0 ? n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
-}
-
-std::wstring from_ansi(std::string_view s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(n > 0 ? n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-
 FILETIME to_filetime(uint64_t v) {
   FILETIME f;
   f.dwLowDateTime = static_cast<DWORD>(v);
@@ -122,6 +104,22 @@ bool descramble_file(const zpath& target, const ScrambleKey& key) {
 
 }  // namespace
 
+std::string ansi_member_name(const std::wstring& w) {
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(n > 0 ? n : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring member_name_from_ansi(std::string_view s) {
+  if (s.empty()) return {};
+  int n = MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(n > 0 ? n : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
 const std::string& StreamEntry::narrow_name() const {
   if (!narrow_built_) {
     narrow_ = utf8_encode(name);
@@ -162,7 +160,7 @@ STREAM::STREAM(const zpath& path) : path_(path) {
     QZ_LOG(L"No setup stream in %s at offset %u", path_.c_str(), stream_start_);
     return;
   }
-  Directory dir = read_directory(source, stream_start_, &from_ansi);
+  Directory dir = read_directory(source, stream_start_, &member_name_from_ansi);
   valid_ = dir.header.valid;
   stream_type_ = dir.header.type;
   entry_header_size_ = static_cast<uint32_t>(entry_header_size(stream_type_));
@@ -250,7 +248,7 @@ bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProg
   if (progress && progress->progress(0, e.stored_size)) return false;
 
   const MemberKeys keys =
-      member_keys(e.stream_type, e.flags, e.stored_size, e.compressed != 0, e.narrow_name(), to_ansi(e.name));
+      member_keys(e.stream_type, e.flags, e.stored_size, e.compressed != 0, e.narrow_name(), ansi_member_name(e.name));
   bool ok = false;
   bool created = false;
   {

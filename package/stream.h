@@ -7,9 +7,15 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "package/stream_format.h"
 #include "support/zstring.h"
+
+// Member names as ANSI text in the code page of the thread's locale, which keys the
+// scrambling of stored members and of the whole-file pass, and back.
+std::string ansi_member_name(const std::wstring& name);
+std::wstring member_name_from_ansi(std::string_view text);
 
 // Progress and status sink of the stream reader (the Session implements it).
 class IStreamProgress {

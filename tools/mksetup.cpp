@@ -29,6 +29,9 @@
 #include <vector>
 
 #include "package/member_decode.h"
+#ifdef _WIN32
+#include "package/stream.h"
+#endif
 #include "package/stream_format.h"
 #include "support/zstring.h"
 
@@ -83,11 +86,7 @@ std::string shown(const fs::path& p) { return shown(from_path(p)); }
 // Windows-1252 stands in, which only matters for members another packer made.
 std::string ansi_of(const std::wstring& w) {
 #ifdef _WIN32
-  if (w.empty()) return {};
-  int n = WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n > 0 ? n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_THREAD_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
+  return ansi_member_name(w);
 #else
   std::string s;
   cp1252_encode(w, s);
@@ -96,14 +95,7 @@ std::string ansi_of(const std::wstring& w) {
 }
 
 #ifdef _WIN32
-std::wstring from_ansi(std::string_view s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(n > 0 ? n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-constexpr AnsiDecoder kAnsiDecoder = &from_ansi;
+constexpr AnsiDecoder kAnsiDecoder = &member_name_from_ansi;
 #else
 constexpr AnsiDecoder kAnsiDecoder = nullptr;  // type-1 names shown as Latin-1
 #endif
