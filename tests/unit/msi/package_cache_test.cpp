@@ -126,6 +126,10 @@ TEST(PackageLocation, GetFileByLocationType) {
     EXPECT_TRUE(GetFile(run.session(), L"demo.msi", L"", &path, false, &type, true, true));
     EXPECT_EQ(type, kLocationTemp);
     EXPECT_EQ(path, run.at(L"temp\\app.msi"));
+    // The file is read once, into the session's profile, and answers from there.
+    ASSERT_TRUE(DeleteFileW(run.at(L"temp\\Setup.INI").c_str()));
+    EXPECT_EQ(msi_package_setting_int(run.session(), L"demo.msi", L"Type", 0), kLocationTemp);
+    EXPECT_EQ(msi_package_setting(run.session(), L"demo.msi", L"Location", 3), L"app");
   }
   {
     // A location given with /UM keeps the caller's type and replaces Location.

@@ -13,8 +13,6 @@
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
-#include "support/utils.h"
-#include "support/zstring.h"
 #include "ui/ErrorDialog.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_checks";
@@ -57,11 +55,11 @@ int msi_setting_int(const std::wstring& section, const std::wstring& key, int de
 
 std::wstring msi_package_setting(Session& session, const std::wstring& package, const std::wstring& key,
                                  size_t capacity) {
-  const std::wstring& resumed = session.temp_folder_override();
-  if (!resumed.empty()) {
-    std::wstring file = zpath(resumed).join(L"Setup.INI");
-    if (qz::PathExists(file, qz::kPathFile)) return read_setting_file(file, package, key, capacity);
-  }
+  // /e made the temporary folder's Setup.INI the session's settings file: its
+  // profile is read once and kept, not loaded again for every key.
+  if (!session.temp_folder_override().empty() &&
+      (session.profile_loaded() || session.load_profile(session.settings().setup_ini_path)))
+    return session.get_setting(package, key, L"").substr(0, capacity);
   return msi_setting(package, key, capacity);
 }
 

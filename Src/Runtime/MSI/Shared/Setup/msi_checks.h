@@ -17,8 +17,9 @@ void set_msi_settings_file_for_tests(const std::wstring& path);
 // The integer value, or `default_value` when missing or not a number.
 int msi_setting_int(const std::wstring& section, const std::wstring& key, int default_value);
 // A value of the package's own section (location type, cache, cabinets). A run
-// after a restart (/e) reads it from the temporary folder's Setup.INI, which the
-// run before edited to take the package from there; otherwise as msi_setting.
+// after a restart (/e) reads it from the session's settings, the temporary
+// folder's Setup.INI, which the run before edited to take the package from
+// there; otherwise as msi_setting.
 std::wstring msi_package_setting(Session& session, const std::wstring& package, const std::wstring& key,
                                  size_t capacity = 1024);
 int msi_package_setting_int(Session& session, const std::wstring& package, const std::wstring& key,

@@ -140,12 +140,6 @@ std::wstring read_packaged_setting_ini_from(const std::wstring& launcher, const 
   return m.profile ? profile_value(*m.profile, section, key, capacity) : std::wstring();
 }
 
-std::wstring read_setting_file(const std::wstring& file, const std::wstring& section, const std::wstring& key,
-                               size_t capacity) {
-  qz::LastErrorKeeper keep;
-  return profile_value(file, section, key, capacity);
-}
-
 std::wstring read_packaged_setting(const std::wstring& section, const std::wstring& key, size_t capacity) {
   return read_packaged_setting_from(qzproc::own_file_name(), section, key, capacity);
 }

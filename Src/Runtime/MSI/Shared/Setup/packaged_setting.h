@@ -10,10 +10,6 @@ std::wstring read_packaged_setting(const std::wstring& section, const std::wstri
 // The same from the stream member "Setting.INI"; empty when the stream has none.
 std::wstring read_packaged_setting_ini(const std::wstring& section, const std::wstring& key, size_t capacity = 260);
 
-// The value from a settings file on disk, read the same way.
-std::wstring read_setting_file(const std::wstring& file, const std::wstring& section, const std::wstring& key,
-                               size_t capacity);
-
 // Both over a given launcher file (a copy, or a test image).
 std::wstring read_packaged_setting_from(const std::wstring& launcher, const std::wstring& section,
                                         const std::wstring& key, size_t capacity);
