@@ -352,8 +352,12 @@ bool select_transform(const LaunchSettings& settings, const TransformHost& host)
   const std::wstring name = lang::transform_name(settings.ui_language);
   if (host.stream_contains && host.stream_contains(name)) {
     QZ_LOG(L"Language transforms in stream");
-    // Without a temporary folder the bare name would land in the current folder.
-    if (host.temp_folder.empty()) return false;
+    // Without a temporary folder the bare name would land in the current folder:
+    // the empty target lets the extraction itself refuse and report it.
+    if (host.temp_folder.empty()) {
+      if (host.extract) host.extract(name, std::wstring());
+      return false;
+    }
     std::wstring path = zpath(host.temp_folder).join(name);
     if (host.set_value) host.set_value(6, path);
     if (!host.extract || !host.extract(name, path)) return false;

@@ -66,7 +66,8 @@ int check_code_page(const LaunchSettings& settings, std::wstring* text);
 // What choosing the language transform needs from the session.
 struct TransformHost {
   std::function<bool(const std::wstring& name)> stream_contains;
-  // Extracts a member to the path (reporting errors, overwriting); false on failure.
+  // Extracts a member to the path (reporting errors, overwriting); false on failure,
+  // also for an empty path (no temporary folder), which is reported as such.
   std::function<bool(const std::wstring& name, const std::wstring& path)> extract;
   std::function<void(uint32_t id, const std::wstring& value)> set_value;
   std::function<void(const std::wstring& sw, const std::wstring& text, bool quoted)> add_switch;

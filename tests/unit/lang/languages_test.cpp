@@ -226,8 +226,9 @@ TEST(SelectTransform, CasesOfTheTransformSource) {
       {"beside the launcher", 3, false, false, false, L"", 0, true, L"1031.MST", L"", L""},
       {"one language", 1, false, true, true, L"D:\\m", 0, true, L"", L"", L""},
       {"patch", 2, true, true, true, L"D:\\m", 0, true, L"", L"", L""},
-      // No temporary folder: never the bare name, which would land in the current folder.
-      {"no temporary folder", 2, false, true, true, L"", 0, false, L"", L"", L"", L""},
+      // No temporary folder: never the bare name, which would land in the current
+      // folder, but an empty target, which the extraction refuses and reports.
+      {"no temporary folder", 2, false, true, true, L"", 0, false, L"", L"", L"(empty)", L""},
   };
   for (const Row& r : rows) {
     LaunchSettings s;
@@ -240,7 +241,7 @@ TEST(SelectTransform, CasesOfTheTransformSource) {
     TransformHost host;
     host.stream_contains = [&](const std::wstring& name) { return r.in_stream && name == L"1031.MST"; };
     host.extract = [&](const std::wstring&, const std::wstring& p) {
-      extracted = p;
+      extracted = p.empty() ? L"(empty)" : p;
       return r.extracts;
     };
     host.set_value = [&](uint32_t id, const std::wstring& v) {
@@ -262,7 +263,9 @@ TEST(SelectTransform, CasesOfTheTransformSource) {
     EXPECT_EQ(switch_text, r.switch_text) << r.name;
     EXPECT_EQ(extracted, r.extracted_to) << r.name;
     EXPECT_LE(switches, 1) << r.name;
-    if (switches) EXPECT_TRUE(quoted) << r.name;
+    if (switches) {
+      EXPECT_TRUE(quoted) << r.name;
+    }
   }
 }
 

@@ -98,6 +98,14 @@ TEST_F(SessionTest, FailedExtractionReportsOnlyWhenAsked) {
   std::wstring bad = path(L"nofolder\\x\\y.bin");
   EXPECT_FALSE(s.extract_member(L"app.msi", true, false, &bad, false));
   EXPECT_EQ(qzproc::exit_code(), 1152);
+  // Without a temporary folder an empty target is refused, not taken as the bare
+  // name in the current folder.
+  qzproc::set_exit_code(0);
+  qzproc::set_temp_folder(L"");
+  const std::wstring none;
+  EXPECT_FALSE(s.extract_member(L"app.msi", true, true, &none, false));
+  EXPECT_EQ(qzproc::exit_code(), 1152);
+  EXPECT_FALSE(exists(L"app.msi"));
 }
 
 TEST_F(SessionTest, CancelledExtractionFailsWithoutAnError) {

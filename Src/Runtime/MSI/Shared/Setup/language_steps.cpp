@@ -20,8 +20,6 @@ bool show_error_text(const std::wstring& text, bool restart);
 
 namespace {
 
-constexpr unsigned kErrorExtracting = 1152;
-
 // The installed product's language ("Language" of the Windows Installer); 0 when
 // the product is not installed or msi.dll is missing.
 uint16_t installed_product_language(Session& session) {
@@ -78,13 +76,6 @@ bool select_transform(Session& session) {
   host.patch = session.launch_mode() == kModePatch;
   host.script_driven = session.settings().script_driven;
   if (select_transform(session.settings(), host)) return true;
-  if (host.temp_folder.empty()) {
-    // Refused before any extraction: reported as the failed extraction it is.
-    const std::wstring name = lang::transform_name(session.settings().ui_language);
-    QZ_LOG(L"No temporary folder to extract '%s' to", name.c_str());
-    qzproc::set_exit_code(static_cast<int>(kErrorExtracting));
-    show_session_error(session.settings(), kErrorExtracting, name);
-  }
   QZ_LOG(L"The language transform could not be extracted");
   return false;
 }
