@@ -21,6 +21,7 @@ struct State {
   bool enabled = false;
   bool detailed = true;
   std::wstring log_path;        // from the debuglog switch; empty: default path
+  std::wstring default_folder;  // of the default path; empty: the launcher's own folder
   bool mark_checked = false;
   std::wstring effective_path;  // where lines go once the mark was dealt with
 };
@@ -185,8 +186,16 @@ void set_log_path(const std::wstring& path) {
 std::wstring default_log_path() {
   qz::LastErrorKeeper keep;
   zpath folder = read_verbose_folder();
+  if (folder.empty()) folder = state().default_folder;
   if (folder.empty()) folder = own_folder();
   return folder.join(kLogName);
+}
+
+void set_default_folder(const std::wstring& folder) {
+  State& s = state();
+  if (folder == s.default_folder) return;
+  s.default_folder = folder;
+  if (s.log_path.empty()) s.mark_checked = false;  // the default file may be another one now
 }
 
 std::wstring current_log_path() {
@@ -197,11 +206,6 @@ std::wstring current_log_path() {
 }
 
 bool is_enabled() { return state().enabled; }
-
-bool registry_switch_on() {
-  qz::LastErrorKeeper keep;
-  return read_verbose_switch();
-}
 
 bool is_possibly_on() { return state().undecided || state().enabled; }
 

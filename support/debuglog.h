@@ -9,15 +9,14 @@ namespace dbglog {
 void enable();
 void set_detailed(bool detailed);
 void set_log_path(const std::wstring& path);
-// The folder from `VerboseLogPath` (or the launcher's own folder) joined with
+// The folder from `VerboseLogPath` (or else the default folder) joined with
 // "Brackenwright.log".
 std::wstring default_log_path();
+// The default folder: the launcher's own folder unless set (empty restores it).
+void set_default_folder(const std::wstring& folder);
 // The path lines go to now (the set path, or the default one).
 std::wstring current_log_path();
 bool is_enabled();
-// The per-user registry switch (DoVerboseLogging, the DWORD 1) as it is now; the
-// log's own state is left alone.
-bool registry_switch_on();
 // Undecided (registry not yet read) or enabled: worth building a message for.
 bool is_possibly_on();
 void log(const std::wstring& message, const wchar_t* source, int line);

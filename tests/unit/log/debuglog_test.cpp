@@ -179,7 +179,6 @@ TEST_F(DebugLog, OnlyTheDwordOneTurnsTheRegistrySwitchOn) {
     if (r.type == REG_DWORD) set_dword(L"DoVerboseLogging", r.dword);
     if (r.type == REG_SZ) set_string(L"DoVerboseLogging", r.text);
     dbglog::reset_for_tests();
-    EXPECT_EQ(dbglog::registry_switch_on(), r.on);
     QZ_LOG(L"hello");
     EXPECT_EQ(dbglog::is_enabled(), r.on);
     EXPECT_EQ(exists(p), r.on);
@@ -214,6 +213,11 @@ TEST_F(DebugLog, DefaultPathIsVerboseLogPathOrOwnFolder) {
   set_string(L"VerboseLogPath", L"C:\\" + std::wstring(257, L'x'));
   EXPECT_EQ(dbglog::default_log_path(), L"C:\\" + std::wstring(257, L'x') + L"\\Brackenwright.log");
   set_string(L"VerboseLogPath", L"C:\\" + std::wstring(258, L'x'));
+  EXPECT_EQ(dbglog::default_log_path(), own + L"\\Brackenwright.log");
+  // A clone's default folder is the first launcher's; VerboseLogPath still wins.
+  dbglog::set_default_folder(dir_);
+  EXPECT_EQ(dbglog::default_log_path(), dir_ + L"\\Brackenwright.log");
+  set_string(L"VerboseLogPath", own);
   EXPECT_EQ(dbglog::default_log_path(), own + L"\\Brackenwright.log");
 }
 

@@ -181,7 +181,7 @@ class Launcher {
   bool eprq_ = false;
   bool has_reboot_ = false;
   std::wstring reboot_value_;
-  std::wstring debug_log_path_;  // the debuglog switch's path (or the default one); "" without it
+  std::wstring debug_log_path_;  // passed on to the clone; "" without the switch
 };
 
 int Launcher::run() {
@@ -212,6 +212,9 @@ void Launcher::startup() {
     std::wstring a1 = argv_[1];
     clone_path_ = a1.size() > 2 ? a1.substr(2) : std::wstring();
   }
+  // A clone runs from a temporary folder that its clean-up deletes: its default log
+  // lies beside the first launcher, in the file the parent writes too.
+  if (!clone_path_.empty()) dbglog::set_default_folder(zpath(clone_path_).folder());
   has_prerequisites_ = switches_.find(L"runprerequisites", &prerequisites_value_);
   if (has_prerequisites_) eprq_ = switches_.find(L"eprq", nullptr, false, true);
   has_reboot_ = switches_.find(L"reboot", &reboot_value_);
@@ -234,10 +237,7 @@ void Launcher::startup() {
   std::wstring log_value;
   if (switches_.find(L"debuglog", &log_value, false, true)) {
     dbglog::enable();
-    // The switch gives the short form, but the registry switch keeps the long one:
-    // a clone handed the log by a parent that the registry turned on writes the
-    // parent's form into the parent's file.
-    dbglog::set_detailed(dbglog::registry_switch_on());
+    dbglog::set_detailed(false);
     log_value = unquote_text(log_value);
     if (!log_value.empty())
       dbglog::set_log_path(log_value);
@@ -395,12 +395,6 @@ bool Launcher::relaunch(int* code) {
   clone.qz_temp = !run_from_temp_;
   clone.unc = unc;
   clone.debug_log = debug_log_path_;
-  if (clone.debug_log.empty() && dbglog::is_enabled()) {
-    // The registry switch alone: without the path the clone would log beside
-    // itself, in the temporary folder its clean-up deletes.
-    clone.debug_log = dbglog::current_log_path();
-    if (clone.debug_log.empty()) clone.debug_log = dbglog::default_log_path();
-  }
   std::wstring line = entry::clone_command_line(clone);
 
   ReturnCodeSettings codes = read_return_code_settings();

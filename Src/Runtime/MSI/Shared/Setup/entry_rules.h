@@ -32,7 +32,7 @@ struct CloneCommand {
   bool eprq = false;     // prerequisite pass
   bool qz_temp = false;  // this launcher did not itself run from a temporary copy
   std::wstring unc;        // UNC form of the first launcher's folder, or ""
-  std::wstring debug_log;  // log path to pass on, or "" when the log is off
+  std::wstring debug_log;  // log path to pass on, or "" when the switch was not given
 };
 // `%s /q"%s" /tempdisk1folder"%s"` and the optional switches, in that order.
 std::wstring clone_command_line(const CloneCommand& c);
