@@ -181,6 +181,11 @@ class WineTest(unittest.TestCase):
         return dst
 
 
+# msiexec as the launcher starts it: the system folder's copy by its quoted full
+# path, whatever the drive and the folder's case (a regular expression).
+MSIEXEC = r'(?i:"[A-Z]:\\[^"]*\\system32\\MSIEXEC\.EXE")'
+
+
 def windows_temp():
     """The prefix user's temporary folder as programs see it (%TEMP%), as a Unix path."""
     p = wine('cmd', '/c', 'echo %TEMP%')

@@ -12,7 +12,7 @@ import unittest
 import harness
 
 # msiexec is started from the system folder by its full path.
-MSIEXEC_LAUNCH = re.compile(r'Attempting to launch: "[A-Z]:\\[^"]*\\system32\\MSIEXEC\.EXE" /i', re.I)
+MSIEXEC_LAUNCH = re.compile(r'Attempting to launch: ' + harness.MSIEXEC + ' /i')
 LANGUAGES = '[Languages]\r\nSupported=0x0409,0x0407\r\nDefault=0x0409\r\n'
 
 
