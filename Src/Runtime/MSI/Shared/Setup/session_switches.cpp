@@ -109,9 +109,8 @@ void prepare_usage_language(Session& session) {
   // setup.ini and the string tables, from the stream when the setup carries them;
   // their `cmdline` may still make the launch silent.
   DiskAction disk(session);
+  // The disk step has set the setup.ini path already.
   if (!disk.execute() || settings.ui_language != 0) return;
-  const std::wstring folder = !session.setup_ini_folder().empty() ? session.setup_ini_folder() : session.source_folder();
-  settings.setup_ini_path = zpath(folder).join(L"Setup.INI");
   choose_language(session);
 }
 
