@@ -256,6 +256,12 @@ TEST_F(Cleanup, TheListIsReplacedWholeOrNotAtAll) {
   g.close();
   EXPECT_EQ(listed(L"Files", L"a.txt"), in(L"a.txt"));
   RemoveDirectoryW(next.c_str());
+  // A next list that a broken write left beside a list that is gone goes too, and
+  // with it the folder.
+  touch(next);
+  ASSERT_TRUE(DeleteFileW(deletion_list_path().c_str()));
+  EXPECT_TRUE(DeleteAction().pass());
+  EXPECT_FALSE(exists(dir_));
 }
 
 // A list written by the older ANSI profile functions (another tool, a previous

@@ -121,20 +121,20 @@ std::wstring value_of(const qz::IniProfile& list, const wchar_t* section, const 
   return list.find(section, key).value_or(kNoKeyValue);
 }
 
+// Puts what was written to the file on the disk: the flush through any handle
+// writes the file's whole cache.
+bool flush_file(const std::wstring& path) {
+  qz::file_handle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && FlushFileBuffers(file.get());
+}
+
 // Writes the whole list to a sibling file, flushed, which then replaces the list:
 // a crash or a full disk during the write leaves the previous list, never a cut one.
 bool save_list(const qz::IniProfile& list, const std::wstring& list_path) {
   const std::wstring next = list_path + kNewListSuffix;
-  const qz::Bytes bytes = list.to_bytes();
-  bool written = false;
-  {
-    qz::file_handle file(
-        CreateFileW(next.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD put = 0;
-    written = file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
-              put == bytes.size() && FlushFileBuffers(file.get()) && file.close();
-  }
-  if (written &&
+  qz::IniProfile copy = list;  // saving takes the written path as the profile's own
+  if (copy.save(next) && flush_file(next) &&
       MoveFileExW(next.c_str(), list_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   QZ_LOG(L"The deletion list %s could not be written (%u)", list_path.c_str(), GetLastError());
@@ -309,7 +309,7 @@ bool DeleteAction::pass() {
   const std::wstring list_path = deletion_list_path();
 
   if (!is_file(list_path)) {
-    DeleteFileW((list_path + kNewListSuffix).c_str());
+    delete_list(list_path);
     remove_temp_folder(folder);
     finish(inside);
     return true;
