@@ -16,6 +16,7 @@
 #include "com_security.h"
 #include "entry_rules.h"
 #include "launch.h"
+#include "msi_seams.h"
 #include "packaged_setting.h"
 #include "password_mask.h"
 #include "prerequisite_pass.h"
@@ -49,13 +50,9 @@ struct EngineRequest {
 };
 // Loads the library and makes the call; false when the library could not be
 // loaded, which each caller answers with the current exit code. The bridge is
-// not part of this build, so loading always fails, and fails as the bridge does:
-// with result code 1670, so a resume or removal that never ran is no success.
-constexpr int kEngineNotLoaded = 1670;
+// not part of this build, so loading always fails, as the bridge's does.
 bool call_script_engine(const std::wstring& library, const EngineRequest& request, int* result) {
-  QZ_LOG(L"Script engine bridge not available, library %s not loaded", library.c_str());
-  QZ_LOG(L"Failed to load QZSetup.dll");
-  qzproc::set_exit_code(kEngineNotLoaded);
+  engine_library_not_loaded(library);
   return false;
 }
 

@@ -26,6 +26,10 @@ bool package_signer_matches(Session& session, const std::wstring& launcher_path,
 std::wstring extract_script_runtime_files(Session& session);
 bool locate_engine_library(Session& session, std::wstring* path, std::wstring* tried);
 bool run_engine_install(Session& session, const std::wstring& library, const std::wstring& target, int* result);
+// How every call into the engine library fails while the bridge is not in the
+// build: logged, and result code 1670 (returned too), so a resume, removal or
+// installation that never ran is no success.
+int engine_library_not_loaded(const std::wstring& library);
 
 // Feature-bound prerequisites of a silent installation: non-zero stops the launch.
 int install_feature_prerequisites(Session& session, const std::wstring& package_path);

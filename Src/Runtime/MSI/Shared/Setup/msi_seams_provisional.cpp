@@ -12,7 +12,14 @@
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_seams";
 
 namespace {
-constexpr unsigned kEngineNotLoaded = 1670;
+constexpr int kEngineNotLoaded = 1670;
+}
+
+int engine_library_not_loaded(const std::wstring& library) {
+  QZ_LOG(L"Script engine bridge not available, library %s not loaded", library.c_str());
+  QZ_LOG(L"Failed to load QZSetup.dll");
+  qzproc::set_exit_code(kEngineNotLoaded);
+  return kEngineNotLoaded;
 }
 
 bool package_signer_matches(Session&, const std::wstring&, const std::wstring&) {
@@ -29,13 +36,9 @@ bool locate_engine_library(Session& session, std::wstring* path, std::wstring* t
   return true;
 }
 
-// Fails as a library that cannot be loaded does: result code 1670, reported, so
-// a launch that installed nothing never ends as a success.
+// Fails as a library that cannot be loaded does, and says so to the user.
 bool run_engine_install(Session& session, const std::wstring& library, const std::wstring&, int*) {
-  QZ_LOG(L"The script engine bridge is not available in this build (%s)", library.c_str());
-  QZ_LOG(L"Failed to load QZSetup.dll");
-  qzproc::set_exit_code(kEngineNotLoaded);
-  msi_report_message(session, kEngineNotLoaded, library);
+  msi_report_message(session, static_cast<unsigned>(engine_library_not_loaded(library)), library);
   return false;
 }
 
