@@ -183,7 +183,10 @@ class Launcher {
 
 int Launcher::run() {
   startup();
-  entry::OneShotCommand command = entry::one_shot_command(text_, argv_.count() >= 2, msiexec_path());
+  // The system folder is looked up only for the one command that starts msiexec.
+  const bool percent = text_.size() >= 2 && text_[1] == L'%';
+  entry::OneShotCommand command =
+      entry::one_shot_command(text_, argv_.count() >= 2, percent ? msiexec_path() : std::wstring());
   if (command.kind != entry::OneShot::kNone) return one_shot(command);
   if (has_reboot_) return resume_after_reboot();
   if (!run_from_temp_ || switches_.find(L"Q")) {
