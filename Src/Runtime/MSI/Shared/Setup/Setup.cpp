@@ -26,7 +26,6 @@
 #include "support/debuglog.h"
 #include "support/utils.h"
 #include "support/zstring.h"
-#include "switch_rules.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\Setup";
 
@@ -284,8 +283,6 @@ int Launcher::resume_after_reboot() {
     if (!f.empty() && qzproc::set_temp_folder(f)) {
       process_deletion_list();
       remove_made_folder(f);
-    } else if (!f.empty()) {
-      QZ_LOG(L"Temporary folder name longer than %d characters ignored", int(switch_rules::kTempFolderCapacity - 1));
     }
   }
   return qzproc::exit_code();
@@ -357,12 +354,10 @@ void Launcher::choose_temp_folder(bool parent) {
   }
   zpath folder = unquote_text(candidate);
   folder.remove_backslash();
-  if (!switch_rules::fits_temp_folder(folder)) {
-    // Cutting would name another folder: go without one instead.
-    QZ_LOG(L"Temporary folder name longer than %d characters ignored", int(switch_rules::kTempFolderCapacity - 1));
-    folder.clear();
+  if (!qzproc::set_temp_folder(folder)) {
+    folder.clear();  // refused: go without one
+    qzproc::set_temp_folder(folder);
   }
-  qzproc::set_temp_folder(folder);
   settings_->temp_folder = folder;
   // The mark lets the clean-up remove the folder whole; a parent passes it on to
   // its clone through the deletion list.

@@ -1,6 +1,9 @@
 #include "process_state.h"
 
+#include "support/debuglog.h"
 #include "switch_rules.h"
+
+static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\process_state";
 
 namespace {
 int g_exit_code = 0;
@@ -16,7 +19,11 @@ HINSTANCE module() { return g_module; }
 void set_module(HINSTANCE module) { g_module = module; }
 const std::wstring& temp_folder() { return g_temp_folder; }
 bool set_temp_folder(const std::wstring& folder) {
-  if (!switch_rules::fits_temp_folder(folder)) return false;
+  if (!switch_rules::fits_temp_folder(folder)) {
+    // Cutting would name another folder.
+    QZ_LOG(L"Temporary folder name longer than %d characters ignored", int(switch_rules::kTempFolderCapacity - 1));
+    return false;
+  }
   g_temp_folder = folder;
   return true;
 }

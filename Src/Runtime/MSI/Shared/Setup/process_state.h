@@ -19,7 +19,7 @@ void set_module(HINSTANCE module);
 
 // The run's temporary folder; empty until the entry point chooses it. The
 // clean-up deletes it at the end. A folder that does not fit its 1024 characters
-// (terminator included) is refused: false, and the folder stays as it was.
+// (terminator included) is refused: logged, false, and the folder stays as it was.
 const std::wstring& temp_folder();
 bool set_temp_folder(const std::wstring& folder);
 
