@@ -137,7 +137,7 @@ bool load_session_values(Session& session) {
 
   session.set_value(kValuePackageName, startup(profile, L"PackageName"));
   if (!session.has_value(kValuePackageName)) {
-    QZ_LOG(L"Failed to read setup package: %s name from Setup.ini", L"PackageName");
+    QZ_LOG(kNoPackageNameLog);
     return false;
   }
 

@@ -98,7 +98,7 @@ int MsiAction::execute() {
   if (name.empty()) {
     // Without a package name there is nothing to locate, and a launch that
     // installed nothing must not end as a success.
-    QZ_LOG(L"Failed to read setup package: %s name from Setup.ini", L"PackageName");
+    QZ_LOG(kNoPackageNameLog);
     qzproc::set_exit_code(kSettingsUnreadable);
     msi_report_message(session(), kSettingsUnreadable);
     return 0;

@@ -265,7 +265,7 @@ std::wstring Session::advertise_while_elevated() {
 bool Session::load_package_name() {
   set_value(kValuePackageName, package_name(), false);
   if (has_value(kValuePackageName)) return true;
-  QZ_LOG(L"Failed to read setup package: %s name from Setup.ini", L"PackageName");
+  QZ_LOG(kNoPackageNameLog);
   return false;
 }
 

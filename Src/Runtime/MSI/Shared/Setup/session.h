@@ -25,6 +25,10 @@
 struct LaunchSettings;
 class CSetupPrereqMgr;
 
+// The log line of a setup.ini without [Startup] PackageName (each caller reports
+// it its own way): one text wherever the name is found missing.
+inline constexpr wchar_t kNoPackageNameLog[] = L"Failed to read setup package: PackageName name from Setup.ini";
+
 // What the session needs of a dialog that shows its progress: the initialisation
 // dialog (owned by the session) or, in chainsetup, the prerequisite dialog while
 // it shows (owned by the prerequisite manager).
