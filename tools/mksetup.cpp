@@ -389,11 +389,12 @@ constexpr size_t kReadChunk = 1 << 16;
 Packed write_member_data(Output& out, const MemberSpec& m, bool compress, const std::string& ansi_key, int level) {
   std::ifstream in(m.source, std::ios::binary);
   if (!in) fail("cannot open " + shown(m.source));
+  // The keys the reader derives for the member (the stream is written as type 4).
+  const MemberKeys keys = member_keys(4, m.scramble, 0, compress, utf8_encode(m.name), ansi_key);
   const bool blocks = (m.scramble & kFlagScrambleBlocks) != 0;
-  const bool whole = (m.scramble & kFlagScrambleWhole) && !blocks;
-  ScrambleKey whole_key(ansi_key);
-  // Compressed data of type 4 is keyed with the UTF-8 name, stored data with the ANSI one.
-  ScrambleKey block_key(compress ? utf8_encode(m.name) : ansi_key);
+  const bool whole = keys.whole;
+  ScrambleKey whole_key(keys.whole_key);
+  ScrambleKey block_key(keys.coding.block_key);
   std::vector<uint8_t> buf(kReadChunk), zout(kReadChunk);
   uint64_t read_total = 0, stored = 0;
   auto emit = [&](uint8_t* p, size_t n) {
