@@ -25,7 +25,9 @@ class ErrorDialog {
   // Restart. False when it could not be created (or the launch is silent), and
   // in the restart form when Esc or the close box put the restart off.
   bool show(const std::wstring& text, HWND parent);
-  // The restart form ended without restarting (Esc or the close box).
+  // The restart form ended without restarting (Esc or the close box), as against
+  // a dialog that could not be shown: show() answers false for both. No caller of
+  // the launcher needs the difference yet; it is kept for callers and the tests.
   bool declined() const { return result_ == kDeclined; }
 
   const wchar_t* text() const { return text_; }

@@ -19,6 +19,8 @@ class PublishedFolder {
   // block; the handle stays open until close. A block published before is closed.
   void publish(const std::wstring& name, const std::wstring& folder);
   void close();
+  // A block is published now. The launcher only publishes and closes; this is for
+  // callers that must know, and for the tests.
   bool is_open() const { return handle_ != nullptr; }
 
  private:
