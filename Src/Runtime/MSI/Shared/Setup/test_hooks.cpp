@@ -5,16 +5,17 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <vector>
 
 namespace test_hooks {
 namespace {
 
 // The decimal value of a set, non-empty variable that fits `capacity` characters.
 bool read(const wchar_t* name, DWORD capacity, int* value) {
-  wchar_t buffer[64] = {};
-  DWORD n = GetEnvironmentVariableW(name, buffer, capacity);
+  std::vector<wchar_t> buffer(capacity, L'\0');
+  DWORD n = GetEnvironmentVariableW(name, buffer.data(), capacity);
   if (n == 0 || n >= capacity) return false;
-  *value = _wtoi(buffer);
+  *value = _wtoi(buffer.data());
   return true;
 }
 
