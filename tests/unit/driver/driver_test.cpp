@@ -51,7 +51,7 @@ class MutexHolder {
   explicit MutexHolder(const std::wstring& name) {
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    thread_ = std::thread([=] {
+    thread_ = std::thread([this, ready, name] {
       HANDLE m = CreateMutexW(nullptr, TRUE, name.c_str());
       SetEvent(ready);
       WaitForSingleObject(release_, 10000);
@@ -230,6 +230,7 @@ class DiskTest : public ScratchTest {
     reset_disk_action_for_tests();
   }
   void TearDown() override {
+    set_os_record_for_tests(nullptr);  // a failed assertion must not leave a test's system behind
     qzproc::set_settings(nullptr);
     qzproc::set_exit_code(0);
     reset_disk_action_for_tests();
@@ -463,7 +464,6 @@ TEST_F(DiskTest, SessionRunOfEachExtractionMode) {
     EXPECT_EQ(qzproc::exit_code(), r.exit_code) << "row " << (&r - rows);
     EXPECT_EQ(setup.session()->os_record().major != 0, r.system_checked) << "row " << (&r - rows);
   }
-  set_os_record_for_tests(nullptr);
 }
 
 // A restart asked for by a child launcher (value 21) or by a prerequisite run
