@@ -8,6 +8,18 @@
 
 #include "support/utils.h"
 
+// The whole file's bytes, or "<missing>" when it cannot be opened.
+inline std::string read_whole_file(const std::wstring& p) {
+  HANDLE h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string out;
+  char buf[65536];
+  DWORD got = 0;
+  while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got) out.append(buf, got);
+  CloseHandle(h);
+  return out;
+}
+
 class ScratchTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -25,16 +37,7 @@ class ScratchTest : public testing::Test {
     WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &put, nullptr);
     CloseHandle(h);
   }
-  static std::string read_file(const std::wstring& p) {
-    HANDLE h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string out;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got) out.append(buf, got);
-    CloseHandle(h);
-    return out;
-  }
+  static std::string read_file(const std::wstring& p) { return read_whole_file(p); }
   static bool exists(const std::wstring& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
   std::wstring dir_;

@@ -8,26 +8,16 @@
 #include <vector>
 
 #include "package/stream_format.h"
+#include "scratch.h"
 
 namespace test_image {
 
 using Members = std::vector<std::pair<std::wstring, std::string>>;
 
-inline std::string read_all(const std::wstring& p) {
-  std::string out;
-  HANDLE h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  char buf[65536];
-  DWORD got = 0;
-  while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got) out.append(buf, got);
-  CloseHandle(h);
-  return out;
-}
-
 inline std::string own_image() {
   wchar_t self[1024];
   GetModuleFileNameW(nullptr, self, 1024);
-  std::string bytes = read_all(self);
+  std::string bytes = read_whole_file(self);
   qzstream::MemorySource src(bytes.data(), bytes.size());
   uint32_t end = qzstream::pe_stream_start(src, false);
   return bytes.substr(0, end);
