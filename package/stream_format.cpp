@@ -176,8 +176,9 @@ uint32_t pe_stream_start(ByteSource& source, bool with_certificates, uint32_t* e
   const uint32_t size_of_headers = get_u32(h.data() + opt + 60);
   const uint64_t sections = opt + opt_size;
   const uint64_t table_end = sections + 40ull * nsections;
-  // Headers that claim more than the file holds are refused before anything is
-  // allocated for them; only the section table itself is read.
+  // Headers that claim more than the file holds, or far more than any real image
+  // has (64 MiB), mark a damaged file. Of the headers only the section table is
+  // read, and it must lie within the file before it is.
   const uint64_t file_size = source.size();
   if (size_of_headers > file_size || table_end > file_size || size_of_headers > (64u << 20)) return fail();
   if (table_end > h.size()) {
