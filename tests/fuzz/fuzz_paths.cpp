@@ -1,8 +1,9 @@
 // The path rules that keep writes and deletions inside the launcher's folders: the
-// package cache (CacheFolder, Cab%d entries, cabinet names) and the clean-up's
-// judgement of what lies within a folder, with the keys of its deletion list.
-// Line 1 is a folder, line 2 a path or cabinet entry, line 3 a second folder (or
-// CacheFolder), line 4 a package code or list key.
+// package cache (CacheFolder, Cab%d entries, cabinet and cached package names) and
+// the clean-up's judgement of what lies within a folder and which folders lie on
+// the way to a path, with the keys of its deletion list.
+// Line 1 is a folder, line 2 a path, cabinet entry or package name, line 3 a second
+// folder (or CacheFolder), line 4 a package code or list key.
 #include <algorithm>
 
 #include "cleanup_rules.h"
@@ -60,6 +61,35 @@ void check_within(const std::wstring& path, const std::wstring& folder) {
   if (within && lies_within(folder, path)) FUZZ_CHECK(!below && !lies_below(folder, path));
 }
 
+// The folders the clean-up inspects for links on the way from a folder to a path:
+// parts of that very path, none outside the folder, none on the way left out.
+void check_between(const std::wstring& path, const std::wstring& folder) {
+  const std::vector<std::wstring> between = cleanup_rules::folders_between(path, folder);
+  if (!lies_below(path, folder)) FUZZ_CHECK(between.empty());
+  for (const std::wstring& f : between) {
+    FUZZ_CHECK(f.size() < path.size() && path.compare(0, f.size(), f) == 0 && is_separator(path[f.size()]));
+    FUZZ_CHECK(lies_within(f, folder) && lies_below(path, f));
+  }
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (!is_separator(path[i])) continue;
+    const std::wstring prefix = path.substr(0, i);
+    if (lies_below(prefix, folder) && lies_below(path, prefix))
+      FUZZ_CHECK(std::find(between.begin(), between.end(), prefix) != between.end());
+  }
+}
+
+// The cached package's name is a plain file name, whatever folders or drive the
+// package name spells: joined to the cache folder, the system reads it as one
+// file directly inside that folder.
+void check_cached_name(const std::wstring& folder, const std::wstring& package) {
+  const std::wstring name = cached_file_name(package);
+  if (name.empty()) return;
+  FUZZ_CHECK(name.find_first_of(L"\\/:") == std::wstring::npos);
+  FUZZ_CHECK(package.size() >= name.size() && package.compare(package.size() - name.size(), name.size(), name) == 0);
+  const std::vector<std::wstring> inside = resolved(folder), at = resolved(join_path(folder, name));
+  FUZZ_CHECK(at.size() == inside.size() + 1 && std::equal(inside.begin(), inside.end(), at.begin()));
+}
+
 void check_cache(const std::wstring& folder, const std::wstring& entry, const std::wstring& cache_folder,
                  const std::wstring& code) {
   // A cabinet's name is a plain file name: joined to the cache folder it names a
@@ -114,7 +144,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_within(lines[1], lines[2]);
   FUZZ_CHECK(cleanup_rules::made_by_run(lines[1], {lines[0], lines[2]}) ==
              (lies_within(lines[1], lines[0]) || lies_within(lines[1], lines[2])));
+  check_between(lines[1], lines[0]);
+  check_between(lines[1], lines[2]);
   check_cache(lines[0], lines[1], lines[2], lines[3]);
+  check_cached_name(lines[0], lines[1]);
   check_list_key(lines[3], lines[1]);
   return 0;
 }
