@@ -26,6 +26,7 @@ TEST(CleanupRules, WhatLiesWithinAFolder) {
       // Climbing out, in every spelling the system accepts, never counts.
       {L"C:\\Temp\\{A}\\..\\..\\Users", L"C:\\Temp\\{A}", false, false},
       {L"C:\\Temp\\{A}\\.. \\Users", L"C:\\Temp\\{A}", false, false},
+      {L"C:\\Temp\\{A}\\ .. \\Users", L"C:\\Temp\\{A}", false, false},
       {L"C:\\Temp\\{A}\\...\\x", L"C:\\Temp\\{A}", false, false},
       {L"C:\\Temp\\{A}\\.\\x", L"C:\\Temp\\{A}", false, false},
       {L"C:\\Temp\\{A}\\x", L"C:\\Temp\\..\\Temp\\{A}", false, false},

@@ -9,12 +9,10 @@ bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 wchar_t fold(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c; }
 
 // The system drops trailing blanks and dots of a component, so ". ." or "..  "
-// still climbs.
+// still climbs. Any other run of dots and blanks (" .. ") is refused as well:
+// what it names is not worth guessing where deletions are concerned.
 bool is_dot_component(std::wstring_view c) {
-  if (c.empty() || c[0] != L'.') return false;
-  for (wchar_t ch : c)
-    if (ch != L'.' && ch != L' ') return false;
-  return true;
+  return c.find(L'.') != std::wstring_view::npos && c.find_first_not_of(L". ") == std::wstring_view::npos;
 }
 
 std::vector<std::wstring_view> components(std::wstring_view path, bool* dots) {

@@ -11,8 +11,8 @@ namespace cleanup_rules {
 // True when `path` names `folder` itself or something below it: whole components,
 // "\" or "/" as separators, ASCII letters compared ignoring case, a trailing
 // separator on either side ignored. Never true when either contains a component
-// that the system would read as "." or ".." (dots with trailing blanks or dots
-// included), nor for an empty folder.
+// that the system could read as "." or ".." (any run of dots and blanks), nor
+// for an empty folder.
 bool lies_within(std::wstring_view path, std::wstring_view folder);
 // lies_within and not the folder itself.
 bool lies_below(std::wstring_view path, std::wstring_view folder);
