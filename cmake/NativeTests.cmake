@@ -1,6 +1,10 @@
 # Native unit tests: every tests/unit file whose first line is "// portable".
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# Tests are built without optimisation: it halves their compile time, which is most
+# of a clean build, and their run time is small either way.
+target_compile_options(gtest PRIVATE -O0)
+target_compile_options(gtest_main PRIVATE -O0)
 file(GLOB QZ_UNIT_DIRS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/unit/*)
 foreach(dir IN LISTS QZ_UNIT_DIRS)
   if(NOT IS_DIRECTORY ${dir})
@@ -12,8 +16,8 @@ foreach(dir IN LISTS QZ_UNIT_DIRS)
     continue()
   endif()
   add_executable(native_${name} ${portable})
-  target_link_libraries(native_${name} PRIVATE qzportable gtest gmock gtest_main)
-  target_compile_options(native_${name} PRIVATE ${QZ_WARN})
+  target_link_libraries(native_${name} PRIVATE qzportable gtest gtest_main)
+  target_compile_options(native_${name} PRIVATE ${QZ_WARN} -O0)
   add_test(NAME native_${name} COMMAND native_${name} --gtest_brief=1)
   set_tests_properties(native_${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "QZ_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endforeach()
