@@ -72,6 +72,24 @@ std::wstring TemporaryName(int kind, const std::wstring& folder, const std::wstr
   return std::wstring();
 }
 
+std::wstring CreateOwnTemporaryFile(const std::wstring& folder, const std::wstring& prefix) {
+  std::wstring dir = folder.empty() ? user_temp_folder() : folder;
+  if (dir.empty()) return std::wstring();
+  for (int attempt = 0; attempt < kGuidAttempts; ++attempt) {
+    std::wstring digits = guid_name(true);
+    if (digits.empty()) return std::wstring();
+    std::wstring path = zpath(dir).join(prefix + digits + L".tmp");
+    file_handle file(kfile::create_file(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return path;
+    const DWORD error = GetLastError();
+    // Taken, or on its way out: another name. Anything else will not get better.
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED &&
+        error != ERROR_SHARING_VIOLATION)
+      return std::wstring();
+  }
+  return std::wstring();
+}
+
 std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name) {
   std::wstring dir = base.empty() ? user_temp_folder() : base;
   if (dir.empty() || !CreateFolderTree(dir)) return std::wstring();

@@ -94,6 +94,11 @@ std::wstring TemporaryName(int kind, const std::wstring& folder, const std::wstr
 // full control, Users read and execute; empty when any step fails.
 std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name);
 std::wstring GuidText();
+// Creates a new, empty file "<prefix><8 hex digits>.tmp" in the folder (the user's
+// temporary folder when empty) and returns its path; empty when none could be made.
+// Unlike GetTempFileName, the name is never one the call failed to create, so it is
+// never another process's file.
+std::wstring CreateOwnTemporaryFile(const std::wstring& folder, const std::wstring& prefix);
 
 // The string value (REG_SZ or REG_EXPAND_SZ, unexpanded) or the default on any
 // failure, which is recorded. `access` adds e.g. KEY_WOW64_64KEY.

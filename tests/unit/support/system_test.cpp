@@ -58,6 +58,21 @@ TEST_F(TempNameTest, FolderNamesAreGuidsAndTheirFolderIsCreated) {
   EXPECT_TRUE(TemporaryName(7, holder, L"", false).empty());
 }
 
+TEST_F(TempNameTest, OwnFilesAreCreatedNewAndNeverAnotherOnesFile) {
+  std::set<std::wstring> names;
+  for (int i = 0; i < 20; ++i) {
+    std::wstring f = CreateOwnTemporaryFile(dir_, L"~");
+    ASSERT_EQ(f.rfind(dir_ + L"\\~", 0), 0u) << f;
+    ASSERT_EQ(f.size(), dir_.size() + 2 + 8 + 4) << f;
+    EXPECT_EQ(f.substr(f.size() - 4), L".tmp");
+    EXPECT_TRUE(exists(f));
+    names.insert(f);
+  }
+  EXPECT_EQ(names.size(), 20u);
+  // A folder it cannot create in gives no name at all, never an uncreated one.
+  EXPECT_TRUE(CreateOwnTemporaryFile(path(L"missing"), L"~").empty());
+}
+
 TEST_F(TempNameTest, OverlongFoldersAreRefused) {
   const std::wstring longer = dir_ + L"\\" + std::wstring(300, L'n');
   EXPECT_TRUE(TemporaryName(1, longer, L"", false).empty());

@@ -302,12 +302,12 @@ bool Launcher::remove_major_upgrade(int* code) {
   if (!is_file(library)) {
     library.clear();
     std::wstring tmp = system_temp_folder();
-    wchar_t name[MAX_PATH];
-    if (!tmp.empty() && GetTempFileNameW(tmp.c_str(), L"QZ_", 0, name)) {
+    const std::wstring name = tmp.empty() ? std::wstring() : qz::CreateOwnTemporaryFile(tmp, L"QZ_");
+    if (!name.empty()) {
       if (extract_stream_member(L"QZSetup.dll", name))
         library = temp_library = name;
       else
-        DeleteFileW(name);  // the empty placeholder must not stay behind
+        DeleteFileW(name.c_str());  // the empty placeholder must not stay behind
     }
   }
   if (library.empty()) {

@@ -13,6 +13,7 @@
 #include "package/stream.h"
 #include "process_state.h"
 #include "support/debuglog.h"
+#include "support/utils.h"
 #include "support/zstring.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\packaged_setting";
@@ -76,20 +77,29 @@ std::map<FileIdentity, MemberSettings> g_members;
 
 // Extracts the member to a fresh "~" file in the system temporary folder, reads
 // it and deletes the file again. Null when the member could not be read.
-std::shared_ptr<const qz::IniProfile> extract_member_profile(STREAM& stream, const wchar_t* member) {
-  wchar_t folder[MAX_PATH + 1] = {};
-  DWORD n = GetTempPathW(MAX_PATH + 1, folder);
-  if (n == 0 || n > MAX_PATH) return nullptr;
-  wchar_t file[MAX_PATH] = {};
-  if (!GetTempFileNameW(folder, L"~", 0, file)) return nullptr;
+std::shared_ptr<const qz::IniProfile> extract_member_profile_once(STREAM& stream, const wchar_t* member) {
+  const std::wstring file = qz::CreateOwnTemporaryFile(std::wstring(), L"~");
+  if (file.empty()) return nullptr;
   std::shared_ptr<qz::IniProfile> profile;
   if (stream.extract(member, zpath(file), nullptr)) {
     profile = std::make_shared<qz::IniProfile>(file);
     if (!profile->load()) profile.reset();
   }
-  DeleteFileW(file);
-  if (!profile) QZ_LOG(L"Cannot read %s from the setup stream", member);
+  DeleteFileW(file.c_str());
   return profile;
+}
+
+// A member that is there must not read as empty because of a passing clash in the
+// temporary folder: an empty WaitInstallation, say, lets the first launcher end
+// with success while the installation still runs. A few quick tries, then give up.
+std::shared_ptr<const qz::IniProfile> extract_member_profile(STREAM& stream, const wchar_t* member) {
+  constexpr int kTries = 3;
+  for (int i = 0; i < kTries; ++i) {
+    if (i) Sleep(100);
+    if (auto profile = extract_member_profile_once(stream, member)) return profile;
+  }
+  QZ_LOG(L"Cannot read %s from the setup stream (error %u)", member, stream.last_error());
+  return nullptr;
 }
 
 MemberSettings member_settings(const std::wstring& launcher, const wchar_t* member) {
