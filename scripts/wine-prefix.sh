@@ -9,6 +9,8 @@ start)
   mkdir -p "$prefix"
   # One persistent server for the whole run; a leftover one is replaced.
   wineserver -k >/dev/null 2>&1 || true
+  # -k only asks: a new server cannot start until the old one is gone.
+  timeout 60 wineserver -w >/dev/null 2>&1 || true
   # The server and the services Wine starts outlive this script: keep them off its
   # output, or CTest would wait for them to close it.
   wineserver -p </dev/null >/dev/null 2>&1
