@@ -84,6 +84,11 @@ def run(program, args='', timeout=60, env=None, cwd=None):
                 code = int(v)
             elif v == 'timeout':
                 raise TimeoutError(f'{program} {args} still ran after {timeout} s')
+    if code is None:
+        # The program never ran (or runexit itself did not): say why instead of
+        # letting the test compare None.
+        raise RuntimeError(f'runexit gave no exit code for {program} (wine exit {p.returncode}): '
+                           f'stdout {out!r} stderr {p.stderr.decode("utf-8", "replace")[-2000:]!r}')
     return Result(code, out, p.stderr.decode('utf-8', 'replace'), time.time() - t0)
 
 

@@ -106,6 +106,13 @@ class MsiTest(harness.WineTest):
     def msiexec_commands(self):
         return [c for c in LAUNCH_LINE.findall(self.log_text()) if 'MSIEXEC.EXE' in c]
 
+    def registry_report(self, key):
+        """What a failed registry check needs: the key as reg.exe lists it and the end of
+        the launcher's log."""
+        p = harness.wine('reg', 'query', key)
+        listing = p.stdout.decode('utf-8', 'replace')
+        return f'reg query exit {p.returncode}: {listing[:2000]}\n--- log end ---\n{self.log_text()[-4000:]}'
+
     def temp_folders(self):
         temp = harness.windows_temp()
         return {n for n in os.listdir(temp) if n.startswith('{')} if os.path.isdir(temp) else set()
@@ -146,10 +153,10 @@ class InstallTest(MsiTest):
         setup = self.make_setup('props.msi', 0, folder='media dir 100% (x)')
         r = self.launch(setup, f'/v"/qn QZPROP=\\"{value}\\""')
         self.assertEqual(r.code, 0, r.stdout)
-        self.assertEqual(harness.reg_query(PROPS_KEY, 'Prop'), value)
         command = self.msiexec_commands()[-1]
         package = harness.winpath(os.path.join(os.path.dirname(setup), 'props.msi'))
         self.assertRegex(command, '^' + MSIEXEC + re.escape(f' /i "{package}" /qn QZPROP="{value}" SETUPEXEDIR="'))
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'Prop'), value, self.registry_report(PROPS_KEY))
 
     def test_repair_composes_the_letters(self):
         setup = self.make_setup('demo.msi', 1)
