@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "package/language_rules.h"
 #include "package/languages.h"
 #include "support/debuglog.h"

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "package/qzfile.h"
+#include "support/number_text.h"
 
 namespace qz {
 namespace {
@@ -42,36 +43,6 @@ std::wstring format_two(std::wstring_view format, std::wstring_view first, std::
 }
 
 }  // namespace
-
-int32_t parse_long32(std::wstring_view s, int base) {
-  size_t i = 0;
-  while (i < s.size() && is_space(s[i])) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == L'+' || s[i] == L'-')) negative = s[i++] == L'-';
-  if (base == 16 && i + 1 < s.size() && s[i] == L'0' && (s[i + 1] == L'x' || s[i + 1] == L'X')) {
-    // wcstol takes the prefix only when a hex digit follows it.
-    wchar_t d = i + 2 < s.size() ? s[i + 2] : L'\0';
-    if ((d >= L'0' && d <= L'9') || (d >= L'a' && d <= L'f') || (d >= L'A' && d <= L'F')) i += 2;
-  }
-  const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
-  int64_t value = 0;
-  bool saturated = false;
-  for (; i < s.size(); ++i) {
-    wchar_t c = s[i];
-    int digit;
-    if (c >= L'0' && c <= L'9') digit = c - L'0';
-    else if (c >= L'a' && c <= L'z') digit = c - L'a' + 10;
-    else if (c >= L'A' && c <= L'Z') digit = c - L'A' + 10;
-    else break;
-    if (digit >= base) break;
-    if (!saturated) {
-      value = value * base + digit;
-      if (value > limit) saturated = true;
-    }
-  }
-  if (saturated) return negative ? INT32_MIN : INT32_MAX;
-  return static_cast<int32_t>(negative ? -value : value);
-}
 
 std::wstring format_number_key(std::wstring_view format, int number, bool* had_number) {
   if (had_number) *had_number = false;
@@ -317,7 +288,7 @@ int32_t inifilex::get_int(std::wstring section, std::wstring key, int32_t defaul
   const std::wstring* v = s ? s->value(key) : nullptr;
   if (!v || v->empty()) return default_value;
   std::wstring_view text(*v);
-  if (text.size() >= 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) return parse_long32(text.substr(2), 16);
+  if (qz::has_hex_prefix(text)) return parse_long32(text.substr(2), 16);
   return parse_long32(text, 10);
 }
 

@@ -129,8 +129,5 @@ class inifilex final {
 // 32 allowed) replaced by the number and "%%" by "%"; nothing else is interpreted.
 // *had_number tells whether any number placeholder was present.
 std::wstring format_number_key(std::wstring_view format, int number, bool* had_number = nullptr);
-// wcstol over wide text: leading blanks, sign, digits of the base (base 16 also
-// takes a "0x"); stops at the first other character; saturates at the 32-bit limits.
-int32_t parse_long32(std::wstring_view text, int base);
 
 }  // namespace qz

@@ -4,14 +4,14 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "SwitchList.h"
 #include "package/inifilex.h"
+#include "support/SwitchList.h"
+#include "support/number_text.h"
 
 namespace lang {
 
 namespace {
 
-bool starts_with_hex_prefix(std::wstring_view s) { return s.size() >= 2 && s[0] == L'0' && (s[1] == L'x' || s[1] == L'X'); }
 
 wchar_t lower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
@@ -34,8 +34,17 @@ void push_unique(std::vector<uint16_t>& out, uint16_t id) {
 }  // namespace
 
 uint16_t parse_language_piece(std::wstring_view piece) {
-  int32_t value = starts_with_hex_prefix(piece) ? qz::parse_long32(piece.substr(2), 16) : qz::parse_long32(piece, 10);
+  int32_t value = qz::has_hex_prefix(piece) ? qz::parse_long32(piece.substr(2), 16) : qz::parse_long32(piece, 10);
   return static_cast<uint16_t>(static_cast<uint32_t>(value) & 0xFFFF);
+}
+
+uint16_t parse_language_id(std::wstring_view text) {
+  qz::NumberRules r;
+  r.base = 0;
+  r.blanks = qz::NumberRules::kNoBlanks;
+  r.sign = false;
+  r.overflow = qz::NumberRules::kUnsigned32;
+  return static_cast<uint16_t>(static_cast<uint32_t>(qz::read_integer(text, r)) & 0xFFFF);
 }
 
 std::vector<uint16_t> parse_language_list(std::wstring_view text) {
@@ -157,7 +166,7 @@ DialogFontSpec dialog_font_from(const std::wstring* face, const std::wstring* si
   DialogFontSpec spec;
   if (face && !face->empty()) spec.face = cut_text(*face, kMaxFaceLength);
   if (size && !size->empty()) {
-    int32_t points = starts_with_hex_prefix(*size) ? qz::parse_long32(std::wstring_view(*size).substr(2), 16)
+    int32_t points = qz::has_hex_prefix(*size) ? qz::parse_long32(std::wstring_view(*size).substr(2), 16)
                                                    : qz::parse_long32(*size, 10);
     if (points >= 1 && points <= 72) spec.size = points;
   }

@@ -18,6 +18,10 @@ namespace lang {
 // rest is hexadecimal, anything else is decimal; wcstol rules (leading blanks,
 // sign, saturation), then the low 16 bits.
 uint16_t parse_language_piece(std::wstring_view piece);
+// A language id of a switch (/l, or l in setup.ini's cmdline): hexadecimal after a
+// leading "0x" (either case), else the leading decimal digits (0 when none); no
+// blanks or sign. Only the low 16 bits are kept.
+uint16_t parse_language_id(std::wstring_view text);
 
 // An identifier list split at every comma; each piece, empty ones included, is
 // converted, except the empty rest after a trailing comma (and an empty text).

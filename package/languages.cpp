@@ -4,15 +4,16 @@
 #include <map>
 #include <memory>
 
-#include "LaunchSettings.h"
 #include "package/IniProfile.h"
+#include "package/LaunchSettings.h"
 #include "package/dialog_factory.h"
 #include "package/inifilex.h"
 #include "package/load_string.h"
 #include "package/string_table.h"
-#include "process_state.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
+#include "support/number_text.h"
+#include "support/process_state.h"
 #include "support/support_rules.h"
 #include "support/utils.h"
 #include "support/zstring.h"

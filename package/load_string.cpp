@@ -1,8 +1,8 @@
 #include "package/load_string.h"
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "package/languages.h"
-#include "process_state.h"
+#include "support/process_state.h"
 
 std::wstring load_string(const LaunchSettings& settings, unsigned id) {
   const uint16_t language = settings.ui_language;

@@ -1,9 +1,10 @@
 // portable
 #include "package/settings_rules.h"
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "package/inifilex.h"
 #include "package/language_rules.h"
+#include "support/number_text.h"
 #include "support/zstring.h"
 
 namespace settings_rules {

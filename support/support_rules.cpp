@@ -3,6 +3,8 @@
 
 #include <climits>
 
+#include "support/number_text.h"
+
 namespace qz::rules {
 namespace {
 
@@ -140,18 +142,11 @@ uint16_t fallback_ui_language(std::wstring_view resource_locale, std::wstring_vi
 }
 
 int parse_profile_int(std::wstring_view text, int default_value) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
-  if (i >= text.size() || text[i] < L'0' || text[i] > L'9') return default_value;
-  long long value = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    value = value * 10 + (text[i] - L'0');
-    if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-  }
-  if (negative) return static_cast<int>(-value);
-  return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+  NumberRules r;
+  r.blanks = NumberRules::kSpacesAndTabs;
+  bool digits = false;
+  int value = read_integer(text, r, &digits);
+  return digits ? value : default_value;
 }
 
 // PROCESSOR_ARCHITECTURE_* and IMAGE_FILE_MACHINE_* values.

@@ -12,6 +12,13 @@
 
 namespace qz::rules {
 
+// Capacity of the temporary-folder text, terminator included: longer input is refused.
+constexpr size_t kTempFolderCapacity = 1024;
+// The one rule for every temporary-folder text (the /e folder, the folder the entry
+// chooses or is given, the folder a resume cleans up): it fits with its terminator.
+// A cut text would name another folder, which the clean-up would then remove.
+inline bool fits_temp_folder(std::wstring_view folder) { return folder.size() < kTempFolderCapacity; }
+
 // The prefixes of `path` that CreateFolderTree creates, shortest first. A drive
 // ("C:") and, for a path beginning with "\\", the server and share are never
 // created; a relative first component is. Empty components (doubled or trailing

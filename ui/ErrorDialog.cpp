@@ -1,14 +1,14 @@
 #include "ui/ErrorDialog.h"
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "package/dialog_factory.h"
 #include "package/languages.h"
 #include "package/load_string.h"
-#include "process_state.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "support/utils.h"
-#include "ui/setup_window.h"
 #include "ui/positional_text.h"
+#include "ui/setup_window.h"
 #include "ui/ui_fonts.h"
 
 static const wchar_t kLogSource[] = L"ui\\ErrorDialog";

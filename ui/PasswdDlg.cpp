@@ -2,13 +2,13 @@
 
 #include <vector>
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "package/dialog_factory.h"
 #include "package/load_string.h"
 #include "packaged_setting.h"
-#include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "ui/password_digest.h"
 
 static const wchar_t kLogSource[] = L"ui\\PasswdDlg";

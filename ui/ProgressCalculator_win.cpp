@@ -1,7 +1,7 @@
 // The calculator's texts from the string table of the current language.
 #include <windows.h>
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "package/load_string.h"
 #include "ui/ProgressCalculator.h"
 

@@ -4,13 +4,13 @@
 
 #include <vector>
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "package/dialog_factory.h"
 #include "package/languages.h"
 #include "package/load_string.h"
-#include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "support/zstring.h"
 #include "ui/ui_fonts.h"
 

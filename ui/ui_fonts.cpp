@@ -1,8 +1,8 @@
 #include "ui/ui_fonts.h"
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "package/languages.h"
-#include "process_state.h"
+#include "support/process_state.h"
 
 namespace ui {
 

@@ -4,14 +4,14 @@
 
 #include <memory>
 
-#include "LaunchSettings.h"
 #include "msi_seams.h"
+#include "package/LaunchSettings.h"
 #include "package/load_string.h"
-#include "process_state.h"
 #include "run_steps.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/errors.h"
+#include "support/process_state.h"
 #include "ui/ErrorDialog.h"
 #include "ui/PasswdDlg.h"
 #include "ui/QzSetupDlg.h"

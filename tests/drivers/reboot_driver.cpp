@@ -13,11 +13,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "LaunchSettings.h"
 #include "msi_checks.h"
 #include "msiaction.h"
-#include "process_state.h"
+#include "package/LaunchSettings.h"
 #include "session.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 

@@ -2,8 +2,8 @@
 // each later line a switch name looked up (exact and consume vary by line).
 #include <optional>
 
-#include "SwitchList.h"
 #include "fuzz_input.h"
+#include "support/SwitchList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::wstring> lines = fuzz_lines(data, size);

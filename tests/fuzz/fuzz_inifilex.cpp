@@ -4,6 +4,7 @@
 // saved, reloaded and saved again, which must give the same bytes.
 #include "fuzz_input.h"
 #include "package/inifilex.h"
+#include "support/number_text.h"
 
 using namespace qz;
 

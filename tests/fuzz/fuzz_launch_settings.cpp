@@ -1,6 +1,6 @@
 // The `cmdline` text of setup.ini through LaunchSettings::apply_settings_switches.
-#include "LaunchSettings.h"
 #include "fuzz_input.h"
+#include "package/LaunchSettings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::wstring text = fuzz_text(data, size);

@@ -2,8 +2,8 @@
 // argument: the first byte sets the hooks' answers, line 1 is the launcher path and
 // every later line one switch (the text after its switch character). Then the
 // relaunch and engine command lines are built, stripped and masked.
-#include "LaunchSettings.h"
 #include "fuzz_input.h"
+#include "package/LaunchSettings.h"
 #include "password_mask.h"
 #include "session_state.h"
 

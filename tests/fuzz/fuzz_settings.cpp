@@ -5,12 +5,12 @@
 #include <array>
 #include <map>
 
-#include "LaunchSettings.h"
 #include "exit_code_rules.h"
 #include "fuzz_input.h"
 #include "msi_rules.h"
 #include "os_rules.h"
 #include "package/IniProfile.h"
+#include "package/LaunchSettings.h"
 #include "package/inifilex.h"
 #include "package/language_rules.h"
 #include "package/settings_rules.h"

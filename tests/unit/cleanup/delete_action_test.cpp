@@ -8,10 +8,10 @@
 #include <iterator>
 #include <string>
 
-#include "cleanup.h"
-#include "process_state.h"
-#include "support/utils.h"
 #include "../support/links.h"
+#include "cleanup.h"
+#include "support/process_state.h"
+#include "support/utils.h"
 
 namespace {
 

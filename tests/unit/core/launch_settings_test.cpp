@@ -1,5 +1,5 @@
 // portable
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 
 #include <gtest/gtest.h>
 

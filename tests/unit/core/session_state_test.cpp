@@ -6,7 +6,7 @@
 #include <map>
 #include <vector>
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 
 namespace {
 

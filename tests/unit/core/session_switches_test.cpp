@@ -8,12 +8,12 @@
 #include <cstdarg>
 
 #include "CommandLineInfo.h"
-#include "LaunchSettings.h"
 #include "QzSetup.h"
+#include "package/LaunchSettings.h"
 #include "packaged_setting.h"
-#include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 
 // Stand-ins for parts that other files of the library provide; each is compiled
 // only while its real implementation is not in the tree.

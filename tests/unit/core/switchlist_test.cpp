@@ -1,5 +1,5 @@
 // portable
-#include "SwitchList.h"
+#include "support/SwitchList.h"
 
 #include <gtest/gtest.h>
 

@@ -10,17 +10,17 @@
 #include <thread>
 #include <vector>
 
-#include "LaunchSettings.h"
+#include "../support/scratch.h"
 #include "QzSetup.h"
 #include "diskaction.h"
 #include "osaction.h"
+#include "package/LaunchSettings.h"
 #include "packaged_setting.h"
-#include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
-#include "../support/scratch.h"
 
 // Stand-ins for parts that other files of the library provide; each is compiled
 // only while its real implementation is not in the tree.

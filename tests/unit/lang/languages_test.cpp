@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "LaunchSettings.h"
+#include "../support/scratch.h"
+#include "package/LaunchSettings.h"
 #include "package/load_string.h"
 #include "support/utils.h"
-#include "../support/scratch.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "cleanup.h"
 #include "launch.h"
-#include "process_state.h"
 #include "relaunch.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 
 namespace {

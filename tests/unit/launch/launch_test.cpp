@@ -8,8 +8,8 @@
 #include <string>
 
 #include "packaged_setting.h"
-#include "process_state.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 
 namespace {
 

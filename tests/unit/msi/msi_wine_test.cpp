@@ -8,14 +8,14 @@
 #include <iterator>
 #include <string>
 
-#include "LaunchSettings.h"
 #include "launch.h"
 #include "msi_checks.h"
 #include "msi_library.h"
 #include "msiaction.h"
-#include "process_state.h"
+#include "package/LaunchSettings.h"
 #include "session.h"
 #include "support/handles.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 

@@ -9,13 +9,13 @@
 #include <memory>
 #include <string>
 
-#include "LaunchSettings.h"
 #include "launch.h"
 #include "msi_checks.h"
 #include "msi_library.h"
+#include "package/LaunchSettings.h"
 #include "package_cache.h"
-#include "process_state.h"
 #include "session.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 

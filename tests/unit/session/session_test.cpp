@@ -9,13 +9,13 @@
 #include <chrono>
 #include <thread>
 
-#include "LaunchSettings.h"
-#include "packaged_setting.h"
-#include "process_state.h"
-#include "support/debuglog.h"
-#include "support/utils.h"
 #include "../support/scratch.h"
 #include "../support/stream_image.h"
+#include "package/LaunchSettings.h"
+#include "packaged_setting.h"
+#include "support/debuglog.h"
+#include "support/process_state.h"
+#include "support/utils.h"
 
 namespace {
 

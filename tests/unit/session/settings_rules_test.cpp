@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "LaunchSettings.h"
 #include "package/IniProfile.h"
+#include "package/LaunchSettings.h"
 #include "package/inifilex.h"
 
 using namespace settings_rules;

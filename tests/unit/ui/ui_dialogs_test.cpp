@@ -9,15 +9,15 @@
 #include <functional>
 #include <string>
 
-#include "LaunchSettings.h"
-#include "process_state.h"
+#include "../support/scratch.h"
+#include "../support/stream_image.h"
+#include "package/LaunchSettings.h"
 #include "session.h"
+#include "support/process_state.h"
 #include "ui/ErrorDialog.h"
 #include "ui/PasswdDlg.h"
 #include "ui/QzSetupDlg.h"
 #include "ui/password_digest.h"
-#include "../support/scratch.h"
-#include "../support/stream_image.h"
 
 namespace {
 

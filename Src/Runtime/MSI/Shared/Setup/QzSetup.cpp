@@ -1,17 +1,17 @@
 #include "QzSetup.h"
 
 #include "CommandLineInfo.h"
-#include "LaunchSettings.h"
 #include "exit_code_rules.h"
 #include "package/IniProfile.h"
+#include "package/LaunchSettings.h"
 #include "package/load_string.h"
 #include "packaged_setting.h"
-#include "process_state.h"
 #include "run_steps.h"
 #include "session.h"
-#include "switch_rules.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "support/zstring.h"
+#include "switch_rules.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\QzSetup";
 

@@ -8,22 +8,22 @@
 #include <memory>
 #include <vector>
 
-#include "LaunchSettings.h"
 #include "QzSetup.h"
-#include "SwitchList.h"
 #include "cleanup.h"
-#include "package/stream.h"
 #include "com_security.h"
 #include "entry_rules.h"
 #include "launch.h"
 #include "msi_seams.h"
+#include "package/LaunchSettings.h"
+#include "package/stream.h"
 #include "packaged_setting.h"
 #include "password_mask.h"
 #include "prerequisite_pass.h"
 #include "published_folder.h"
-#include "process_state.h"
 #include "relaunch.h"
+#include "support/SwitchList.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 

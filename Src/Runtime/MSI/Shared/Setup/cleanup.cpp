@@ -6,10 +6,10 @@
 
 #include "cleanup_rules.h"
 #include "package/IniProfile.h"
-#include "process_state.h"
 #include "run_steps.h"
 #include "support/debuglog.h"
 #include "support/handles.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 #include "test_hooks.h"

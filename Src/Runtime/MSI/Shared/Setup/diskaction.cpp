@@ -2,15 +2,15 @@
 
 #include <windows.h>
 
-#include "LaunchSettings.h"
 #include "os_rules.h"
 #include "osaction.h"
 #include "package/IniProfile.h"
-#include "process_state.h"
+#include "package/LaunchSettings.h"
 #include "run_steps.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/handles.h"
+#include "support/process_state.h"
 #include "support/zstring.h"
 #include "switch_rules.h"
 

@@ -1,6 +1,7 @@
 // portable
 #include "entry_rules.h"
 
+#include "support/number_text.h"
 #include "support/zstring.h"
 
 namespace entry {
@@ -18,27 +19,11 @@ std::wstring trim_blanks(const std::wstring& s) {
 // Digits in the given base from the start of s (after optional blanks and sign);
 // the low 32 bits of the value.
 int32_t read_number(const std::wstring& s, int base) {
-  size_t i = 0;
-  while (i < s.size() && s[i] == L' ') ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == L'-' || s[i] == L'+')) negative = s[i++] == L'-';
-  uint64_t v = 0;
-  for (; i < s.size(); ++i) {
-    wchar_t c = s[i];
-    int d;
-    if (c >= L'0' && c <= L'9')
-      d = c - L'0';
-    else if (base == 16 && c >= L'a' && c <= L'f')
-      d = c - L'a' + 10;
-    else if (base == 16 && c >= L'A' && c <= L'F')
-      d = c - L'A' + 10;
-    else
-      break;
-    v = (v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d)) & 0xFFFFFFFFull;  // keep 32 bits, never overflow
-  }
-  uint32_t u = static_cast<uint32_t>(v);
-  if (negative) u = 0u - u;
-  return static_cast<int32_t>(u);
+  qz::NumberRules r;
+  r.base = base;
+  r.blanks = qz::NumberRules::kSpaces;
+  r.overflow = qz::NumberRules::kLow32Bits;
+  return qz::read_integer(s, r);
 }
 
 }  // namespace
@@ -89,7 +74,7 @@ bool is_yes(const std::wstring& text) { return text == L"Y" || text == L"y"; }
 
 int32_t return_code_setting(const std::wstring& text) {
   if (text.empty()) return -1;
-  if (text.size() >= 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X'))
+  if (qz::has_hex_prefix(text))
     return read_number(text.substr(2), 16);
   return read_number(text, 10);
 }
@@ -132,7 +117,7 @@ std::vector<LanguageFile> language_files(const std::wstring& supported) {
     std::wstring entry = trim_blanks(supported.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start));
     if (!entry.empty() && is_plain_file_name(entry + L".ini")) {
       std::wstring hex = entry;
-      if (hex.size() >= 2 && hex[0] == L'0' && (hex[1] == L'x' || hex[1] == L'X')) hex = hex.substr(2);
+      if (qz::has_hex_prefix(hex)) hex = hex.substr(2);
       uint32_t id = static_cast<uint32_t>(read_number(hex, 16));
       out.push_back({entry + L".ini", zString::format(L"%.04ld.mst", static_cast<long>(id))});
     }

@@ -5,13 +5,13 @@
 #if __has_include("run_steps.h")
 #include <windows.h>
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "package/languages.h"
-#include "process_state.h"
 #include "run_steps.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
+#include "support/process_state.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\language_steps";
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "password_mask.h"
-#include "process_state.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "ui/setup_window.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\launch";

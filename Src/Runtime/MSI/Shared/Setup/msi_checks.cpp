@@ -3,16 +3,17 @@
 #include <cwchar>
 #include <vector>
 
-#include "LaunchSettings.h"
 #include "msi_library.h"
 #include "msi_rules.h"
+#include "package/LaunchSettings.h"
 #include "package/load_string.h"
 #include "packaged_setting.h"
-#include "process_state.h"
 #include "run_steps.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
+#include "support/process_state.h"
+#include "support/support_rules.h"
 #include "ui/ErrorDialog.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_checks";
@@ -32,16 +33,6 @@ std::wstring test_file_setting(const std::wstring& section, const std::wstring& 
   return std::wstring(buffer.data(), n < capacity ? n : capacity);
 }
 
-int to_int(const std::wstring& text, int default_value) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
-  if (i == text.size()) return default_value;
-  wchar_t* end = nullptr;
-  long v = wcstol(text.c_str() + i, &end, 10);
-  if (end == text.c_str() + i) return default_value;
-  return static_cast<int>(v);
-}
-
 }  // namespace
 
 std::wstring msi_setting(const std::wstring& section, const std::wstring& key, size_t capacity) {
@@ -50,7 +41,7 @@ std::wstring msi_setting(const std::wstring& section, const std::wstring& key, s
 }
 
 int msi_setting_int(const std::wstring& section, const std::wstring& key, int default_value) {
-  return to_int(msi_setting(section, key, 64), default_value);
+  return qz::rules::parse_profile_int(msi_setting(section, key, 64), default_value);
 }
 
 std::wstring msi_package_setting(Session& session, const std::wstring& package, const std::wstring& key,
@@ -65,7 +56,7 @@ std::wstring msi_package_setting(Session& session, const std::wstring& package, 
 
 int msi_package_setting_int(Session& session, const std::wstring& package, const std::wstring& key,
                             int default_value) {
-  return to_int(msi_package_setting(session, package, key, 64), default_value);
+  return qz::rules::parse_profile_int(msi_package_setting(session, package, key, 64), default_value);
 }
 
 std::wstring msi_stream_setting_ini(const std::wstring& section, const std::wstring& key, size_t capacity) {

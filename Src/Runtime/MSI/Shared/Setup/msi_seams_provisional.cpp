@@ -3,9 +3,9 @@
 #include "msi_seams.h"
 
 #include "msi_checks.h"
-#include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 

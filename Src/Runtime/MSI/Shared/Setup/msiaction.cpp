@@ -4,18 +4,19 @@
 
 #include <vector>
 
-#include "LaunchSettings.h"
 #include "cleanup.h"
 #include "launch.h"
 #include "msi_checks.h"
 #include "msi_library.h"
 #include "msi_rules.h"
 #include "msi_seams.h"
+#include "package/LaunchSettings.h"
 #include "package_cache.h"
-#include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/handles.h"
+#include "support/number_text.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 
@@ -237,7 +238,7 @@ bool MsiAction::try_billboards(const std::wstring& package, const std::wstring& 
   *done = false;
   const LaunchSettings& settings = session().settings();
   std::wstring type_text = session().get_value(kValueBillboardType);
-  int billboard_type = type_text.empty() ? msi_setting_int(L"Startup", L"BillboardType", 0) : _wtoi(type_text.c_str());
+  int billboard_type = type_text.empty() ? msi_setting_int(L"Startup", L"BillboardType", 0) : qz::read_integer(type_text);
   if (session().launch_mode() != kModeInstall || settings.silent || settings.auto_ ||
       msi_rules::suppresses_billboards(properties) || billboard_type == 0 ||
       product_installed(session().get_value(kValueProductCode)))

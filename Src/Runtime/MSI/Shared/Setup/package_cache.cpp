@@ -6,16 +6,16 @@
 
 #include <vector>
 
-#include "LaunchSettings.h"
 #include "cleanup.h"
 #include "msi_checks.h"
 #include "msi_library.h"
 #include "msi_seams.h"
+#include "package/LaunchSettings.h"
 #include "package_cache_rules.h"
-#include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/errors.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 

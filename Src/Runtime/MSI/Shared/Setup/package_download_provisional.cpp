@@ -4,9 +4,9 @@
 // signer check. The download manager replaces this file.
 #include "msi_checks.h"
 #include "package_cache.h"
-#include "process_state.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\package_download";
 

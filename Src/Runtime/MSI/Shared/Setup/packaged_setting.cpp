@@ -8,11 +8,11 @@
 #include <tuple>
 #include <vector>
 
-#include "LaunchSettings.h"
 #include "package/IniProfile.h"
+#include "package/LaunchSettings.h"
 #include "package/stream.h"
-#include "process_state.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 

@@ -9,8 +9,8 @@
 #include "entry_rules.h"
 #include "launch.h"
 #include "packaged_setting.h"
-#include "process_state.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 

@@ -6,9 +6,9 @@
 #include "msiaction.h"
 #include "package/IniProfile.h"
 #include "package/stream.h"
-#include "process_state.h"
 #include "run_steps.h"
 #include "session.h"
+#include "support/process_state.h"
 #include "test_hooks.h"
 
 // --- session ---

@@ -4,9 +4,9 @@
 #include <windows.h>
 
 #include "QzSetup.h"
-#include "process_state.h"
 #include "run_steps.h"
 #include "session.h"
+#include "support/process_state.h"
 
 // --- multiple instances ---
 bool detect_instances(Session&) { return false; }

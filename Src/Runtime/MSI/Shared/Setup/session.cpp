@@ -4,14 +4,14 @@
 
 #include <vector>
 
-#include "LaunchSettings.h"
 #include "cleanup.h"
+#include "package/LaunchSettings.h"
 #include "package/inifilex.h"
 #include "package/load_string.h"
 #include "package/settings_rules.h"
 #include "packaged_setting.h"
-#include "process_state.h"
 #include "support/debuglog.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 

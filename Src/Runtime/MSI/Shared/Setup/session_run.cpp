@@ -1,16 +1,16 @@
 // The session run of the setup driver: the action chain for each extraction mode
 // and the steps that always end a run.
-#include "LaunchSettings.h"
 #include "QzSetup.h"
 #include "diskaction.h"
 #include "osaction.h"
 #include "package/IniProfile.h"
+#include "package/LaunchSettings.h"
 #include "package/load_string.h"
-#include "process_state.h"
 #include "run_steps.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/handles.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 #include "switch_rules.h"

@@ -1,7 +1,7 @@
 // portable
 #include "session_state.h"
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "support/zstring.h"
 
 using namespace switch_rules;

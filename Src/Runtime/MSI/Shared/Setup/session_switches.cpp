@@ -2,17 +2,17 @@
 // the response-file folder checks and the usage message.
 #include <windows.h>
 
-#include "LaunchSettings.h"
 #include "diskaction.h"
-#include "process_state.h"
+#include "package/LaunchSettings.h"
+#include "package/load_string.h"
 #include "run_steps.h"
 #include "session.h"
-#include "package/load_string.h"
 #include "support/debuglog.h"
-#include "ui/ErrorDialog.h"
 #include "support/handles.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
+#include "ui/ErrorDialog.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\session_switches";
 

@@ -2,7 +2,7 @@
 // questions to the launcher's message box.
 #include <windows.h>
 
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 #include "session.h"
 #include "ui/ErrorDialog.h"
 

@@ -4,32 +4,12 @@
 #include <climits>
 #include <cstdint>
 
-#include "SwitchList.h"
+#include "support/SwitchList.h"
+#include "support/number_text.h"
 #include "support/zstring.h"
 
 namespace switch_rules {
 namespace {
-
-int hex_digit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
-bool has_hex_prefix(std::wstring_view t) { return t.size() >= 2 && t[0] == L'0' && (t[1] == L'x' || t[1] == L'X'); }
-
-// Leading digits in `radix`, saturated at `limit` so long input cannot overflow.
-uint64_t leading_number(std::wstring_view t, int radix, uint64_t limit) {
-  uint64_t v = 0;
-  for (wchar_t c : t) {
-    int d = hex_digit(c);
-    if (d < 0 || d >= radix) break;
-    v = v * radix + d;
-    if (v > limit) v = limit;
-  }
-  return v;
-}
 
 bool needs_quotes(std::wstring_view text) {
   return text.find(L' ') != std::wstring_view::npos || text.find(L'"') != std::wstring_view::npos;
@@ -48,32 +28,19 @@ bool token_is(const std::wstring& token, std::wstring_view name, bool prefix, st
 
 }  // namespace
 
-uint16_t parse_language_id(std::wstring_view text) {
-  if (has_hex_prefix(text)) return static_cast<uint16_t>(leading_number(text.substr(2), 16, 0xFFFFFFFFu) & 0xFFFF);
-  return static_cast<uint16_t>(leading_number(text, 10, 0xFFFFFFFFu) & 0xFFFF);
-}
-
 int parse_int_text(std::wstring_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
-  std::wstring_view rest = text.substr(i);
+  qz::NumberRules r;
+  r.base = 0;
+  r.blanks = qz::NumberRules::kSpacesAndTabs;
   // Hexadecimal covers the full 32 bits, so exit codes such as 0xCCCCCCCC can be written.
-  if (!negative && has_hex_prefix(rest)) return static_cast<int32_t>(static_cast<uint32_t>(leading_number(rest.substr(2), 16, 0xFFFFFFFFu)));
-  const uint64_t limit = negative ? uint64_t(INT_MAX) + 1 : uint64_t(INT_MAX);
-  uint64_t v = has_hex_prefix(rest) ? leading_number(rest.substr(2), 16, limit) : leading_number(rest, 10, limit);
-  return negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
+  r.overflow = qz::NumberRules::kUnsigned32;
+  return qz::read_integer(text, r);
 }
 
 int parse_decimal_text(std::wstring_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
-  const uint64_t limit = negative ? uint64_t(INT_MAX) + 1 : uint64_t(INT_MAX);
-  uint64_t v = leading_number(text.substr(i), 10, limit);
-  return negative ? static_cast<int>(-static_cast<int64_t>(v)) : static_cast<int>(v);
+  qz::NumberRules r;
+  r.blanks = qz::NumberRules::kSpacesAndTabs;
+  return qz::read_integer(text, r);
 }
 
 int parse_instance_choice(std::wstring_view value) {

@@ -8,16 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "package/language_rules.h"
+#include "support/support_rules.h"
+
 namespace switch_rules {
 
 // Capacity of the setup password, terminator included: longer input is cut.
 constexpr size_t kPasswordCapacity = 100;
-// Capacity of the temporary-folder text, terminator included: longer input is refused.
-constexpr size_t kTempFolderCapacity = 1024;
-// The one rule for every temporary-folder text (the /e folder, the folder the entry
-// chooses or is given, the folder a resume cleans up): it fits with its terminator.
-// A cut text would name another folder, which the clean-up would then remove.
-inline bool fits_temp_folder(std::wstring_view folder) { return folder.size() < kTempFolderCapacity; }
+using qz::rules::fits_temp_folder;
+using qz::rules::kTempFolderCapacity;
 // Capacity of a registry placeholder value, terminator included: longer values are refused.
 constexpr size_t kPlaceholderCapacity = 260;
 
@@ -26,9 +25,7 @@ constexpr int kInstanceDefault = -1;
 constexpr int kInstanceInvalid = -3;
 constexpr int kInstanceAsk = -4;
 
-// A language id: hexadecimal after a leading "0x" (either case), else the leading
-// decimal digits (0 when none). Only the low 16 bits are kept.
-uint16_t parse_language_id(std::wstring_view text);
+using lang::parse_language_id;
 
 // wcstol-like: an optional sign, then hexadecimal after "0x" (either case), else
 // decimal; stops at the first invalid character; 0 when no digit. Decimal

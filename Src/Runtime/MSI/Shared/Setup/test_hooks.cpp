@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "support/number_text.h"
+
 namespace test_hooks {
 namespace {
 
@@ -15,7 +17,7 @@ bool read(const wchar_t* name, DWORD capacity, int* value) {
   std::vector<wchar_t> buffer(capacity, L'\0');
   DWORD n = GetEnvironmentVariableW(name, buffer.data(), capacity);
   if (n == 0 || n >= capacity) return false;
-  *value = _wtoi(buffer.data());
+  *value = qz::read_integer(buffer.data());
   return true;
 }
 

@@ -79,3 +79,9 @@ struct LaunchSettings {
   // leaves in `text` what remains, trimmed.
   void apply_settings_switches(std::wstring& text);
 };
+
+namespace qzproc {
+// The process's launch settings, published by the entry point (null before).
+LaunchSettings* settings();
+void set_settings(LaunchSettings* settings);
+}  // namespace qzproc

@@ -1,14 +1,14 @@
 // portable
-#include "LaunchSettings.h"
+#include "package/LaunchSettings.h"
 
-#include "SwitchList.h"
+#include "package/language_rules.h"
+#include "support/SwitchList.h"
 #include "support/zstring.h"
-#include "switch_rules.h"
 
 void LaunchSettings::apply_settings_switches(std::wstring& text) {
   SwitchList list(text);
   std::wstring value;
-  if (list.find(L"l", &value, false, true)) requested_language = switch_rules::parse_language_id(value);
+  if (list.find(L"l", &value, false, true)) requested_language = lang::parse_language_id(value);
   if (list.find(L"ig", &value, false, true)) install_guid = unquote_text(value);
   if (list.find(L"no_engine", nullptr, true, false)) no_engine = true;
   if (list.find(L"s", nullptr, true, false)) silent = true;
@@ -31,3 +31,11 @@ void LaunchSettings::apply_settings_switches(std::wstring& text) {
   for (const wchar_t* name : {L"runfromtemp", L"QZ_temp"}) list.find(name, nullptr, true, true);
   text = zString(list.remaining()).trimmed();
 }
+
+namespace qzproc {
+namespace {
+LaunchSettings* g_settings = nullptr;
+}
+LaunchSettings* settings() { return g_settings; }
+void set_settings(LaunchSettings* settings) { g_settings = settings; }
+}  // namespace qzproc

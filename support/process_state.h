@@ -5,8 +5,6 @@
 
 #include <string>
 
-struct LaunchSettings;
-
 namespace qzproc {
 
 // The result code the process exits with: error numbers, child exit codes,
@@ -22,10 +20,6 @@ void set_module(HINSTANCE module);
 // (terminator included) is refused: logged, false, and the folder stays as it was.
 const std::wstring& temp_folder();
 bool set_temp_folder(const std::wstring& folder);
-
-// The process's launch settings, published by the entry point (null before).
-LaunchSettings* settings();
-void set_settings(LaunchSettings* settings);
 
 // The launcher's own file name as the system reports it.
 std::wstring own_file_name();

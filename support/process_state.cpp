@@ -1,7 +1,7 @@
-#include "process_state.h"
+#include "support/process_state.h"
 
 #include "support/debuglog.h"
-#include "switch_rules.h"
+#include "support/support_rules.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\process_state";
 
@@ -9,7 +9,6 @@ namespace {
 int g_exit_code = 0;
 HINSTANCE g_module = nullptr;
 std::wstring g_temp_folder;
-LaunchSettings* g_settings = nullptr;
 }  // namespace
 
 namespace qzproc {
@@ -19,16 +18,14 @@ HINSTANCE module() { return g_module; }
 void set_module(HINSTANCE module) { g_module = module; }
 const std::wstring& temp_folder() { return g_temp_folder; }
 bool set_temp_folder(const std::wstring& folder) {
-  if (!switch_rules::fits_temp_folder(folder)) {
+  if (!qz::rules::fits_temp_folder(folder)) {
     // Cutting would name another folder.
-    QZ_LOG(L"Temporary folder name longer than %d characters ignored", int(switch_rules::kTempFolderCapacity - 1));
+    QZ_LOG(L"Temporary folder name longer than %d characters ignored", int(qz::rules::kTempFolderCapacity - 1));
     return false;
   }
   g_temp_folder = folder;
   return true;
 }
-LaunchSettings* settings() { return g_settings; }
-void set_settings(LaunchSettings* settings) { g_settings = settings; }
 
 std::wstring own_file_name() {
   DWORD saved = GetLastError();
