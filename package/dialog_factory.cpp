@@ -8,6 +8,7 @@
 #include "package/LaunchSettings.h"
 #include "package/language_rules.h"
 #include "package/languages.h"
+#include "package/load_string.h"
 #include "support/debuglog.h"
 
 static const wchar_t kLogSource[] = L"package\\dialog_factory";

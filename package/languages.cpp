@@ -7,6 +7,7 @@
 #include "package/IniProfile.h"
 #include "package/LaunchSettings.h"
 #include "package/dialog_factory.h"
+#include "package/file_stamp.h"
 #include "package/inifilex.h"
 #include "package/load_string.h"
 #include "package/string_table.h"
@@ -34,62 +35,11 @@ constexpr int kLanguageLabel = 51;
 
 HMODULE launcher_module() { return qzproc::module() ? qzproc::module() : GetModuleHandleW(nullptr); }
 
-// A file read once and kept while its size and write time stay the same; a file
-// that cannot be read is not kept, so one extracted later is found.
-struct FileStamp {
-  uint64_t size = 0;
-  uint64_t written = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-bool stamp_of(const std::wstring& path, FileStamp* stamp) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  stamp->size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  stamp->written = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-  return true;
-}
-
-template <typename Doc>
-struct Cached {
-  FileStamp stamp;
-  std::shared_ptr<Doc> doc;
-};
-
-std::shared_ptr<qz::inifilex> string_table(const std::wstring& path) {
-  static std::map<std::wstring, Cached<qz::inifilex>> cache;
-  FileStamp stamp;
-  DWORD keep = GetLastError();
-  if (!stamp_of(path, &stamp)) {
-    cache.erase(path);
-    SetLastError(keep);
-    return nullptr;
-  }
-  auto it = cache.find(path);
-  if (it != cache.end() && it->second.stamp == stamp) return it->second.doc;
-  auto doc = std::make_shared<qz::inifilex>();
-  bool loaded = false;
-  try {
-    loaded = doc->load(path, L"=", false);
-  } catch (...) {
-    loaded = false;
-  }
-  if (!lang::string_table_usable(loaded, *doc)) {
-    cache.erase(path);
-    SetLastError(keep);
-    return nullptr;
-  }
-  cache[path] = {stamp, doc};
-  SetLastError(keep);
-  return doc;
-}
-
 std::shared_ptr<qz::IniProfile> setup_profile(const std::wstring& path) {
-  static std::map<std::wstring, Cached<qz::IniProfile>> cache;
-  FileStamp stamp;
+  static std::map<std::wstring, qz::StampedDocument<qz::IniProfile>> cache;
+  qz::FileStamp stamp;
   DWORD keep = GetLastError();
-  if (path.empty() || !stamp_of(path, &stamp)) {
+  if (path.empty() || !qz::stamp_of(path, &stamp)) {
     SetLastError(keep);
     return nullptr;
   }
@@ -167,42 +117,6 @@ uint16_t choose_language(LaunchSettings& settings, uint16_t requested) {
 
 // --- texts ---
 
-std::wstring string_table_path(const LaunchSettings& settings, uint16_t language) {
-  std::wstring folder = settings.setup_ini_path.empty() ? std::wstring() : zpath(settings.setup_ini_path).folder();
-  // No folder yet: no table. The bare name would be looked up in the current
-  // folder, where anyone's file may lie.
-  if (folder.empty()) return std::wstring();
-  return zpath(folder).join(lang::string_table_file_name(language));
-}
-
-std::wstring string_table_text(const LaunchSettings& settings, uint16_t language, const std::wstring& section,
-                               const std::wstring& key) {
-  auto doc = string_table(string_table_path(settings, language));
-  return doc ? lang::string_table_lookup(*doc, section, key) : std::wstring();
-}
-
-std::wstring resource_string(HMODULE module, unsigned id, uint16_t language) {
-  if (id > 0xFFFF) return std::wstring();
-  const WORD block = static_cast<WORD>(id / 16 + 1);
-  DWORD keep = GetLastError();
-  std::wstring text;
-  for (uint16_t lang : lang::string_resource_languages(language)) {
-    HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), lang);
-    if (!found) continue;
-    HGLOBAL loaded = LoadResource(module, found);
-    const void* data = loaded ? LockResource(loaded) : nullptr;
-    std::u16string entry;
-    if (!data || !qz::rules::string_block_entry(static_cast<const unsigned char*>(data), SizeofResource(module, found),
-                                                id % 16, &entry) ||
-        entry.empty())
-      continue;
-    text.assign(entry.begin(), entry.end());
-    break;
-  }
-  SetLastError(keep);
-  return text;
-}
-
 std::wstring language_name(const LaunchSettings& settings, uint16_t language) {
   const std::wstring key = lang::language_key(language);
   std::wstring name;
@@ -222,11 +136,6 @@ std::wstring language_name(const LaunchSettings& settings, uint16_t language) {
     name.assign(buffer, wcsnlen(buffer, n));
   }
   return lang::cut_text(name, lang::kMaxLanguageNameLength);
-}
-
-lang::DialogFontSpec dialog_font(const LaunchSettings& settings, uint16_t language) {
-  auto doc = string_table(string_table_path(settings, language));
-  return doc ? lang::string_table_font(*doc) : lang::DialogFontSpec();
 }
 
 bool is_rtl_language(const LaunchSettings& settings, uint16_t language) {

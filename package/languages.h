@@ -28,21 +28,9 @@ uint16_t previous_installation_language(LaunchSettings& settings);
 uint16_t choose_language(LaunchSettings& settings, uint16_t requested);
 uint16_t choose_language(LaunchSettings& settings, uint16_t requested, const lang::LanguageFacts& facts);
 
-// The string-table file of a language: beside setup.ini; empty while setup.ini
-// has no folder yet (the resources answer then).
-std::wstring string_table_path(const LaunchSettings& settings, uint16_t language);
-// The text of `key` in `section` of the language's string-table file; empty when
-// the file or the text is missing. Texts are cut at lang::kMaxTextLength.
-std::wstring string_table_text(const LaunchSettings& settings, uint16_t language, const std::wstring& section,
-                               const std::wstring& key);
-// String `id` from the launcher's string resources in the lookup order of
-// lang::string_resource_languages; empty when none holds it.
-std::wstring resource_string(HMODULE module, unsigned id, uint16_t language);
-
 // The language's name: its string-table file (`Languages`), setup.ini (section of
 // the language, then 0x0409), then the system's name.
 std::wstring language_name(const LaunchSettings& settings, uint16_t language);
-lang::DialogFontSpec dialog_font(const LaunchSettings& settings, uint16_t language);
 bool is_rtl_language(const LaunchSettings& settings, uint16_t language);
 // The character set of the language's default ANSI code page.
 BYTE language_charset(uint16_t language);

@@ -2,6 +2,7 @@
 
 #include "package/LaunchSettings.h"
 #include "package/languages.h"
+#include "package/load_string.h"
 #include "support/process_state.h"
 
 namespace ui {
