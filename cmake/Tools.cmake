@@ -1,14 +1,8 @@
 # The setup author's packing tool (both trees), the Windows front end over the
 # launcher's stream reader used by tests and benchmarks, and the benchmark helpers.
 if(WIN32)
-  # Until the tree carries a debug log implementation the tools link a silent one.
-  file(GLOB QZ_DEBUGLOG_IMPL ${CMAKE_SOURCE_DIR}/support/debuglog*.cpp)
-  set(QZ_TOOL_EXTRA "")
-  if(NOT QZ_DEBUGLOG_IMPL)
-    set(QZ_TOOL_EXTRA ${CMAKE_SOURCE_DIR}/tools/debuglog_standin.cpp)
-  endif()
   foreach(tool mksetup streamx)
-    add_executable(${tool} ${CMAKE_SOURCE_DIR}/tools/${tool}.cpp ${QZ_TOOL_EXTRA})
+    add_executable(${tool} ${CMAKE_SOURCE_DIR}/tools/${tool}.cpp)
     qz_target_defaults(${tool})
     target_link_libraries(${tool} PRIVATE qzlauncher_setup psapi)
     target_link_options(${tool} PRIVATE -municode -s)

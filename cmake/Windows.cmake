@@ -11,16 +11,21 @@ set(QZ_SYSLIBS z shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comct
 set(QZ_TEST_HOOKS ${CMAKE_SOURCE_DIR}/Src/Runtime/MSI/Shared/Setup/test_hooks.cpp)
 list(REMOVE_ITEM QZ_ALL ${QZ_TEST_HOOKS})
 
-# Sources that mention QZ_PREREQUISITES are built once per deliverable; the rest once.
-# The session's layout depends on it too, so its includers are built per deliverable.
-set(QZ_VARIANT "")
-set(QZ_COMMON "")
-foreach(f IN LISTS QZ_ALL)
-  file(STRINGS ${f} hit REGEX "QZ_PREREQUISITES|#include \"session\\.h\"" LIMIT_COUNT 1)
+list(APPEND QZ_ALL ${QZ_PROVISIONAL})
+
+# The two deliverables differ by QZ_PREREQUISITES, which only these files read:
+# they are built once per deliverable, everything else once. The prerequisite
+# subsystem's own folder goes into chainsetup alone.
+set(QZ_PER_DELIVERABLE Setup.cpp QzSetup.cpp msiaction.cpp session_prerequisites.cpp session_run.cpp)
+list(TRANSFORM QZ_PER_DELIVERABLE PREPEND ${CMAKE_SOURCE_DIR}/Src/Runtime/MSI/Shared/Setup/)
+set(QZ_PREREQUISITE_SOURCES ${QZ_ALL})
+list(FILTER QZ_PREREQUISITE_SOURCES INCLUDE REGEX "/Src/Runtime/Shared/Setup/")
+set(QZ_COMMON ${QZ_ALL})
+list(REMOVE_ITEM QZ_COMMON ${QZ_PER_DELIVERABLE} ${QZ_PREREQUISITE_SOURCES})
+foreach(f IN LISTS QZ_COMMON)
+  file(STRINGS ${f} hit REGEX "QZ_PREREQUISITES" LIMIT_COUNT 1)
   if(hit)
-    list(APPEND QZ_VARIANT ${f})
-  else()
-    list(APPEND QZ_COMMON ${f})
+    message(FATAL_ERROR "${f} reads QZ_PREREQUISITES but is built once for both deliverables: add it to QZ_PER_DELIVERABLE")
   endif()
 endforeach()
 
@@ -32,10 +37,19 @@ endfunction()
 
 add_library(qz_common OBJECT ${QZ_COMMON})
 qz_target_defaults(qz_common)
+add_library(qzlauncher_setup STATIC ${QZ_PER_DELIVERABLE} $<TARGET_OBJECTS:qz_common>)
+add_library(qzlauncher_chain STATIC ${QZ_PER_DELIVERABLE} ${QZ_PREREQUISITE_SOURCES} $<TARGET_OBJECTS:qz_common>)
 foreach(v setup chain)
-  add_library(qzlauncher_${v} STATIC ${QZ_VARIANT} $<TARGET_OBJECTS:qz_common>)
   qz_target_defaults(qzlauncher_${v})
   target_link_libraries(qzlauncher_${v} PUBLIC ${QZ_SYSLIBS})
+  # Every object of the library linked whole: a function defined twice (a real body
+  # beside the provisional one it replaces, say) fails here instead of linking
+  # whichever the linker meets first, and setup fails when anything it holds calls
+  # into the prerequisite subsystem.
+  add_executable(link_check_${v} ${CMAKE_SOURCE_DIR}/cmake/link_check.cpp ${QZ_RC})
+  qz_target_defaults(link_check_${v})
+  target_link_libraries(link_check_${v} PRIVATE -Wl,--whole-archive qzlauncher_${v} -Wl,--no-whole-archive)
+  target_link_options(link_check_${v} PRIVATE -municode -mwindows -s)
 endforeach()
 target_compile_definitions(qzlauncher_chain PUBLIC QZ_PREREQUISITES=1)
 

@@ -1,6 +1,6 @@
 // The UI language of the launcher: choosing it, its texts from the string-table
 // files "0x%04x.ini" with the string resources behind them, its name, dialog font,
-// character set and code page, the language dialog and the language transform.
+// character set and code page, and the language transform.
 #pragma once
 #include <windows.h>
 
@@ -40,12 +40,9 @@ UINT language_code_page(uint16_t language, bool* installed);
 
 std::wstring wizard_caption(const LaunchSettings& settings, bool force_generic);
 
-// Results of the language dialog.
+// Results of the language dialog (ui/LanguageDlg.h).
 constexpr HRESULT kLanguageDialogOk = 0;
 constexpr HRESULT kLanguageDialogCancelled = static_cast<HRESULT>(0x80042000);
-// Template 121; OK stores the chosen language as the current one. A dialog that
-// cannot be created gives 0x80070000 | the system error (0x8000FFFF without one).
-HRESULT show_language_dialog(LaunchSettings& settings, HWND parent = nullptr);
 
 // The code-page step: logs the current language's code page; 0 when it is an
 // installed locale, else 1208 and `text` holds the error message to show.

@@ -4,20 +4,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/support_rules.h"
+
 namespace qz {
 
-bool is_internet_path(std::wstring_view path) {
-  auto starts = [&](std::wstring_view prefix) {
-    if (path.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-      wchar_t c = path[i];
-      if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-      if (c != prefix[i]) return false;
-    }
-    return true;
-  };
-  return starts(L"http://") || starts(L"https://");
+namespace {
+InternetFileReader g_internet_reader = nullptr;
 }
+
+void set_internet_file_reader(InternetFileReader reader) { g_internet_reader = reader; }
 
 file::~file() {
   if (handle_) close_local();  // a destructor cannot report; close() does
@@ -28,9 +23,10 @@ uint32_t file::open(const std::wstring& path, uint32_t access, uint32_t share, u
   path_ = path;
   code_page_ = kCodePageAnsi;
   bom_ = false;
-  if (is_internet_path(path)) {
+  if (rules::is_internet_address(path)) {
+    if (!g_internet_reader) return kErrorNotSupported;  // no transport in this program
     Bytes body;
-    uint32_t err = open_internet_file(path, body);
+    uint32_t err = g_internet_reader(path, body);
     if (err) return err;
     memory_ = std::move(body);
     memory_pos_ = 0;

@@ -1,7 +1,7 @@
 // qz::file: the file object under the INI readers.
 //
 // A local file through the system (CreateFileW on Windows, stdio elsewhere), or an
-// Internet address read whole through the transport (open_internet_file). After a
+// Internet address read whole through the installed transport. After a
 // local open the text encoding is detected from the byte order mark and the position
 // is at the start. Read, seek, size and close failures throw qz::file_exception
 // (package/file_exception.h).
@@ -41,12 +41,11 @@ uint32_t system_ansi_encode(std::wstring_view text, uint32_t code_page, Bytes& o
 // carries none), or 0 when the exception is of another kind.
 uint32_t caught_file_error();
 
-// "http://" or "https://", any case.
-bool is_internet_path(std::wstring_view path);
-// Reads an Internet address (http, https or ftp) whole. This is the seam for the
-// Internet transport, which is not part of this build yet: every call fails with
-// kErrorNotSupported.
-uint32_t open_internet_file(const std::wstring& url, Bytes& body);
+// Reads an Internet address whole into `body`: 0, or the error. The Internet
+// transport installs its reader at the launcher's start; without one, addresses
+// fail with kErrorNotSupported.
+using InternetFileReader = uint32_t (*)(const std::wstring& url, Bytes& body);
+void set_internet_file_reader(InternetFileReader reader);
 
 class file {
  public:
@@ -55,7 +54,7 @@ class file {
   file(const file&) = delete;
   file& operator=(const file&) = delete;
 
-  // 0 or the system error. Internet addresses go to open_internet_file.
+  // 0 or the system error. Internet addresses go to the installed reader.
   uint32_t open(const std::wstring& path, uint32_t access, uint32_t share, uint32_t creation);
   // Serves bytes held in memory as a local file (encoding detected as for one).
   void open_memory(Bytes bytes, std::wstring name);

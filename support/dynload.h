@@ -17,4 +17,11 @@ F bound(FARPROC p) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(p));
 }
 
+// The export `name` of a module already loaded (by name or by ordinal,
+// MAKEINTRESOURCEA); null when the module or the export is missing.
+template <typename F>
+F module_export(HMODULE module, const char* name) {
+  return module ? bound<F>(GetProcAddress(module, name)) : nullptr;
+}
+
 }  // namespace qz

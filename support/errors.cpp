@@ -17,6 +17,12 @@ std::string utf8(const std::wstring& s) {
 }  // namespace
 
 std::wstring system_message(DWORD code) {
+  std::wstring out = system_text(code);
+  if (out.empty()) out = zString::format(L"Error %lu", static_cast<unsigned long>(code));
+  return out;
+}
+
+std::wstring system_text(DWORD code) {
   LastErrorKeeper keep;
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -25,7 +31,6 @@ std::wstring system_message(DWORD code) {
   if (n && text) out.assign(text, n);
   if (text) LocalFree(text);
   while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' ')) out.pop_back();
-  if (out.empty()) out = zString::format(L"Error %lu", static_cast<unsigned long>(code));
   return out;
 }
 

@@ -12,6 +12,9 @@ namespace qz {
 // The system's message text for a Win32 error code, without the trailing line
 // break; "Error <code>" when the system has no text for it.
 std::wstring system_message(DWORD code);
+// The system's own text for the error, without the trailing line break; empty when
+// it has none.
+std::wstring system_text(DWORD code);
 
 class win32_exception : public std::runtime_error {
  public:

@@ -45,6 +45,83 @@ class file_handle {
   HANDLE h_ = nullptr;
 };
 
+// A loaded library, freed with the object.
+class module_handle {
+ public:
+  module_handle() = default;
+  explicit module_handle(HMODULE m) : m_(m) {}
+  ~module_handle() { reset(); }
+  module_handle(module_handle&& o) noexcept : m_(std::exchange(o.m_, nullptr)) {}
+  module_handle& operator=(module_handle&& o) noexcept {
+    if (this != &o) {
+      reset();
+      m_ = std::exchange(o.m_, nullptr);
+    }
+    return *this;
+  }
+  module_handle(const module_handle&) = delete;
+  module_handle& operator=(const module_handle&) = delete;
+  HMODULE get() const { return m_; }
+  explicit operator bool() const { return m_ != nullptr; }
+  void reset() {
+    if (m_) {
+      DWORD keep = GetLastError();
+      FreeLibrary(m_);
+      SetLastError(keep);
+      m_ = nullptr;
+    }
+  }
+
+ private:
+  HMODULE m_ = nullptr;
+};
+
+// A mutex this process may hold: released (when held) and closed with the object.
+class mutex_handle {
+ public:
+  mutex_handle() = default;
+  ~mutex_handle() { reset(); }
+  mutex_handle(const mutex_handle&) = delete;
+  mutex_handle& operator=(const mutex_handle&) = delete;
+  HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
+  // Takes over a mutex this thread owns.
+  void adopt_owned(HANDLE h) {
+    reset();
+    h_ = h;
+  }
+  void reset() {
+    if (h_) {
+      ReleaseMutex(h_);
+      CloseHandle(h_);
+      h_ = nullptr;
+    }
+  }
+
+ private:
+  HANDLE h_ = nullptr;
+};
+
+// A GDI object (font, brush, bitmap, palette), deleted with the object.
+template <typename T>
+class gdi_object {
+ public:
+  gdi_object() = default;
+  explicit gdi_object(T o) : o_(o) {}
+  ~gdi_object() { reset(); }
+  gdi_object(const gdi_object&) = delete;
+  gdi_object& operator=(const gdi_object&) = delete;
+  T get() const { return o_; }
+  explicit operator bool() const { return o_ != nullptr; }
+  void reset(T o = nullptr) {
+    if (o_) DeleteObject(o_);
+    o_ = o;
+  }
+
+ private:
+  T o_ = nullptr;
+};
+
 class find_handle {
  public:
   explicit find_handle(HANDLE h) : h_(h) {}

@@ -1,17 +1,13 @@
 #include "support/kfile.h"
 
+#include "support/dynload.h"
+
 namespace qz::kfile {
 namespace {
 
-template <typename F>
-F lookup(const char* name) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  return kernel ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(kernel, name))) : nullptr;
-}
-
 // Resolves once per function; a missing entry leaves `fail` as the result.
 #define QZ_KERNEL_CALL(name, fail, ...)                                    \
-  static const auto fn = lookup<decltype(&::name)>(#name);                 \
+  static const auto fn = bound<decltype(&::name)>(kernel32_export(#name)); \
   if (!fn) {                                                               \
     SetLastError(ERROR_PROC_NOT_FOUND);                                    \
     return fail;                                                           \

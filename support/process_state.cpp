@@ -7,6 +7,7 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\process_
 
 namespace {
 int g_exit_code = 0;
+bool g_cancelled = false;
 HINSTANCE g_module = nullptr;
 std::wstring g_temp_folder;
 }  // namespace
@@ -14,6 +15,8 @@ std::wstring g_temp_folder;
 namespace qzproc {
 int exit_code() { return g_exit_code; }
 void set_exit_code(int code) { g_exit_code = code; }
+bool cancelled() { return g_cancelled; }
+void set_cancelled(bool on) { g_cancelled = on; }
 HINSTANCE module() { return g_module; }
 void set_module(HINSTANCE module) { g_module = module; }
 const std::wstring& temp_folder() { return g_temp_folder; }

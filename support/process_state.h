@@ -12,6 +12,11 @@ namespace qzproc {
 int exit_code();
 void set_exit_code(int code);
 
+// The user's Cancel in any of the launcher's dialogs: set once, it stays for the
+// rest of the process (a later dialog does not make the launch forget it).
+bool cancelled();
+void set_cancelled(bool on);
+
 HINSTANCE module();
 void set_module(HINSTANCE module);
 

@@ -51,8 +51,7 @@ LANGID SystemDefaultUILanguage() {
 
 DWORD OsMajorVersion() {
   // RtlGetVersion reports the real version whatever the executable's manifest says.
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (auto get = ntdll ? bound<LONG(WINAPI*)(OSVERSIONINFOW*)>(GetProcAddress(ntdll, "RtlGetVersion")) : nullptr) {
+  if (auto get = module_export<LONG(WINAPI*)(OSVERSIONINFOW*)>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")) {
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof(info);
     if (get(&info) == 0) return info.dwMajorVersion;

@@ -4,10 +4,10 @@
 #include "package/dialog_factory.h"
 #include "package/languages.h"
 #include "package/load_string.h"
+#include "package/positional_text.h"
 #include "support/debuglog.h"
 #include "support/process_state.h"
 #include "support/utils.h"
-#include "ui/positional_text.h"
 #include "ui/setup_window.h"
 #include "ui/ui_fonts.h"
 
@@ -22,17 +22,7 @@ constexpr unsigned kTextRestart = 1200;
 constexpr unsigned kTextOk = 1813;
 constexpr UINT kRightToLeftStyles = MB_RIGHT | MB_RTLREADING;  // 0x180000
 
-void log_text(const std::wstring& text) {
-  if (dbglog::is_enabled()) QZ_LOG(L"%s", text.c_str());
-}
-
 }  // namespace
-
-const LaunchSettings& ui_settings() {
-  static const LaunchSettings blank;
-  const LaunchSettings* s = qzproc::settings();
-  return s ? *s : blank;
-}
 
 ErrorDialog::ErrorDialog(const LaunchSettings& settings, bool restart) : restart_(restart), settings_(settings) {}
 
@@ -103,61 +93,35 @@ INT_PTR CALLBACK ErrorDialog::proc(HWND dialog, UINT message, WPARAM wparam, LPA
   return FALSE;
 }
 
-bool show_error_text(const LaunchSettings& settings, const std::wstring& text, bool restart) {
-  log_text(text);
-  close_setup_window();
-  ErrorDialog dialog(settings, restart);
-  return dialog.show(text, nullptr);
-}
-
-bool show_error_text(const std::wstring& text, bool restart) { return show_error_text(ui_settings(), text, restart); }
-
-bool show_error_id(unsigned id, bool restart) { return show_error_text(load_string(ui_settings(), id), restart); }
-
-void show_error(unsigned id) { show_error_id(id, false); }
-
-std::wstring numbered_error_text(const LaunchSettings& settings, unsigned id, const std::vector<std::wstring>& args) {
-  std::wstring text = std::to_wstring(id) + L": " + ui::fill_printf_style(load_string(settings, id), args);
-  if (text.size() > ErrorDialog::kTextCapacity - 1) text.resize(ErrorDialog::kTextCapacity - 1);
-  return text;
-}
-
-bool show_numbered_error(unsigned id, const std::vector<std::wstring>& args) {
-  return show_error_text(numbered_error_text(ui_settings(), id, args), false);
-}
-
-bool show_message(const std::wstring& text) {
-  log_text(text);
-  ErrorDialog dialog(ui_settings(), false);
-  return dialog.show(text, setup_window());
-}
-
 UINT message_box_style(const LaunchSettings& settings, UINT style) {
   return is_rtl_language(settings, settings.ui_language) ? style | kRightToLeftStyles : style;
 }
 
-int message_box(HWND parent, const std::wstring& text, UINT style, int silent_answer, unsigned flags) {
-  return message_box(ui_settings(), parent, text, style, silent_answer, flags);
-}
+namespace ui {
+namespace {
 
-int message_box(const LaunchSettings& s, HWND parent, const std::wstring& text, UINT style, int silent_answer,
-                unsigned flags) {
-  if (s.silent && !(flags & 2)) return silent_answer;
-  return MessageBoxW(parent, text.c_str(), wizard_caption(s, false).c_str(), message_box_style(s, style));
-}
-
-int show_system_error(const std::wstring& prefix, DWORD code) {
-  wchar_t* buffer = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-  if (n == 0 || !buffer) {
-    QZ_LOG(L"No system text for error %u", code);
-    return 1;
+class ErrorDialogs : public ErrorDisplay {
+ public:
+  bool show_error(const LaunchSettings& settings, const std::wstring& text, bool restart) override {
+    close_setup_window();
+    ErrorDialog dialog(settings, restart);
+    return dialog.show(text, nullptr);
   }
-  std::wstring message(buffer, n);
-  LocalFree(buffer);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-    message.pop_back();
-  show_message(prefix.empty() ? message : prefix + L" " + message);
-  return 1;
+  bool show_message(const LaunchSettings& settings, const std::wstring& text) override {
+    ErrorDialog dialog(settings, false);
+    return dialog.show(text, setup_window());
+  }
+  int message_box(const LaunchSettings& settings, HWND parent, const std::wstring& text, UINT style) override {
+    return MessageBoxW(parent, text.c_str(), wizard_caption(settings, false).c_str(),
+                       message_box_style(settings, style));
+  }
+};
+
+}  // namespace
+
+ErrorDisplay& error_dialogs() {
+  static ErrorDialogs dialogs;
+  return dialogs;
 }
+
+}  // namespace ui

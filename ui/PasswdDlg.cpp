@@ -8,6 +8,7 @@
 #include "packaged_setting.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/error_codes.h"
 #include "support/process_state.h"
 #include "ui/password_digest.h"
 
@@ -22,8 +23,6 @@ constexpr unsigned kTextOk = 1130;
 constexpr unsigned kTextCancel = 1131;
 constexpr unsigned kTextLabel = 1132;
 constexpr unsigned kTextCaption = 2156;
-constexpr int kWrongPassword = 1209;
-constexpr int kValueHostWindow = 16;
 
 void wipe(std::vector<char>& bytes) {
   SecureZeroMemory(bytes.data(), bytes.size());
@@ -122,8 +121,8 @@ INT_PTR CALLBACK PasswdDlg::proc(HWND dialog, UINT message, WPARAM wparam, LPARA
 
 bool check_installation_password(Session& session) {
   const LaunchSettings& s = session.settings();
-  if (session.has_value(kValueHostWindow)) {
-    std::wstring title = session.get_value(kValueHostWindow);
+  if (session.has_value(kValueEmbed)) {
+    std::wstring title = session.get_value(kValueEmbed);
     if (FindWindowExW(HWND_MESSAGE, nullptr, L"QzPrqHook", title.c_str())) {
       QZ_LOG(L"Running under the prerequisite host: no password asked");
       return true;
@@ -136,7 +135,7 @@ bool check_installation_password(Session& session) {
   if (s.silent || s.auto_) {
     if (given) return true;
     QZ_LOG(L"The setup password is missing or wrong");
-    qzproc::set_exit_code(kWrongPassword);
+    qzproc::set_exit_code(err::kWrongPassword);
     return false;
   }
   if (given) return true;
@@ -147,11 +146,11 @@ bool check_installation_password(Session& session) {
   }
   if (dialog.cancelled()) {
     QZ_LOG(L"The password dialog was cancelled");
-    qzproc::set_exit_code(-1);
+    qzproc::set_exit_code(err::kCancelled);
     return false;
   }
   // A protected package never installs without the password being checked.
   QZ_LOG(L"The password dialog could not be shown, error %u", GetLastError());
-  qzproc::set_exit_code(kWrongPassword);
+  qzproc::set_exit_code(err::kWrongPassword);
   return false;
 }

@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "ui/positional_text.h"
+#include "package/positional_text.h"
 
 ProgressCalculator::ProgressCalculator(ProgressTexts texts, Clock clock) : texts_(std::move(texts)), clock_(clock) {}
 
@@ -50,6 +50,6 @@ std::wstring ProgressCalculator::transfer_text(uint32_t rate, uint32_t done, uin
   double divisor = kb ? 1024.0 : 1048576.0;
   wchar_t rate_text[64];
   std::swprintf(rate_text, 64, L"%.1f", rate / divisor);
-  return ui::fill_positional(texts_.transfer, {std::to_wstring(done >> shift), std::to_wstring(total >> shift),
+  return lang::fill_positional(texts_.transfer, {std::to_wstring(done >> shift), std::to_wstring(total >> shift),
                                                rate_text, kb ? texts_.kilobytes : texts_.megabytes});
 }

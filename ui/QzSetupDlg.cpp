@@ -10,6 +10,7 @@
 #include "package/load_string.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/error_codes.h"
 #include "support/process_state.h"
 #include "support/zstring.h"
 #include "ui/ui_fonts.h"
@@ -42,7 +43,6 @@ struct DialogState {
   Session* session = nullptr;
   bool large = false;
   bool compact = false;
-  bool cancel = false;
   DWORD start_tick = 0;
   int step = 0;
   bool paused = false;
@@ -214,8 +214,8 @@ INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
     case WM_COMMAND:
       if (LOWORD(wparam) == IDCANCEL) {
         QZ_LOG(L"The user cancelled the setup");
-        qzproc::set_exit_code(-1);
-        g.cancel = true;
+        qzproc::set_exit_code(err::kCancelled);
+        qzproc::set_cancelled(true);
         close_setup_window();
         PostThreadMessageW(GetCurrentThreadId(), QzSetupDlg::kCancelMessage, 0, 0);
         return TRUE;
@@ -407,17 +407,19 @@ bool QzSetupDlg::start(HWND parent, Session& session, int template_id, bool spla
 
 HWND QzSetupDlg::window() const { return g.dialog && IsWindow(g.dialog) ? g.dialog : nullptr; }
 
-bool QzSetupDlg::cancelled() const { return g.cancel; }
+bool QzSetupDlg::cancelled() const { return qzproc::cancelled(); }
 
 bool QzSetupDlg::set_progress(int percent) {
   HWND dialog = window();
-  if (!dialog) return g.cancel;
+  if (!dialog) return qzproc::cancelled();
   HWND bar = GetDlgItem(dialog, kProgressBar);
   if (static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)) == percent) return false;
   pump();
   if (window()) SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
-  return g.cancel;
+  return qzproc::cancelled();
 }
+
+void QzSetupDlg::advance_bar(int amount) { advance_setup_bar(amount); }
 
 void QzSetupDlg::step_progress(int amount) {
   pump();
@@ -444,9 +446,9 @@ void close_setup_window() {
   destroy_splash();
 }
 
-bool setup_cancel_flag() { return g.cancel; }
+bool setup_cancel_flag() { return qzproc::cancelled(); }
 
-void reset_setup_cancel_flag_for_tests() { g.cancel = false; }
+void reset_setup_cancel_flag_for_tests() { qzproc::set_cancelled(false); }
 
 void hide_setup_window() {
   if (setup_window()) ShowWindow(g.dialog, SW_HIDE);
@@ -463,7 +465,7 @@ void advance_setup_bar(int amount) {
 
 bool pump_setup_messages() {
   MSG msg;
-  while (!g.cancel && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  while (!qzproc::cancelled() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
       PostQuitMessage(static_cast<int>(msg.wParam));
       break;
@@ -472,22 +474,22 @@ bool pump_setup_messages() {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  return g.cancel;
+  return qzproc::cancelled();
 }
 
 bool wait_setup_splash() {
   const LaunchSettings& s = settings_of(g.session);
-  if (s.silent || !g.session) return g.cancel;
+  if (s.silent || !g.session) return qzproc::cancelled();
   int seconds = g.session->get_setting_int(L"Startup", L"SplashTime", 5);
   if (seconds > 4000000) seconds = 4000000;  // milliseconds stay within 32 bits
   DWORD wait_ms = seconds > 0 ? static_cast<DWORD>(seconds) * 1000u : 0u;
-  while (!g.cancel) {
+  while (!qzproc::cancelled()) {
     DWORD spent = GetTickCount() - g.start_tick;
     if (spent >= wait_ms) break;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, wait_ms - spent, QS_ALLINPUT);
     pump_setup_messages();
   }
-  return g.cancel;
+  return qzproc::cancelled();
 }
 
 bool splash_was_shown() { return g.splash_shown; }

@@ -7,7 +7,9 @@
 
 #include <string>
 
-#include "session.h"
+class Session;
+
+#include "session_dialog.h"
 #include "ui/setup_window.h"
 
 class QzSetupDlg : public SessionDialog {
@@ -30,14 +32,17 @@ class QzSetupDlg : public SessionDialog {
   // the cancel flag.
   bool set_progress(int percent) override;
   bool cancelled() const override;
+  void advance_bar(int amount) override;
+  bool wait_out_splash() override { return !wait_splash(); }
+  void hide() override;
+  void close() override;
   // Pumps, then advances the bar by `amount` (back to 0 once it reached 100).
   void step_progress(int amount);
   // Dispatches queued messages until none is left or Cancel was pressed.
   bool pump();
-  // Pumps until `SplashTime` seconds have passed since the dialog was created.
+  // Pumps until `SplashTime` seconds have passed since the dialog was created;
+  // the cancel flag.
   bool wait_splash();
-  void hide();
-  void close();
 
  private:
   bool owns_ = false;  // this object created the window: it closes it at its end

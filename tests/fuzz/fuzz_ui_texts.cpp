@@ -2,8 +2,8 @@
 // later lines the arguments. Neither filler may read an argument that is not
 // there, and without arguments neither may grow the text.
 #include "fuzz_input.h"
+#include "package/positional_text.h"
 #include "ui/ProgressCalculator.h"
-#include "ui/positional_text.h"
 
 namespace {
 uint32_t g_tick = 0;
@@ -15,12 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::wstring pattern = lines[0];
   std::vector<std::wstring> args(lines.begin() + 1, lines.end());
 
-  FUZZ_CHECK(ui::fill_positional(pattern, {}).size() <= pattern.size());
-  FUZZ_CHECK(ui::fill_printf_style(pattern, {}).size() <= pattern.size());
+  FUZZ_CHECK(lang::fill_positional(pattern, {}).size() <= pattern.size());
+  FUZZ_CHECK(lang::fill_printf_style(pattern, {}).size() <= pattern.size());
   size_t longest = 0;
   for (const auto& a : args) longest = a.size() > longest ? a.size() : longest;
-  FUZZ_CHECK(ui::fill_positional(pattern, args).size() <= pattern.size() * (longest + 1));
-  FUZZ_CHECK(ui::fill_printf_style(pattern, args).size() <= pattern.size() * (longest + 1));
+  FUZZ_CHECK(lang::fill_positional(pattern, args).size() <= pattern.size() * (longest + 1));
+  FUZZ_CHECK(lang::fill_printf_style(pattern, args).size() <= pattern.size() * (longest + 1));
 
   // The calculator with the pattern as its transfer template and numbers from the bytes.
   uint32_t n[4] = {};

@@ -12,11 +12,13 @@
 #include "../support/scratch.h"
 #include "../support/stream_image.h"
 #include "package/LaunchSettings.h"
+#include "package/error_display.h"
 #include "session.h"
 #include "support/process_state.h"
 #include "ui/ErrorDialog.h"
 #include "ui/PasswdDlg.h"
 #include "ui/QzSetupDlg.h"
+#include "ui/launcher_ui.h"
 #include "ui/password_digest.h"
 
 namespace {
@@ -85,6 +87,7 @@ class DialogTest : public ScratchTest {
     qzproc::set_settings(&settings_);
     qzproc::set_exit_code(0);
     reset_setup_cancel_flag_for_tests();
+    ui::install_launcher_ui();
   }
   void TearDown() override {
     close_setup_window();
@@ -176,11 +179,12 @@ TEST(ErrorTexts, MessageBoxStylesAndSilentAnswers) {
   EXPECT_EQ(message_box_style(s, MB_YESNO), static_cast<UINT>(MB_YESNO | 0x180000));
   s.silent = true;
   qzproc::set_settings(&s);
-  EXPECT_EQ(message_box(nullptr, L"question", MB_YESNO, IDYES, 0), IDYES);
-  EXPECT_EQ(message_box(nullptr, L"question", MB_YESNO, IDNO, 0), IDNO);
+  ui::install_launcher_ui();
+  EXPECT_EQ(message_box(s, nullptr, L"question", MB_YESNO, IDYES), IDYES);
+  EXPECT_EQ(message_box(s, nullptr, L"question", MB_YESNO, IDNO), IDNO);
   // A silent launch shows no error dialog at all.
-  EXPECT_FALSE(show_error_text(L"1151: Error writing to the temporary location", false));
-  EXPECT_FALSE(show_message(L"notice"));
+  EXPECT_FALSE(show_error_text(s, L"1151: Error writing to the temporary location", false));
+  EXPECT_FALSE(show_message(s, L"notice"));
   qzproc::set_settings(nullptr);
 }
 
@@ -212,7 +216,8 @@ TEST_F(DialogTest, ErrorDialogShowsTheTextAndOk) {
     restart_visible = IsWindowVisible(GetDlgItem(d, 102));
     PostMessageW(d, WM_COMMAND, IDOK, 0);
   });
-  EXPECT_TRUE(show_numbered_error(1152, {L"R&D Setup.ini"}));
+  report_error(settings_, 1152, L"R&D Setup.ini");
+  EXPECT_EQ(qzproc::exit_code(), 1152);
   EXPECT_EQ(text, L"1152: Error extracting R&D Setup.ini to the temporary location");
   EXPECT_TRUE(text_style & SS_NOPREFIX) << "a name with \"&\" would lose it and underline the next letter";
   EXPECT_EQ(caption, L"Brackenwright Wizard");
@@ -255,7 +260,7 @@ TEST_F(DialogTest, SystemErrorTextsFollowThePrefix) {
       text = text_of(GetDlgItem(d, 1028));
       PostMessageW(d, WM_COMMAND, IDOK, 0);
     });
-    EXPECT_EQ(show_system_error(r.prefix, r.code), 1);
+    EXPECT_EQ(show_system_error(settings_, r.prefix, r.code), 1);
     std::wstring prefix = r.prefix[0] ? std::wstring(r.prefix) + L" " : std::wstring();
     ASSERT_GT(text.size(), prefix.size() + 1) << r.code;
     EXPECT_EQ(text.substr(0, prefix.size()), prefix);
@@ -268,7 +273,7 @@ TEST_F(DialogTest, SystemErrorTextsFollowThePrefix) {
     shown = true;
     PostMessageW(d, WM_COMMAND, IDOK, 0);
   });
-  EXPECT_EQ(show_system_error(L"prefix", 0x2000BEEF), 1);
+  EXPECT_EQ(show_system_error(settings_, L"prefix", 0x2000BEEF), 1);
   KillTimer(nullptr, watch);
   g_body = nullptr;
   EXPECT_FALSE(shown);
@@ -286,7 +291,7 @@ TEST_F(DialogTest, DialogsTakeTheLanguageFontAndLayout) {
     text_font = font_of(GetDlgItem(d, 1028));
     PostMessageW(d, WM_COMMAND, IDOK, 0);
   });
-  EXPECT_TRUE(show_error_text(L"1151: Error writing to the temporary location", false));
+  EXPECT_TRUE(show_error_text(settings_, L"1151: Error writing to the temporary location", false));
   EXPECT_TRUE(exstyle & WS_EX_LAYOUTRTL);
   for (const LOGFONTW* f : {&dialog_font, &text_font}) {
     EXPECT_STREQ(f->lfFaceName, L"Courier New");

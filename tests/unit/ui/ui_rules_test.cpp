@@ -4,12 +4,12 @@
 #include <cstring>
 #include <string>
 
+#include "package/positional_text.h"
 #include "ui/ProgressCalculator.h"
 #include "ui/password_digest.h"
-#include "ui/positional_text.h"
 
-using ui::fill_positional;
-using ui::fill_printf_style;
+using lang::fill_positional;
+using lang::fill_printf_style;
 
 TEST(PositionalText, Placeholders) {
   std::vector<std::wstring> nine = {L"a", L"b", L"c", L"d", L"e", L"f", L"g", L"h", L"i"};

@@ -44,7 +44,6 @@ bool check_single_instance(HANDLE* mutex, const PackagedSettingReader& read);
 
 // Shown when another instance holds the product's mutex and text 2010 is empty.
 extern const wchar_t kAnotherInstanceText[];
-constexpr int kAnotherInstanceRunning = 2197;
 
 // The preparation of a normal run (system record, disk check and setup.ini,
 // instances, language, restart question, password). False: the run stops; the

@@ -8,21 +8,25 @@
 #include <memory>
 #include <vector>
 
+#include "QzMsiHelper.h"
 #include "QzSetup.h"
 #include "cleanup.h"
 #include "com_security.h"
 #include "entry_rules.h"
 #include "launch.h"
-#include "msi_seams.h"
+#include "net/internet.h"
+#include "net/trust.h"
 #include "package/LaunchSettings.h"
 #include "package/stream.h"
 #include "packaged_setting.h"
 #include "password_mask.h"
-#include "prerequisite_pass.h"
 #include "published_folder.h"
 #include "relaunch.h"
 #include "support/SwitchList.h"
 #include "support/debuglog.h"
+#include "support/dynload.h"
+#include "support/error_codes.h"
+#include "support/handles.h"
 #include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
@@ -30,30 +34,6 @@
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\Setup";
 
 namespace {
-
-constexpr int kNoEngineLibrary = 7001;
-constexpr int kBadRemovalValue = -4;
-// The signature check is not in this build: the file counts as not trusted.
-constexpr int kNotTrusted = 1621;
-
-// ---- seams for parts that are not in this build yet -------------------------
-
-// A call into the script-engine library (QZSetup.dll) through its bridge.
-struct EngineRequest {
-  enum Kind { kRunAfterReboot, kRemoveMajorUpgrade } kind;
-  std::wstring command_line;  // run after reboot: the whole command-line text
-  std::wstring product_code;  // removal: the four parts of the switch value
-  int first = 0;
-  int second = 0;
-  std::wstring text;
-};
-// Loads the library and makes the call; false when the library could not be
-// loaded, which each caller answers with the current exit code. The bridge is
-// not part of this build, so loading always fails, as the bridge's does.
-bool call_script_engine(const std::wstring& library, const EngineRequest& request, int* result) {
-  engine_library_not_loaded(library);
-  return false;
-}
 
 // Extracts one member of the launcher's own stream into target; false when the
 // launcher carries no stream or no such member, or the write fails.
@@ -97,36 +77,20 @@ class Argv {
   wchar_t** argv_ = nullptr;
 };
 
-bool is_folder(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool is_file(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 void restrict_dll_search() {
-  using Fn = BOOL(WINAPI*)(DWORD);
-  HMODULE k32 = GetModuleHandleW(L"kernel32.dll");
-  auto fn = k32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(k32, "SetDefaultDllDirectories")))
-                : nullptr;
-  if (fn) fn(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (auto fn = qz::bound<BOOL(WINAPI*)(DWORD)>(qz::kernel32_export("SetDefaultDllDirectories")))
+    fn(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 void init_common_controls() {
-  HMODULE cc = LoadLibraryW(L"COMCTL32");
+  qz::module_handle cc(LoadLibraryW(L"COMCTL32"));
   if (!cc) return;
-  using ExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  using PlainFn = void(WINAPI*)();
-  if (auto ex = reinterpret_cast<ExFn>(reinterpret_cast<void*>(GetProcAddress(cc, "InitCommonControlsEx")))) {
+  if (auto ex = qz::module_export<BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*)>(cc.get(), "InitCommonControlsEx")) {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS};
     ex(&icc);
-  } else if (auto plain = reinterpret_cast<PlainFn>(reinterpret_cast<void*>(GetProcAddress(cc, MAKEINTRESOURCEA(17))))) {
+  } else if (auto plain = qz::module_export<void(WINAPI*)()>(cc.get(), MAKEINTRESOURCEA(17))) {
     plain();
   }
-  FreeLibrary(cc);
 }
 
 std::wstring system_temp_folder() {
@@ -222,6 +186,7 @@ void Launcher::startup() {
 
   com_.init();
   if (qz::OsMajorVersion() >= 6) set_process_com_security();
+  qz::install_internet_transport();
 
   qzproc::set_module(module_);
   own_ = qzproc::own_file_name();
@@ -252,16 +217,14 @@ int Launcher::one_shot(const entry::OneShotCommand& command) {
     case entry::OneShot::kMsiexec: {
       int r = launch_and_wait(command.text, true);
       process_deletion_list();
-      return r == kNotStarted ? kNotStarted : 0;  // a program that never ran is no success
+      return r == err::kNotStarted ? err::kNotStarted : 0;  // a program that never ran is no success
     }
     case entry::OneShot::kRestart: {
       std::wstring line = entry::program_token(argv_[0]) + command.text;
-      return launch_no_wait(line, true) ? 0 : kNotStarted;
+      return launch_no_wait(line, true) ? 0 : err::kNotStarted;
     }
     case entry::OneShot::kSignature:
-      QZ_LOG(L"Signature check requested, not available in this build: %s",
-             mask_password_in_command_line(command.text).c_str());
-      return kNotTrusted;
+      return signature_check_command(command.text);
     case entry::OneShot::kNone:
       break;
   }
@@ -271,10 +234,9 @@ int Launcher::one_shot(const entry::OneShotCommand& command) {
 int Launcher::resume_after_reboot() {
   QZ_LOG(L"Running after reboot");
   if (!reboot_value_.empty()) {
-    EngineRequest request{EngineRequest::kRunAfterReboot, text_};
-    int result = 0;
-    if (!call_script_engine(zpath(own_).folder().join(L"QZSetup.dll"), request, &result)) return qzproc::exit_code();
-    qzproc::set_exit_code(result);
+    QzMsiHelper engine(QzMsiHelper::default_location(own_));
+    if (!engine.initialise()) return qzproc::exit_code();
+    qzproc::set_exit_code(engine.run_from_settings(text_));
   }
   std::wstring folder;
   if (switches_.find(L"cleanuptempfolder", &folder)) {
@@ -294,12 +256,12 @@ bool Launcher::remove_major_upgrade(int* code) {
   QZ_LOG(L"Running as remove major upgrade");
   std::vector<std::wstring> parts;
   if (!entry::split_removal_value(value, &parts)) {
-    *code = kBadRemovalValue;
+    *code = err::kBadRemovalValue;
     return true;
   }
-  std::wstring library = zpath(own_).folder().join(L"QZSetup.dll");
+  std::wstring library = QzMsiHelper::default_location(own_);
   std::wstring temp_library;
-  if (!is_file(library)) {
+  if (!qz::PathExists(library, qz::kPathFile)) {
     library.clear();
     std::wstring tmp = system_temp_folder();
     const std::wstring name = tmp.empty() ? std::wstring() : qz::CreateOwnTemporaryFile(tmp, L"QZ_");
@@ -311,13 +273,18 @@ bool Launcher::remove_major_upgrade(int* code) {
     }
   }
   if (library.empty()) {
-    *code = kNoEngineLibrary;
+    *code = err::kNoEngineLibrary;
     return true;
   }
-  EngineRequest request{EngineRequest::kRemoveMajorUpgrade, L"", parts[0], entry::leading_decimal(parts[1]),
-                        entry::leading_decimal(parts[2]), parts[3]};
   int result = 0;
-  bool called = call_script_engine(library, request, &result);
+  bool called = false;
+  {
+    QzMsiHelper engine(library);
+    called = engine.initialise();
+    if (called)
+      result = engine.major_upgrade_removal(parts[0], entry::leading_decimal(parts[1]),
+                                            entry::leading_decimal(parts[2]), parts[3]);
+  }  // the library is released before its temporary copy goes
   if (!temp_library.empty()) DeleteFileW(temp_library.c_str());
   if (!called) {
     *code = qzproc::exit_code();
@@ -368,7 +335,7 @@ bool Launcher::relaunch(int* code) {
   const std::wstring argv0 = argv_.count() > 0 ? argv_[0] : own_;
   const std::wstring name = entry::copy_name(argv0);
   zpath source = zpath(argv0).folder();
-  if (source.empty() || !is_folder(source)) source = zpath(own_).folder();
+  if (source.empty() || !qz::PathExists(source, qz::kPathFolder)) source = zpath(own_).folder();
   const zpath temp = qzproc::temp_folder();
   copy_companion_files(source, temp, name);
 
@@ -400,7 +367,7 @@ bool Launcher::relaunch(int* code) {
     int result = launch_and_wait(line + entry::wait_tail(rest), true);
     published_.close();
     // A clone that never ran cannot clean up the copies made for it.
-    if (result == kNotStarted) process_deletion_list();
+    if (result == err::kNotStarted) process_deletion_list();
     *code = finish_waited_clone(result, codes);
     return true;
   }
@@ -429,7 +396,8 @@ int Launcher::in_process() {
     if (!other_instance) {
       if (has_prerequisites_) {
 #ifdef QZ_PREREQUISITES
-        int result = run_prerequisite_pass(setup, unquote_text(prerequisites_value_));
+        int result = setup.run_prerequisites(unquote_text(prerequisites_value_));
+        if (result == 0) setup.advertise();
 #else
         int result = 0;  // this deliverable has no prerequisite pass
 #endif

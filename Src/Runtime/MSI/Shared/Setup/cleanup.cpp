@@ -6,7 +6,6 @@
 
 #include "cleanup_rules.h"
 #include "package/IniProfile.h"
-#include "run_steps.h"
 #include "support/debuglog.h"
 #include "support/handles.h"
 #include "support/process_state.h"
@@ -439,4 +438,3 @@ void process_deletion_list() {
   action.run(qzproc::module());
 }
 
-void process_deletion_list(Session&) { process_deletion_list(); }

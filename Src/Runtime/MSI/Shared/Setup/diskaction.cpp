@@ -6,9 +6,10 @@
 #include "osaction.h"
 #include "package/IniProfile.h"
 #include "package/LaunchSettings.h"
-#include "run_steps.h"
+#include "package/error_display.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/error_codes.h"
 #include "support/handles.h"
 #include "support/process_state.h"
 #include "support/zstring.h"
@@ -19,8 +20,6 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\diskacti
 namespace {
 
 constexpr unsigned kCheckingDiskText = 1106;
-constexpr int kNoTemporaryLocation = 1151;
-constexpr int kSetupIniUnreadable = 1153;
 constexpr size_t kSettingCapacity = 1024;
 constexpr size_t kCommandLineCapacity = 1024;
 
@@ -133,7 +132,7 @@ bool load_session_values(Session& session) {
   // Through the session, which then counts the profile as loaded: later settings
   // read on demand come from it, also once the extracted file is gone.
   session.load_profile(settings.setup_ini_path);
-  const qz::IniProfile& profile = settings_profile(session);
+  const qz::IniProfile& profile = session.profile();
 
   session.set_value(kValuePackageName, startup(profile, L"PackageName"));
   if (!session.has_value(kValuePackageName)) {
@@ -190,19 +189,18 @@ int DiskAction::execute() {
   mark_started();
 
   session.set_package_mode(kPackageFromStream);
-  session.set_total_size(stream_total_size(session));
+  session.set_total_size(session.stream().is_valid() ? session.stream().total_size() : 0);
 
   uint32_t need = os_rules::needed_kb(session.total_size());
   std::wstring location = find_temporary_location(need);
   if (location.empty()) {
     QZ_LOG(L"No temporary location has %u KB free and can be written", need);
-    qzproc::set_exit_code(kNoTemporaryLocation);
-    show_error(session, kNoTemporaryLocation);
+    report_error(session.settings(), err::kNoTemporaryLocation);
     return 0;
   }
   QZ_LOG(L"Temporary location %s has room for %u KB", location.c_str(), need);
 
-  if (stream_contains(session, L"Setup.INI")) {
+  if (session.stream_contains(L"Setup.INI")) {
     if (!session.extract_setup_ini()) return 0;
   } else {
     session.set_package_mode(kPackageBesideLauncher);
@@ -217,13 +215,12 @@ int DiskAction::execute() {
   if (session.setup_ini_folder().empty()) session.set_setup_ini_folder(folder);
   settings.setup_ini_path = zpath(session.setup_ini_folder()).join(L"Setup.INI");
 
-  read_launch_settings(session, settings.setup_ini_path);
+  session.read_launch_settings(settings.setup_ini_path);
 
   if (session.package_mode() == kPackageBesideLauncher || session.extract_string_files()) {
-    if (stream_contains(session, L"setup.qzn")) session.extract_member(L"setup.qzn", true, false, nullptr, true);
+    if (session.stream_contains(L"setup.qzn")) session.extract_member(L"setup.qzn", true, false, nullptr, true);
     if (!load_session_values(session)) {
-      qzproc::set_exit_code(kSetupIniUnreadable);
-      show_error(session, kSetupIniUnreadable);
+      report_error(session.settings(), err::kSettingsUnreadable);
       return 0;
     }
     if (session.launch_mode() != kModePatch || session.extract_all_members()) {

@@ -1,22 +1,18 @@
-// The language steps of the session run: choosing the UI language, the language
-// dialog, the code-page check and the language transform. They reach the stream
-// and the error dialog through the run steps of the setup driver, so they are
-// built once those are part of the tree.
-#if __has_include("run_steps.h")
+#include "language_steps.h"
+
 #include <windows.h>
 
+#include "msi_library.h"
 #include "package/LaunchSettings.h"
+#include "package/error_display.h"
 #include "package/languages.h"
-#include "run_steps.h"
 #include "session.h"
+#include "session_ui.h"
 #include "support/debuglog.h"
-#include "support/dynload.h"
+#include "support/error_codes.h"
 #include "support/process_state.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\language_steps";
-
-// The error dialog with a finished text (user interface).
-bool show_error_text(const std::wstring& text, bool restart);
 
 namespace {
 
@@ -26,12 +22,9 @@ uint16_t installed_product_language(Session& session) {
   std::wstring code = session.get_value(kValueProductCode);
   if (code.empty()) code = session.settings().product_code;
   if (code.empty()) return 0;
-  using GetInfo = UINT(WINAPI*)(LPCWSTR, LPCWSTR, LPWSTR, LPDWORD);
-  auto get = qz::bound<GetInfo>(qz::bind_system_export(L"msi.dll", "MsiGetProductInfoW"));
-  if (!get) return 0;
   wchar_t text[16] = {};
   DWORD size = 16;
-  if (get(code.c_str(), L"Language", text, &size) != ERROR_SUCCESS) return 0;
+  if (qzmsi::GetProductInfo(code.c_str(), L"Language", text, &size) != ERROR_SUCCESS) return 0;
   return lang::parse_language_piece(text);
 }
 
@@ -40,11 +33,11 @@ uint16_t installed_product_language(Session& session) {
 void choose_language(Session& session) { choose_language(session.settings(), installed_product_language(session)); }
 
 int show_language_dialog(Session& session) {
-  HRESULT hr = show_language_dialog(session.settings(), nullptr);
+  HRESULT hr = session_ui().show_language_dialog(session.settings());
   if (hr == kLanguageDialogOk) return kLanguageChosen;
   // Either way nothing is installed: the exit code must not read as success.
   if (hr == kLanguageDialogCancelled) {
-    qzproc::set_exit_code(-1);  // like every other cancel of the launcher
+    qzproc::set_exit_code(err::kCancelled);  // like every other cancel of the launcher
     return kLanguageCancelled;
   }
   qzproc::set_exit_code(static_cast<int>(hr));
@@ -53,17 +46,16 @@ int show_language_dialog(Session& session) {
 }
 
 bool check_code_page(Session& session) {
-  std::wstring text;
-  int error = check_code_page(session.settings(), &text);
+  const LaunchSettings& settings = session.settings();
+  int error = check_code_page(settings, nullptr);
   if (error == 0) return true;
-  qzproc::set_exit_code(error);
-  show_error_text(std::to_wstring(error) + L": " + text, false);
+  report_error(settings, error, language_name(settings, settings.ui_language));
   return false;
 }
 
 bool select_transform(Session& session) {
   TransformHost host;
-  host.stream_contains = [&](const std::wstring& name) { return stream_contains(session, name); };
+  host.stream_contains = [&](const std::wstring& name) { return session.stream_contains(name); };
   host.extract = [&](const std::wstring& name, const std::wstring& path) {
     return session.extract_member(name, true, true, &path, true);
   };
@@ -79,5 +71,3 @@ bool select_transform(Session& session) {
   QZ_LOG(L"The language transform could not be extracted");
   return false;
 }
-
-#endif

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "password_mask.h"
+#include "session.h"
 #include "support/debuglog.h"
 #include "support/process_state.h"
-#include "ui/setup_window.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\launch";
 
@@ -78,11 +78,11 @@ bool is_wait_breaker(UINT message) {
   return message == WM_CLOSE || message == WM_QUERYENDSESSION || message == WM_QUIT;
 }
 
-// Seams for the dialogs that keep moving while a shell-started program runs.
-// No prerequisite dialog is ever open in this build yet.
-bool prerequisite_dialog_open(Session*) { return false; }
-void prerequisite_progress(Session*, bool /*start*/) {}
-void step_setup_dialog_progress(Session*) { advance_setup_bar(1); }
+// The dialogs that keep moving while a shell-started program runs.
+SessionDialog* prerequisite_dialog(Session* session) { return session ? session->prerequisite_dialog() : nullptr; }
+void step_setup_dialog_progress(Session* session) {
+  if (SessionDialog* dialog = session ? session->setup_dialog() : nullptr) dialog->advance_bar(1);
+}
 
 }  // namespace
 
@@ -123,8 +123,8 @@ int launch_and_wait(const std::wstring& command_line, bool show) {
 }
 
 int shell_execute_and_wait(const std::wstring& file, const std::wstring& parameters, bool show, Session* session) {
-  bool animated = prerequisite_dialog_open(session);
-  if (animated) prerequisite_progress(session, true);
+  SessionDialog* animated = prerequisite_dialog(session);
+  if (animated) animated->start_stop_progress(true);
   SHELLEXECUTEINFOW sei{};
   sei.cbSize = sizeof(sei);
   // No shell error box for a missing file: failures go back to the caller, and a
@@ -142,7 +142,7 @@ int shell_execute_and_wait(const std::wstring& file, const std::wstring& paramet
       if (r != WAIT_OBJECT_0 + 1) break;
       MSG msg;
       while (WaitForSingleObject(sei.hProcess, 0) == WAIT_TIMEOUT && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        bool prq = prerequisite_dialog_open(session);
+        bool prq = prerequisite_dialog(session) != nullptr;
         if (msg.message == WM_PAINT) {
           DispatchMessageW(&msg);
         } else if (msg.message == WM_TIMER) {
@@ -166,7 +166,7 @@ int shell_execute_and_wait(const std::wstring& file, const std::wstring& paramet
     qzproc::set_exit_code(result);
     CloseHandle(sei.hProcess);
   }
-  if (animated) prerequisite_progress(session, false);
+  if (animated) animated->start_stop_progress(false);
   if (quit_seen) PostQuitMessage(quit_code);
   return result;
 }

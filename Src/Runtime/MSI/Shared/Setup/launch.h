@@ -6,7 +6,10 @@
 
 class Session;
 
-constexpr int kNotStarted = static_cast<int>(0xCCCCCCCC);
+#include "support/error_codes.h"
+
+// 0xCCCCCCCC, the exit code of a program that could not be started.
+using err::kNotStarted;
 
 // The system folder's MSIEXEC.EXE. Started by this full path, never by its bare
 // name, which the system looks up in the launcher's own folder first (a download

@@ -6,15 +6,16 @@
 #include "msi_library.h"
 #include "msi_rules.h"
 #include "package/LaunchSettings.h"
+#include "package/error_display.h"
 #include "package/load_string.h"
+#include "package/positional_text.h"
 #include "packaged_setting.h"
-#include "run_steps.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
+#include "support/error_codes.h"
 #include "support/process_state.h"
 #include "support/support_rules.h"
-#include "ui/ErrorDialog.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_checks";
 
@@ -75,15 +76,7 @@ int msi_message_box(Session& session, const std::wstring& text, UINT type, int s
 std::wstring msi_message_text(Session& session, unsigned id, const std::wstring& arg) {
   std::wstring text = load_string(session.settings(), id);
   if (text.empty()) return std::to_wstring(id);
-  size_t at = text.find(L"%s");
-  if (at != std::wstring::npos) text.replace(at, 2, arg);
-  return text;
-}
-
-void msi_report_message(Session& session, unsigned id, const std::wstring& arg) {
-  std::wstring text = msi_message_text(session, id, arg);
-  QZ_LOG(L"Error %u: %s", id, text.c_str());
-  if (!session.settings().silent) show_error_text(session.settings(), text, false);
+  return lang::fill_printf_style(text, {arg});
 }
 
 std::wstring module_file_version(const wchar_t* module) {
@@ -114,10 +107,9 @@ bool check_engine_version(Session& session) {
   std::wstring version = module_file_version(L"Msi.DLL");
   // No version resource reads as 0, which is lower.
   if (msi_rules::compare_versions(msi_rules::kMinimumEmbeddedUiEngine, version.c_str()) == -1) {
-    qzproc::set_exit_code(1713);
     QZ_LOG(L"Windows Installer 4.5 or newer is required to run this installation but is not present on the "
            L"machine. Setup will now exit.");
-    msi_report_message(session, 1713);
+    report_error(session.settings(), err::kEngineTooOld);
     return false;
   }
   return true;

@@ -33,10 +33,8 @@ std::wstring msi_stream_setting_ini(const std::wstring& section, const std::wstr
 // otherwise the launcher's message box (wizard caption).
 int msi_message_box(Session& session, const std::wstring& text, UINT type, int silent_answer,
                     bool auto_is_silent = false);
-// A numbered message: the string-table text with `arg` in place of its "%s",
-// logged, and shown in the error dialog unless silent. Texts without an entry are
-// reported by number.
-void msi_report_message(Session& session, unsigned id, const std::wstring& arg = std::wstring());
+// The string-table text with `arg` for its printf-style marker; a text without an
+// entry is its number.
 std::wstring msi_message_text(Session& session, unsigned id, const std::wstring& arg = std::wstring());
 
 // ---- checks -----------------------------------------------------------------
@@ -57,6 +55,9 @@ int upgrade_policy_for(Session& session);
 // False stops the launch. `policy` is the session's policy, set to skip when the
 // check says so. Sets no result code.
 bool upgrade_check(Session& session, int* policy);
+// The session run's step: the check with the session's policy, which it may turn
+// to skip.
+bool upgrade_check(Session& session);
 // Adds the minor-upgrade properties to the property list and forwards them.
 void apply_minor_upgrade_properties(Session& session);
 

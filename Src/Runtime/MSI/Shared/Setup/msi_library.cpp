@@ -23,6 +23,8 @@ enum Entry {
   kQueryProductState,
   kGetLastErrorRecord,
   kFormatRecord,
+  kSetInternalUI,
+  kConfigureProduct,
   kEntryCount
 };
 
@@ -30,7 +32,8 @@ const char* const kNames[kEntryCount] = {
     "MsiOpenDatabaseW",       "MsiDatabaseOpenViewW",      "MsiViewExecute",        "MsiViewFetch",
     "MsiViewClose",           "MsiRecordGetStringW",       "MsiRecordSetStringW",   "MsiCloseHandle",
     "MsiGetSummaryInformationW", "MsiSummaryInfoGetPropertyW", "MsiGetProductInfoW", "MsiSourceListEnumSourcesW",
-    "MsiQueryProductStateW",  "MsiGetLastErrorRecord",     "MsiFormatRecordW",
+    "MsiQueryProductStateW",  "MsiGetLastErrorRecord",     "MsiFormatRecordW",      "MsiSetInternalUI",
+    "MsiConfigureProductW",
 };
 
 struct Slot {
@@ -143,6 +146,18 @@ INSTALLSTATE QueryProductState(const wchar_t* product) {
   UINT st = 0;
   auto fn = get<INSTALLSTATE(WINAPI*)(LPCWSTR)>(kQueryProductState, &st);
   return fn ? fn(product) : INSTALLSTATE_INVALIDARG;
+}
+
+INSTALLUILEVEL SetInternalUI(INSTALLUILEVEL level, HWND* window) {
+  UINT st = 0;
+  auto fn = get<INSTALLUILEVEL(WINAPI*)(INSTALLUILEVEL, HWND*)>(kSetInternalUI, &st);
+  return fn ? fn(level, window) : INSTALLUILEVEL_NOCHANGE;
+}
+
+UINT ConfigureProduct(const wchar_t* product, int install_level, INSTALLSTATE state) {
+  UINT st = 0;
+  auto fn = get<UINT(WINAPI*)(LPCWSTR, int, INSTALLSTATE)>(kConfigureProduct, &st);
+  return fn ? fn(product, install_level, state) : st;
 }
 
 MSIHANDLE GetLastErrorRecord() {

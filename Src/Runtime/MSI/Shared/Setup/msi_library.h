@@ -31,6 +31,9 @@ UINT GetProductInfo(const wchar_t* product, const wchar_t* property, wchar_t* bu
 UINT SourceListEnumSources(const wchar_t* product, const wchar_t* user_sid, MSIINSTALLCONTEXT context, DWORD options,
                            DWORD index, wchar_t* buffer, DWORD* size);
 INSTALLSTATE QueryProductState(const wchar_t* product);
+// INSTALLUILEVEL_NOCHANGE when msi.dll or the entry point is missing.
+INSTALLUILEVEL SetInternalUI(INSTALLUILEVEL level, HWND* window);
+UINT ConfigureProduct(const wchar_t* product, int install_level, INSTALLSTATE state);
 MSIHANDLE GetLastErrorRecord();
 UINT FormatRecord(MSIHANDLE install, MSIHANDLE record, wchar_t* buffer, DWORD* size);
 

@@ -4,21 +4,28 @@
 
 #include <vector>
 
+#include "QzMsiHelper.h"
 #include "cleanup.h"
+#include "feature_selection.h"
 #include "launch.h"
 #include "msi_checks.h"
 #include "msi_library.h"
 #include "msi_rules.h"
-#include "msi_seams.h"
+#include "net/trust.h"
 #include "package/LaunchSettings.h"
+#include "package/error_display.h"
+#include "package/languages.h"
 #include "package_cache.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/dynload.h"
+#include "support/error_codes.h"
 #include "support/handles.h"
 #include "support/number_text.h"
 #include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
+#include "test_hooks.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msiaction";
 
@@ -30,21 +37,6 @@ const wchar_t kRunOnceExKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\
 const wchar_t kRunOnceEntriesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\RunOnceEntries";
 constexpr size_t kPathCapacity = 1024;
 constexpr size_t kResumeCapacity = 520;
-constexpr unsigned kSettingsUnreadable = 1153;
-
-bool right_to_left(LANGID language) {
-  switch (PRIMARYLANGID(language)) {
-    case LANG_ARABIC:
-    case LANG_HEBREW:
-    case LANG_FARSI:
-    case LANG_URDU:
-    case LANG_SYRIAC:
-    case LANG_DIVEHI:
-      return true;
-    default:
-      return false;
-  }
-}
 
 bool set_string_value(HKEY key, const wchar_t* name, const std::wstring& data) {
   return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
@@ -100,8 +92,7 @@ int MsiAction::execute() {
     // Without a package name there is nothing to locate, and a launch that
     // installed nothing must not end as a success.
     QZ_LOG(kNoPackageNameLog);
-    qzproc::set_exit_code(kSettingsUnreadable);
-    msi_report_message(session(), kSettingsUnreadable);
+    report_error(session().settings(), err::kSettingsUnreadable);
     return 0;
   }
   std::wstring package;
@@ -109,7 +100,7 @@ int MsiAction::execute() {
   if (!LocatePackage(session(), &package, &type, true)) return 0;
   if (msi_setting_int(L"Startup", L"ScriptDriven", 0) == 3 && !check_engine_version(session())) return 0;
   if (msi_setting_int(L"Startup", L"Source", 1) != 0 && !CachePackage(session(), name, &package)) {
-    close_init_dialog(session());
+    session().close_setup_dialog();
     return 0;
   }
   if (type != kLocationWebInstall) package = qz::FullPath(package);
@@ -120,7 +111,7 @@ int MsiAction::execute() {
     if (msi_rules::asks_for_silent_install(session().get_value(kValueInstallerCommandLine)) &&
         session().launch_mode() == kModeInstall) {
       if (install_feature_prerequisites(session(), package) != 0) {
-        close_init_dialog(session());
+        session().close_setup_dialog();
         return 0;
       }
     } else {
@@ -147,10 +138,9 @@ int MsiAction::InstallMsi(const std::wstring& package) {
   // The signer gate.
   std::wstring validate = msi_stream_setting_ini(L"StartUp", L"ValidateSetupAndMSISignatures", 260);
   if (validate.size() == 1 && (validate[0] == L'Y' || validate[0] == L'y') &&
-      !package_signer_matches(session(), session().launcher_path(), package)) {
+      !signer_gate_passes(session().launcher_path(), package)) {
     QZ_LOG(L"MsiAction: Digital Signing mismatch between Setup.exe and MSI. Terminating the instalaltion...");
-    qzproc::set_exit_code(2161);
-    msi_report_message(session(), 2161);
+    report_error(session().settings(), err::kSignerMismatch);
     return 0;
   }
 
@@ -178,7 +168,8 @@ int MsiAction::InstallMsi(const std::wstring& package) {
 
   // 1. Runtime files of the script engine.
   if (mode == kModeInstall || mode == kModeUninstall) {
-    std::wstring runtime = extract_script_runtime_files(session());
+    std::wstring runtime;
+    QzMsiHelper::extract_runtime_files(session(), package, &runtime);
     if (!runtime.empty()) {
       std::wstring value = L"QZ_RUNTIME_FILES_LOCATION=\"" + runtime + L"\"";
       command += L" " + value;
@@ -188,16 +179,17 @@ int MsiAction::InstallMsi(const std::wstring& package) {
 
   // 2. The engine runs the installation.
   if (script_engine_) {
-    std::wstring library, tried;
-    if (!locate_engine_library(session(), &library, &tried)) {
-      QZ_LOG(L"Failed to locate QZSetup.dll (%s)", tried.c_str());
-      qzproc::set_exit_code(-1);
+    std::wstring library;
+    if (!QzMsiHelper::locate_engine(session(), &library)) {
+      QZ_LOG(L"Failed to locate QZSetup.dll (%s)", library.c_str());
+      qzproc::set_exit_code(err::kCancelled);
       return 0;
     }
     QZ_LOG(L"Attempted unloaded of msi.dll: %d", qzmsi::Unload() ? 1 : 0);
-    int result = 0;
     std::wstring target = mode == kModePatch ? msi_setting(L"Startup", L"ProductCode") : package;
-    if (!run_engine_install(session(), library, target, &result)) return 0;
+    QzMsiHelper engine(library);
+    if (!engine.initialise()) return 0;
+    int result = engine.run_setup(session(), target);
     qzproc::set_exit_code(result);
     switch (result) {
       case 0:
@@ -205,21 +197,21 @@ int MsiAction::InstallMsi(const std::wstring& package) {
       case 3010:
       case -3:
         break;
-      case 7001:
-        msi_report_message(session(), 7001);
+      case err::kNoEngineLibrary:
+        report_message(settings, err::kNoEngineLibrary);
         break;
       case -8:
         restart_pending_ = 1;
         Reboot(list.properties);
         break;
       case -7:
-        msi_report_message(session(), 1644);
+        report_message(settings, err::kEngineNoPrivileges);
         break;
       case -4:
-        msi_report_message(session(), 1629);
+        report_message(settings, err::kEngineBadCommandLine);
         break;
       default:
-        msi_report_message(session(), 1628);
+        report_message(settings, err::kEngineFailed);
         break;
     }
     return 1;
@@ -251,37 +243,30 @@ bool MsiAction::try_billboards(const std::wstring& package, const std::wstring& 
     return false;
   }
   QZ_LOG(L"Loading QZExternalUI.dll from '%s'", path.c_str());
-  HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  qz::module_handle library(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!library) {
     QZ_LOG(L"Failed to load UI DLL, last error %x, install will run without billboards", GetLastError());
     return false;
   }
   using InstallFn = int(WINAPI*)(const wchar_t*, const wchar_t*, int, int);
-  auto install = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(GetProcAddress(library, "QZExternalUIInstall")));
-  if (!install) {
-    FreeLibrary(library);
-    return false;
-  }
+  auto install = qz::module_export<InstallFn>(library.get(), "QZExternalUIInstall");
+  if (!install) return false;
   *done = true;
-  if (!wait_out_splash(session())) {
-    FreeLibrary(library);
-    return true;
-  }
-  hide_init_dialog(session());
-  close_init_dialog(session());
-  int result = install(package.c_str(), properties.c_str(), right_to_left(settings.ui_language) ? 1 : 0,
+  if (!session().wait_out_splash()) return true;
+  session().hide_setup_dialog();
+  session().close_setup_dialog();
+  int result = install(package.c_str(), properties.c_str(), is_rtl_language(settings, settings.ui_language) ? 1 : 0,
                        billboard_type);
   qzproc::set_exit_code(result);
-  FreeLibrary(library);
   return true;
 }
 
 void MsiAction::run_msiexec(const std::wstring& package, const std::wstring& command) {
-  if (init_dialog_exists(session())) {
-    if (!wait_out_splash(session())) return;
-    hide_init_dialog(session());
+  if (session().setup_dialog_shown()) {
+    if (!session().wait_out_splash()) return;
+    session().hide_setup_dialog();
   }
-  close_init_dialog(session());
+  session().close_setup_dialog();
   FILETIME start{};
   GetSystemTimeAsFileTime(&start);
   {
@@ -295,11 +280,11 @@ void MsiAction::run_msiexec(const std::wstring& package, const std::wstring& com
       // Cutting it would hand msiexec other properties than those composed.
       QZ_LOG(L"The Windows Installer command line is %d characters long, more than the system accepts",
              static_cast<int>(command.size()));
-      qzproc::set_exit_code(1157);
+      qzproc::set_exit_code(err::kInstallerNotStarted);
     } else {
       int code = launch_and_wait(command, true);
-      if (code == kNotStarted) {
-        qzproc::set_exit_code(1157);
+      if (code == err::kNotStarted) {
+        qzproc::set_exit_code(err::kInstallerNotStarted);
       } else if (session().restart_due() && code == 1602) {
         session().set_reboot_needed(true);
       }
@@ -427,4 +412,43 @@ bool run_msi_action(Session& session, int* restart_pending) {
   int result = action.execute();
   if (restart_pending) *restart_pending = action.restart_pending();
   return result != 0;
+}
+
+// The test launchers can hold the run open before the action or stand in for its
+// result (test_hooks.h); the shipped ones never do.
+int execute_msi_action(Session& session) {
+  unsigned sleep_ms = 0;
+  if (test_hooks::msi_action_sleep_ms(&sleep_ms)) {
+    // The wait keeps the thread's windows painting and answering, as a running
+    // installation would.
+    DWORD ms = sleep_ms;
+    DWORD start = GetTickCount();
+    bool quit = false;
+    for (DWORD spent = 0; !quit && spent < ms; spent = GetTickCount() - start) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+          // Handed on to the loop that owns it; the wait ends.
+          PostQuitMessage(static_cast<int>(msg.wParam));
+          quit = true;
+          break;
+        }
+        HWND dialog = session.get_setup_dialog();
+        if (dialog && IsDialogMessageW(dialog, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+      if (session.setup_cancelled()) return 0;
+    }
+  }
+  int result = 0;
+  if (test_hooks::msi_action_result(&result)) {
+    qzproc::set_exit_code(result);
+    return result == 0 ? 1 : 0;
+  }
+  int restart_pending = 0;
+  bool ok = run_msi_action(session, &restart_pending);
+  if (ok && restart_pending) session.set_keep_files(true);
+  return ok ? 1 : 0;
 }

@@ -42,6 +42,10 @@ class MsiAction : public Action {
   int wininet_usable_ = 0;
 };
 
-// Constructs the action, runs it and hands its restart state to the session; the
-// driver's chain calls this as its last step. True to continue.
+// Constructs the action, runs it and hands its restart state to the session. True
+// to continue.
 bool run_msi_action(Session& session, int* restart_pending = nullptr);
+// The driver chain's last step: run_msi_action, keeping the temporary files when
+// the installation resumes after a restart. Non-zero: success. The test
+// launchers can hold the run before it or stand in for its result.
+int execute_msi_action(Session& session);

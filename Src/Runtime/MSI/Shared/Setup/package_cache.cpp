@@ -9,11 +9,14 @@
 #include "cleanup.h"
 #include "msi_checks.h"
 #include "msi_library.h"
-#include "msi_seams.h"
+#include "net/download.h"
+#include "net/trust.h"
 #include "package/LaunchSettings.h"
+#include "package/error_display.h"
 #include "package_cache_rules.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/error_codes.h"
 #include "support/errors.h"
 #include "support/process_state.h"
 #include "support/utils.h"
@@ -25,11 +28,7 @@ namespace rules = package_cache_rules;
 
 namespace {
 
-constexpr unsigned kFileNotFound = 1155;
 constexpr unsigned kBrowseTitle = 1609;
-constexpr int kNoLocationChosen = 1610;
-constexpr int kCancelled = -1;
-constexpr unsigned kUnableToSave = 1627;
 constexpr unsigned kReplaceQuestion = 1635;
 constexpr size_t kPathCapacity = 1024;
 
@@ -42,9 +41,11 @@ bool same_path(const std::wstring& a, const std::wstring& b) {
 }
 
 bool not_found(Session& session, const std::wstring& path, bool report) {
-  qzproc::set_exit_code(static_cast<int>(kFileNotFound));
   QZ_LOG(L"File %s not found", path.c_str());
-  if (report) msi_report_message(session, kFileNotFound, path);
+  if (report)
+    report_error(session.settings(), err::kFileNotFound, path);
+  else
+    qzproc::set_exit_code(err::kFileNotFound);
   return false;
 }
 
@@ -57,7 +58,7 @@ bool is_silent(Session& session) { return session.settings().silent || session.s
 bool browse_for_cache_folder(Session& session, const std::wstring& file_name, std::wstring* target) {
   if (is_silent(session)) {
     QZ_LOG(L"No other cache location can be chosen without a user interface");
-    qzproc::set_exit_code(kNoLocationChosen);
+    qzproc::set_exit_code(err::kNoCacheFolder);
     return false;
   }
   std::wstring title = msi_message_text(session, kBrowseTitle);
@@ -82,7 +83,7 @@ bool browse_for_cache_folder(Session& session, const std::wstring& file_name, st
   if (SUCCEEDED(com)) CoUninitialize();
   if (!ok) {
     QZ_LOG(L"No cache location was chosen");
-    qzproc::set_exit_code(kCancelled);
+    qzproc::set_exit_code(err::kCancelled);
   }
   return ok;
 }
@@ -173,13 +174,12 @@ bool GetFile(Session& session, const std::wstring& package_name, const std::wstr
       QZ_LOG(L"Getting file from setup.exe");
       return ExtractSetupMember(session, location, package_path, report_errors);
     case kLocationWebDownload:
-      QZ_LOG(L"Getting file from web download");
-      return fetch_web_package(session, package_name, location, *location_type, package_path, verify_downloads,
-                               report_errors);
     case kLocationWebInstall:
-      QZ_LOG(L"Getting file from web install");
-      return fetch_web_package(session, package_name, location, *location_type, package_path, verify_downloads,
-                               report_errors);
+      QZ_LOG(*location_type == kLocationWebDownload ? L"Getting file from web download"
+                                                    : L"Getting file from web install");
+      return fetch_web_package(
+          session, WebPackageRequest{package_name, location, *location_type, verify_downloads, report_errors},
+          package_path);
     case kLocationTemp:
       *package_path = rules::join_path(qzproc::temp_folder(), location);
       QZ_LOG(L"Getting file from temp location, '%s'", package_path->c_str());
@@ -210,11 +210,11 @@ bool LocatePackage(Session& session, std::wstring* package_path, int* location_t
   }
   if (!found) {
     if (!GetFile(session, name, override_location, package_path, use_override, location_type, true, true)) {
-      close_init_dialog(session);
+      session.close_setup_dialog();
       return false;
     }
     if (*location_type == kLocationWebDownload && !recheck_downloaded_package(session, name)) {
-      close_init_dialog(session);
+      session.close_setup_dialog();
       return false;
     }
   }
@@ -233,8 +233,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
     // Joined as it stands, the name would put the copy somewhere else than in
     // the cache folder.
     QZ_LOG(L"The package name '%s' names no file the cache can hold", package_name.c_str());
-    qzproc::set_exit_code(static_cast<int>(kUnableToSave));
-    msi_report_message(session, kUnableToSave, package_name);
+    report_error(session.settings(), err::kUnableToSave, package_name);
     return false;
   }
 
@@ -285,7 +284,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
     QZ_LOG(L"Copying file for cache to %s", target.c_str());
     if (CopyFileW(fetched.c_str(), target.c_str(), overwrite ? FALSE : TRUE)) break;
     DWORD error = GetLastError();
-    QZ_LOG(L"%s\r\n%s", msi_message_text(session, kUnableToSave, target).c_str(), qz::system_message(error).c_str());
+    QZ_LOG(L"%s\r\n%s", msi_message_text(session, err::kUnableToSave, target).c_str(), qz::system_message(error).c_str());
     QZ_LOG(L"Failed to cache file, last error %d, prompting for alternate location", static_cast<int>(error));
     if (!browse_for_cache_folder(session, file_name, &target)) return false;
   }

@@ -24,13 +24,3 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
 // is the temporary folder joined with the name. False (result code 1155, message
 // 1155 when reporting) when the file is then missing.
 bool ExtractSetupMember(Session& session, const std::wstring& member, std::wstring* path, bool report_errors);
-
-// ---- the web seam (location types 2 and 3) ----------------------------------
-// Downloads the package (type 2, into the temporary folder, cabinets too) or
-// hands its URL on (type 3: package_path becomes the URL). False with the result
-// code set and, when reporting, the error shown.
-bool fetch_web_package(Session& session, const std::wstring& package_name, const std::wstring& location, int type,
-                       std::wstring* package_path, bool verify, bool report_errors);
-// The second signer check of a downloaded package named by its section's
-// `CertKey`; false stops the launch.
-bool recheck_downloaded_package(Session& session, const std::wstring& package_name);

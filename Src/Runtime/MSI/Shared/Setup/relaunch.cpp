@@ -10,6 +10,7 @@
 #include "launch.h"
 #include "packaged_setting.h"
 #include "support/debuglog.h"
+#include "support/dynload.h"
 #include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
@@ -57,10 +58,8 @@ std::wstring universal_name(const std::wstring& folder) {
   if (folder.size() < 2 || folder.compare(0, 2, L"\\\\") == 0 || folder[1] != L':') return {};
   std::wstring root = folder.substr(0, 2) + L"\\";
   if (GetDriveTypeW(root.c_str()) != DRIVE_REMOTE) return {};
-  HMODULE mpr = LoadLibraryW(L"mpr.dll");
-  if (!mpr) return {};
   using Fn = DWORD(WINAPI*)(LPCWSTR, DWORD, LPVOID, LPDWORD);
-  auto get = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(mpr, "WNetGetUniversalNameW")));
+  auto get = qz::bound<Fn>(qz::bind_system_export(L"mpr.dll", "WNetGetUniversalNameW"));
   std::wstring out;
   if (get) {
     std::vector<BYTE> buf(1024);
@@ -75,7 +74,6 @@ std::wstring universal_name(const std::wstring& folder) {
       if (info->lpUniversalName) out = info->lpUniversalName;
     }
   }
-  FreeLibrary(mpr);
   return out;
 }
 

@@ -1,16 +1,21 @@
-// Session construction, stream progress, member extraction and the settings
-// profile. Built per deliverable (QZ_PREREQUISITES adds the callback base).
+// Session construction, stream progress, member extraction, the settings profile
+// and the session's dialogs.
 #include "session.h"
 
 #include <vector>
 
+#include "SetupPrereqMgr.h"
 #include "cleanup.h"
 #include "package/LaunchSettings.h"
+#include "package/error_display.h"
 #include "package/inifilex.h"
 #include "package/load_string.h"
+#include "package/positional_text.h"
 #include "package/settings_rules.h"
 #include "packaged_setting.h"
+#include "session_ui.h"
 #include "support/debuglog.h"
+#include "support/error_codes.h"
 #include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
@@ -19,10 +24,11 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\session"
 
 namespace {
 
-constexpr unsigned kErrorExtracting = 1152;
 constexpr unsigned kTextExtracting = 1664;
 constexpr unsigned kTextDecompressing = 1714;
 constexpr unsigned kTextRestartQuestion = 1127;
+constexpr unsigned kTextPreparing = 1102;
+const wchar_t kWizardName[] = L"Brackenwright Wizard";
 constexpr size_t kSettingCapacity = 1024;
 constexpr int kSetupIniAttempts = 5;
 constexpr DWORD kSetupIniPauseMs = 500;
@@ -75,7 +81,6 @@ Session::Session(HINSTANCE module, LaunchSettings& settings) : Session(module, s
 Session::Session(HINSTANCE module, LaunchSettings& settings, const std::wstring& launcher_file)
     : SessionState(settings), module_(module) {
   g_resume_index = -1;
-  // The prerequisite manager is created by its owner through set_prerequisite_manager.
   stream_ = std::make_unique<STREAM>(zpath(launcher_file));
 }
 
@@ -85,25 +90,12 @@ std::wstring Session::packaged_setting(const std::wstring& section, const std::w
   return read_packaged_setting(section, key, 260);
 }
 
-bool Session::recognises_prerequisite_switches() const {
-#ifdef QZ_PREREQUISITES
-  return true;
-#else
-  return false;
-#endif
-}
-
 SessionDialog* Session::progress_dialog() {
-#ifdef QZ_PREREQUISITES
   if (prerequisite_dialog_) return prerequisite_dialog_;
-#endif
   return setup_dialog_.get();
 }
 
-bool Session::user_cancelled() {
-  if (setup_dialog_ && setup_dialog_->cancelled()) return true;
-  return prerequisite_dialog_ && prerequisite_dialog_->cancelled();
-}
+bool Session::user_cancelled() { return setup_cancelled() || (prerequisite_dialog_ && prerequisite_dialog_->cancelled()); }
 
 bool Session::progress(uint32_t done, uint32_t total) {
   int percent = (done == 0 || total < 100) ? 0 : static_cast<int>(done / (total / 100));
@@ -122,7 +114,32 @@ void Session::delete_folder_later(const std::wstring& path) { record_folder(path
 
 HWND Session::get_setup_dialog() { return setup_dialog_ ? setup_dialog_->window() : nullptr; }
 
-bool Session::setup_cancelled() { return setup_dialog_ && setup_dialog_->cancelled(); }
+bool Session::setup_cancelled() { return qzproc::cancelled() || (setup_dialog_ && setup_dialog_->cancelled()); }
+
+int Session::create_setup_dialog() {
+  if (settings().silent || setup_dialog_) return 1;
+  if (dbglog::is_enabled()) QZ_LOG(L"Creating setup dialog...");
+  std::unique_ptr<SessionDialog> dialog = session_ui().create_setup_dialog(*this, ui());
+  if (!dialog) return 1;
+  setup_dialog_ = std::move(dialog);
+  std::wstring text =
+      lang::fill_positional(load_string(settings(), kTextPreparing), {settings().product_name, kWizardName});
+  if (main_text_window_) SetWindowTextW(main_text_window_, text.c_str());
+  return 1;
+}
+
+void Session::close_setup_dialog() { session_ui().close_setup_windows(); }
+
+bool Session::setup_dialog_shown() const { return setup_dialog_ && setup_dialog_->window(); }
+
+bool Session::wait_out_splash() {
+  if (settings().silent || settings().auto_ || !setup_dialog_) return !setup_cancelled();
+  return setup_dialog_->wait_out_splash();
+}
+
+void Session::hide_setup_dialog() {
+  if (setup_dialog_) setup_dialog_->hide();
+}
 
 void Session::set_progress(int percent) {
   if (setup_dialog_) setup_dialog_->set_progress(percent);
@@ -165,10 +182,7 @@ bool Session::extract_member(const std::wstring& name, bool report_error, bool f
     if (delete_later) record_file(to);
     return true;
   }
-  if (!user_cancelled() && report_error) {
-    qzproc::set_exit_code(static_cast<int>(kErrorExtracting));
-    show_session_error(settings(), kErrorExtracting, name);
-  }
+  if (!user_cancelled() && report_error) ::report_error(settings(), err::kExtractionFailed, name);
   QZ_LOG(L"Extraction of '%s' failed", name.c_str());
   return false;
 }
@@ -218,8 +232,7 @@ void choose_member_target(const StreamEntry& member, void* context, zpath& targe
 bool Session::extract_all_members() {
   ExtractAllContext context{this, load_string(settings(), kTextExtracting)};
   if (stream_->extract_all(&choose_member_target, &context, this)) return true;
-  qzproc::set_exit_code(static_cast<int>(kErrorExtracting));
-  show_session_error(settings(), kErrorExtracting, std::wstring());
+  report_error(settings(), err::kExtractionFailed);
   return false;
 }
 
@@ -306,8 +319,8 @@ void Session::dump_settings() {
 int Session::ask_reboot() {
   if (!reboot_needed_) return restart_due_ ? 5 : 1;
   reboot_needed_ = false;
-  return ask_session_question(settings(), load_string(settings(), kTextRestartQuestion), MB_YESNO | MB_ICONQUESTION,
-                              IDYES);
+  return message_box(settings(), nullptr, load_string(settings(), kTextRestartQuestion), MB_YESNO | MB_ICONQUESTION,
+                     IDYES);
 }
 
 void Session::schedule_reboot(bool flag) {

@@ -1,9 +1,6 @@
 // The launcher's central object for one run. The setup driver creates it once;
 // the other parts reach the package, the settings and the user interface through
 // it. The command-line state and the value table live in SessionState.
-//
-// The class layout depends on QZ_PREREQUISITES (the prerequisite callback base):
-// every source that includes this header is built once per deliverable.
 #pragma once
 #include <windows.h>
 
@@ -13,14 +10,10 @@
 
 #include "os_rules.h"
 #include "package/IniProfile.h"
+#include "package/SetupPrereqMgrCallback.h"
 #include "package/stream.h"
+#include "session_dialog.h"
 #include "session_state.h"
-#ifdef QZ_PREREQUISITES
-#include "SetupPrereqMgrCallback.h"
-#define QZ_SLOT override
-#else
-#define QZ_SLOT
-#endif
 
 struct LaunchSettings;
 class CSetupPrereqMgr;
@@ -29,25 +22,7 @@ class CSetupPrereqMgr;
 // it its own way): one text wherever the name is found missing.
 inline constexpr wchar_t kNoPackageNameLog[] = L"Failed to read setup package: PackageName name from Setup.ini";
 
-// What the session needs of a dialog that shows its progress: the initialisation
-// dialog (owned by the session) or, in chainsetup, the prerequisite dialog while
-// it shows (owned by the prerequisite manager).
-class SessionDialog {
- public:
-  virtual ~SessionDialog() = default;
-  virtual HWND window() const = 0;
-  // Shows the percentage; true when the user has cancelled.
-  virtual bool set_progress(int percent) = 0;
-  virtual bool cancelled() const = 0;
-};
-
-class Session : public IStreamProgress
-#ifdef QZ_PREREQUISITES
-    ,
-                public CSetupPrereqMgrCallback
-#endif
-    ,
-                public SessionState {
+class Session : public IStreamProgress, public CSetupPrereqMgrCallback, public SessionState {
  public:
   // Opens the stream on the module's file.
   Session(HINSTANCE module, LaunchSettings& settings);
@@ -66,13 +41,13 @@ class Session : public IStreamProgress
   bool progress(uint32_t done, uint32_t total) override;
   void show_status(int kind, const zString& name) override;
 
-  // The prerequisite callback's slots (ordinary members in setup).
-  int get_launch_mode() QZ_SLOT { return launch_mode(); }
-  void delete_folder_later(const std::wstring& path) QZ_SLOT;
-  HWND get_setup_dialog() QZ_SLOT;
-  bool setup_cancelled() QZ_SLOT;
-  void set_progress(int percent) QZ_SLOT;
-#ifdef QZ_PREREQUISITES
+  // The callback through which the installer, download and prerequisite parts
+  // reach the session.
+  int get_launch_mode() override { return launch_mode(); }
+  void delete_folder_later(const std::wstring& path) override;
+  HWND get_setup_dialog() override;
+  bool setup_cancelled() override;
+  void set_progress(int percent) override;
   using SessionState::append_relaunch_switches;
   using SessionState::get_value;
   using SessionState::has_value;
@@ -89,33 +64,36 @@ class Session : public IStreamProgress
   std::wstring strip_relaunch_switches(const std::wstring& command_line) override {
     return SessionState::strip_relaunch_switches(command_line);
   }
-#endif
-  void set_resume_index(int index) QZ_SLOT;
-  int get_resume_index() QZ_SLOT;
-  LaunchSettings& get_launch_settings() QZ_SLOT { return settings(); }
+  void set_resume_index(int index) override;
+  int get_resume_index() override;
+  LaunchSettings& get_launch_settings() override { return settings(); }
   // Writes a stream member to `target` (null: the temporary folder joined with the
   // name). Runs only when the package comes from the stream (or force) and the
   // extraction mode is 1; otherwise true at once.
   bool extract_member(const std::wstring& name, bool report_error, bool force, const std::wstring* target,
-                      bool delete_later) QZ_SLOT;
-  // The initialisation dialog's owner supplies this one.
-  int create_setup_dialog() QZ_SLOT;
+                      bool delete_later) override;
+  // The initialisation dialog through the installed dialogs, unless silent or one
+  // exists; always 1 (a run goes on without the dialog when none can be made).
+  int create_setup_dialog() override;
+  // The initialisation dialog's window is closed (the object stays, so a Cancel
+  // pressed in it still counts).
+  void close_setup_dialog();
   // A value of setup.ini (the profile is read first when it has not been yet;
   // empty when that fails). At most 1023 characters.
   std::wstring get_setting(const std::wstring& section, const std::wstring& key,
-                           const std::wstring& default_value) QZ_SLOT;
+                           const std::wstring& default_value) override;
   // The package location's owner supplies this one (installed-product lookup off).
-  bool locate_package(std::wstring& package_path) QZ_SLOT;
+  bool locate_package(std::wstring& package_path) override;
   // 1 (no question), 5 (a restart is due but was not asked for), or the answer
   // to the restart question (6 Yes; silent launches answer Yes).
-  int ask_reboot() QZ_SLOT;
-  std::wstring get_origin_text() QZ_SLOT { return origin_text_; }
-  bool is_click_once() QZ_SLOT;
-  void schedule_reboot(bool flag) QZ_SLOT;
-  void set_status_text(const std::wstring& text) QZ_SLOT;
-  bool stream_contains(const std::wstring& name) QZ_SLOT;
-  void attach_status_window(HWND main_text, HWND status) QZ_SLOT;
-  int reserved() QZ_SLOT { return 0; }
+  int ask_reboot() override;
+  std::wstring get_origin_text() override { return origin_text_; }
+  bool is_click_once() override;
+  void schedule_reboot(bool flag) override;
+  void set_status_text(const std::wstring& text) override;
+  bool stream_contains(const std::wstring& name) override;
+  void attach_status_window(HWND main_text, HWND status) override;
+  int reserved() override { return 0; }
 
   // Extraction steps of the disk check, in this order.
   bool extract_setup_ini();
@@ -169,11 +147,18 @@ class Session : public IStreamProgress
   // dialog only while it shows.
   void set_setup_dialog(std::unique_ptr<SessionDialog> dialog) { setup_dialog_ = std::move(dialog); }
   SessionDialog* setup_dialog() { return setup_dialog_.get(); }
+  // The initialisation dialog's window exists.
+  bool setup_dialog_shown() const;
+  // Waits out the splash time in the dialog (not in silent or /auto runs); false
+  // when the user cancelled.
+  bool wait_out_splash();
+  void hide_setup_dialog();
+  SessionDialog* prerequisite_dialog() { return prerequisite_dialog_; }
   void set_prerequisite_dialog(SessionDialog* dialog) { prerequisite_dialog_ = dialog; }
   HWND status_window() const { return status_window_; }
   HWND main_text_window() const { return main_text_window_; }
-  CSetupPrereqMgr* prerequisite_manager() { return prereq_mgr_; }
-  void set_prerequisite_manager(CSetupPrereqMgr* mgr) { prereq_mgr_ = mgr; }
+  // chainsetup: the session's prerequisite manager, made on first use (setup has none).
+  CSetupPrereqMgr& prerequisite_manager();
 
   void set_origin_text(const std::wstring& text) { origin_text_ = text; }
   uint32_t total_size() const { return total_size_; }
@@ -221,7 +206,7 @@ class Session : public IStreamProgress
   qz::IniProfile profile_;
   bool profile_loaded_ = false;
   std::function<bool(Session&)> settings_reader_;
-  CSetupPrereqMgr* prereq_mgr_ = nullptr;
+  std::unique_ptr<CSetupPrereqMgr> prereq_mgr_;
   std::unique_ptr<SessionDialog> setup_dialog_;
   SessionDialog* prerequisite_dialog_ = nullptr;
   HWND status_window_ = nullptr;
@@ -249,9 +234,3 @@ void prepare_usage_language(Session& session);
 // An invalid command line: the language step, then the usage message.
 void report_invalid_command_line(Session& session);
 
-// The session's one way to show a numbered error ("%d: %s", the text's %s filled
-// with arg): logged, then shown unless the launch is silent. The error dialog
-// replaces the message box here.
-void show_session_error(const LaunchSettings& settings, unsigned id, const std::wstring& arg);
-// A Yes/No style question; a silent launch gets silent_answer without a box.
-int ask_session_question(const LaunchSettings& settings, const std::wstring& text, UINT style, int silent_answer);

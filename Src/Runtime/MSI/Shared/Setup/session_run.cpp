@@ -1,14 +1,23 @@
 // The session run of the setup driver: the action chain for each extraction mode
-// and the steps that always end a run.
+// and the steps that always end a run. Built once per deliverable: chainsetup
+// installs its prerequisites before the product.
 #include "QzSetup.h"
+#include "SetupPrereqMgr.h"
+#include "cleanup.h"
 #include "diskaction.h"
+#include "instances.h"
+#include "language_steps.h"
+#include "msi_checks.h"
+#include "msiaction.h"
 #include "osaction.h"
 #include "package/IniProfile.h"
 #include "package/LaunchSettings.h"
+#include "package/error_display.h"
 #include "package/load_string.h"
-#include "run_steps.h"
 #include "session.h"
+#include "session_ui.h"
 #include "support/debuglog.h"
+#include "support/error_codes.h"
 #include "support/handles.h"
 #include "support/process_state.h"
 #include "support/utils.h"
@@ -19,18 +28,14 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\session_
 
 namespace {
 
-constexpr int kUnsupportedSystem = 1150;
-constexpr int kRestartPending = 7002;
 constexpr unsigned kCheckingSystemText = 1103;
 constexpr int kAnswerYes = 6;
 
 std::wstring startup_setting(Session& session, const wchar_t* key) {
   wchar_t buffer[1024];
-  settings_profile(session).get_string(L"Startup", key, L"", buffer, 1024);
+  session.profile().get_string(L"Startup", key, L"", buffer, 1024);
   return buffer;
 }
-
-bool cancelled(Session& session) { return setup_cancelled(session); }
 
 bool offers_language_dialog(const LaunchSettings& s) {
   return !s.silent && !s.auto_ && !s.language_from_command_line && !s.language_from_previous_install &&
@@ -55,25 +60,25 @@ bool take_prerequisite_restart(const LaunchSettings& settings) {
 // The main run after a successful preparation.
 void main_run(Session& session) {
   if (!upgrade_check(session)) return;
-  show_splash(session);
+  session_ui().show_splash(session);
   if (!check_code_page(session)) return;
   if (!select_transform(session)) return;
 #ifdef QZ_PREREQUISITES
-  if (run_prerequisites(session, 1, std::wstring()) != 0) {
-    close_setup_dialog(session);
+  if (session.prerequisite_manager().RunPrerequisites(1, std::wstring(), false, nullptr) !=
+      CSetupPrereqMgr::kCarryOn) {
+    session.close_setup_dialog();
     return;
   }
 #endif
-  create_setup_dialog(session);
-  set_status_text(session, load_string(session.settings(), kCheckingSystemText));
+  session.create_setup_dialog();
+  session.set_status_text(load_string(session.settings(), kCheckingSystemText));
   if (!session.os_record().supported) {
     QZ_LOG(L"Unsupported operating system: platform %d, version %d.%d", session.os_record().platform_id,
            session.os_record().major, session.os_record().minor);
-    qzproc::set_exit_code(kUnsupportedSystem);
-    show_error(session, kUnsupportedSystem);
+    report_error(session.settings(), err::kUnsupportedSystem);
     return;
   }
-  if (execute_msi_action(session)) close_setup_dialog(session);
+  if (execute_msi_action(session)) session.close_setup_dialog();
 }
 
 }  // namespace
@@ -84,10 +89,10 @@ bool prepare_session(Session& session) {
     OSAction os(session);
     os.execute();
   }
-  if (cancelled(session)) return false;
+  if (session.setup_cancelled()) return false;
   {
     DiskAction disk(session);
-    if (!disk.execute() || cancelled(session)) return false;
+    if (!disk.execute() || session.setup_cancelled()) return false;
   }
 
   // `Source` is an integer whose default (1) applies when it is empty.
@@ -113,17 +118,17 @@ bool prepare_session(Session& session) {
     if (result == kLanguageDialogFailed) {
       DWORD error = GetLastError();
       QZ_LOG(L"The language dialog could not be shown, error %u", error);
-      show_system_error(session, error);
+      show_system_error(settings, std::wstring(), error);
       return false;
     }
   }
   if (settings.show_reboot_msg) {
     // Asked once here; the answer at the end of the run decides.
     bool pending = session.reboot_needed();
-    ask_reboot(session);
+    session.ask_reboot();
     session.set_reboot_needed(pending);
   }
-  return check_password(session);
+  return session_ui().check_password(session);
 }
 
 namespace {
@@ -144,19 +149,19 @@ void run_session(Session& session) {
   }
 
   // ask_reboot clears the restart flag, so the answer is taken once, here.
-  int answer = ask_reboot(session);
-  if (!session.keep_files() && !session.reboot_scheduled()) process_deletion_list(session);
+  int answer = session.ask_reboot();
+  if (!session.keep_files() && !session.reboot_scheduled()) process_deletion_list();
   if (answer == kAnswerYes) {
     QZ_LOG(L"Restarting the computer");
     qz::RebootSystem();
   }
-  dump_settings(session);
+  session.dump_settings();
   // The registry value is consumed whatever value 21 says: left behind, it would
   // end the next run of this product with 7002 too.
   const bool prerequisite_restart = take_prerequisite_restart(session.settings());
   if (!session.get_value(kValueChildRebootRequested).empty() || prerequisite_restart) {
-    QZ_LOG(L"A restart is pending: exit code %d", kRestartPending);
-    qzproc::set_exit_code(kRestartPending);
+    QZ_LOG(L"A restart is pending: exit code %d", err::kRestartPending);
+    qzproc::set_exit_code(err::kRestartPending);
   }
 }
 

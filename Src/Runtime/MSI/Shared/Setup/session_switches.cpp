@@ -3,16 +3,16 @@
 #include <windows.h>
 
 #include "diskaction.h"
+#include "language_steps.h"
 #include "package/LaunchSettings.h"
+#include "package/error_display.h"
 #include "package/load_string.h"
-#include "run_steps.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/handles.h"
 #include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
-#include "ui/ErrorDialog.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\session_switches";
 

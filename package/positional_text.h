@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace ui {
+namespace lang {
 
 // `pattern` with each placeholder replaced by its argument (an empty argument by
 // nothing) and each placeholder beyond `args` by "?". A "%" before any other
@@ -17,4 +17,4 @@ std::wstring fill_positional(const std::wstring& pattern, const std::vector<std:
 // passed: missing ones become empty.
 std::wstring fill_printf_style(const std::wstring& pattern, const std::vector<std::wstring>& args);
 
-}  // namespace ui
+}  // namespace lang

@@ -1,6 +1,7 @@
-// The interface through which the prerequisite manager and the Windows Installer
-// parts reach the session. The slot order is fixed: 26 operations, no virtual
-// destructor (the session is never deleted through this interface).
+// The interface through which the parts above the package (the Windows Installer
+// launch, downloads and trust, the prerequisite manager) reach the session. The
+// slot order is fixed: 26 operations, no virtual destructor (the session is never
+// deleted through this interface).
 #pragma once
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // portable
-#include "ui/positional_text.h"
+#include "package/positional_text.h"
 
-namespace ui {
+namespace lang {
 
 std::wstring fill_positional(const std::wstring& pattern, const std::vector<std::wstring>& args) {
   std::wstring out;
@@ -60,4 +60,4 @@ std::wstring fill_printf_style(const std::wstring& pattern, const std::vector<st
   return out;
 }
 
-}  // namespace ui
+}  // namespace lang
