@@ -1,12 +1,11 @@
 // qz::file_exception: a failed read, seek, size query or close of a qz::file.
 //
 // On Windows this is the support layer's class (support/errors.h: a win32_exception
-// with the system error code, the system's text and the file's path) whenever that
-// header is in the tree. Elsewhere, and until it is, a class of the same shape
-// stands in. Only platform files include this header: portable code reaches the
+// with the system error code, the system's text and the file's path); in the
+// native build a class of the same shape stands in. Only platform files include this header: portable code reaches the
 // exception through throw_file_error / caught_file_error (package/qzfile.h).
 #pragma once
-#if defined(_WIN32) && __has_include("support/errors.h")
+#ifdef _WIN32
 #include "support/errors.h"
 #else
 #include <cstdint>

@@ -13,27 +13,6 @@ namespace {
 
 using namespace qzstream;
 
-class Handle {
- public:
-  explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
-  ~Handle() { reset(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  void assign(HANDLE h) {
-    reset();
-    h_ = h;
-  }
-  HANDLE get() const { return h_; }
-  bool ok() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  void reset() {
-    if (ok()) CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE h_;
-};
-
 class FileSource : public ByteSource {
  public:
   explicit FileSource(HANDLE h) : h_(h) {}
@@ -77,16 +56,16 @@ bool write_all(HANDLE h, const uint8_t* data, size_t size) {
 // Undoes whole-file scrambling of an extracted file in place, a window at a time so
 // a large member never needs one huge view.
 bool descramble_file(const zpath& target, const ScrambleKey& key) {
-  Handle f(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  qz::file_handle f(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f.ok()) return false;
+  if (!f) return false;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(f.get(), &size)) return false;
   if (size.QuadPart == 0) return true;
   FILETIME c, a, w;
   const bool have_times = GetFileTime(f.get(), &c, &a, &w);
-  Handle map(CreateFileMappingW(f.get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
-  if (!map.ok()) return false;
+  qz::file_handle map(CreateFileMappingW(f.get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
+  if (!map) return false;
   const uint64_t window = 16u << 20;  // a multiple of the allocation granularity
   for (uint64_t off = 0; off < static_cast<uint64_t>(size.QuadPart); off += window) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(window, size.QuadPart - off));
@@ -138,15 +117,15 @@ bool StreamNameLess::operator()(const zString& a, const zString& b) const {
 }
 
 STREAM::STREAM(const zpath& path) : path_(path) {
-  file_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                      FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file_ == INVALID_HANDLE_VALUE) {
+  file_ = qz::file_handle(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) {
     last_error_ = GetLastError();
     QZ_LOG(L"Cannot open %s for the setup stream (error %u)", path_.c_str(), last_error_);
     return;
   }
   open_ = true;
-  FileSource source(file_);
+  FileSource source(file_.get());
   Located where = locate_stream(source);
   if (where.error) {
     last_error_ = where.error;
@@ -184,9 +163,7 @@ STREAM::STREAM(const zpath& path) : path_(path) {
   }
 }
 
-STREAM::~STREAM() {
-  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-}
+STREAM::~STREAM() = default;
 
 const StreamEntry* STREAM::find(const zString& name) const {
   auto it = entries_.find(name);
@@ -233,9 +210,9 @@ bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProg
     QZ_LOG(L"Refusing setup stream member '%s': not a plain file name", e.name.c_str());
     return false;
   }
-  Handle src(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  qz::file_handle src(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!src.ok()) {
+  if (!src) {
     last_error_ = GetLastError();
     return false;
   }
@@ -252,12 +229,12 @@ bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProg
   bool ok = false;
   bool created = false;
   {
-    Handle out;
+    qz::file_handle out;
     if (e.compressed && progress) progress->show_status(1, e.name);
     // A compressed member's file may be read while it is written.
     const DWORD share = e.compressed ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-    out.assign(CreateFileW(target.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out.ok()) {
+    out = qz::file_handle(CreateFileW(target.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) {
       last_error_ = GetLastError();
       QZ_LOG(L"Cannot create %s (error %u)", target.c_str(), last_error_);
       return false;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "package/stream_format.h"
+#include "support/handles.h"
 #include "support/zstring.h"
 
 // Member names as ANSI text in the code page of the thread's locale, which keys the
@@ -76,7 +77,7 @@ class STREAM {
   bool write_member(const StreamEntry& entry, const zpath& target, IStreamProgress* progress);
 
   zpath path_;
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+  qz::file_handle file_;
   bool open_ = false;
   uint32_t stream_start_ = 0;
   DWORD last_error_ = 0;

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <vector>
 
+#include "support/handles.h"
 #include "support/zstring.h"
 
 namespace dbglog {
@@ -30,22 +31,6 @@ State& state() {
   static State s;
   return s;
 }
-
-// RAII for one file handle.
-class File {
- public:
-  explicit File(HANDLE h) : h_(h) {}
-  ~File() {
-    if (ok()) CloseHandle(h_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 HANDLE open_log(const std::wstring& path) {
   return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
@@ -218,8 +203,8 @@ void log(const std::wstring& message, const wchar_t* source, int line) {
   }
   if (!s.enabled) return;
   std::wstring text = build_line(message, source, line);
-  File f(open_for_line());
-  if (!f.ok()) return;
+  qz::file_handle f(open_for_line());
+  if (!f) return;
   if (SetFilePointer(f.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) return;
   if (text.size() > 0x3FFFFFFF) text.resize(0x3FFFFFFF);  // WriteFile takes a 32-bit size
   write_all(f.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)));

@@ -146,6 +146,11 @@ bool PathExists(const std::wstring& path, unsigned flags) {
   return false;
 }
 
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
 bool CreateFolderTree(const std::wstring& path) {
   clear_last_failure();
   if (path.empty()) {

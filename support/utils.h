@@ -33,6 +33,9 @@ enum PathFlags : unsigned {
 // kind matches ("." and ".." do not count). Missing file or path gives false; with
 // kPathThrow any other failure throws qz::file_exception (and is recorded).
 bool PathExists(const std::wstring& path, unsigned flags = kPathAny);
+// Two paths name the same entry as the file system compares names: ordinal,
+// without case (no normalisation of the texts).
+bool SamePath(const std::wstring& a, const std::wstring& b);
 // The full path, or the path unchanged when the system cannot give one that fits
 // 1024 characters: a cut path would name another file.
 std::wstring FullPath(const std::wstring& path);

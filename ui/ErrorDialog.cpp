@@ -26,9 +26,7 @@ constexpr UINT kRightToLeftStyles = MB_RIGHT | MB_RTLREADING;  // 0x180000
 
 ErrorDialog::ErrorDialog(const LaunchSettings& settings, bool restart) : restart_(restart), settings_(settings) {}
 
-ErrorDialog::~ErrorDialog() {
-  if (font_) DeleteObject(font_);
-}
+ErrorDialog::~ErrorDialog() = default;
 
 bool ErrorDialog::show(const std::wstring& text, HWND parent) {
   size_t n = text.size() < kTextCapacity - 1 ? text.size() : kTextCapacity - 1;
@@ -44,10 +42,10 @@ INT_PTR CALLBACK ErrorDialog::proc(HWND dialog, UINT message, WPARAM wparam, LPA
     case WM_INITDIALOG: {
       self = reinterpret_cast<ErrorDialog*>(lparam);
       SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-      self->font_ = ui::create_language_font(self->settings_);
+      self->font_.reset(ui::create_language_font(self->settings_));
       SetWindowTextW(dialog, wizard_caption(self->settings_, false).c_str());
       HWND text = GetDlgItem(dialog, kMessageText);
-      if (self->font_) SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(self->font_), FALSE);
+      if (self->font_) SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(self->font_.get()), FALSE);
       SetWindowTextW(text, self->text_);
       int shown = self->restart_ ? kRestartButton : IDOK;
       int hidden = self->restart_ ? IDOK : kRestartButton;
@@ -84,10 +82,7 @@ INT_PTR CALLBACK ErrorDialog::proc(HWND dialog, UINT message, WPARAM wparam, LPA
       }
       break;
     case WM_DESTROY:
-      if (self && self->font_) {
-        DeleteObject(self->font_);
-        self->font_ = nullptr;
-      }
+      if (self) self->font_.reset();
       break;
   }
   return FALSE;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/error_display.h"
+#include "support/handles.h"
 
 struct LaunchSettings;
 
@@ -43,7 +44,7 @@ class ErrorDialog {
   INT_PTR result_ = -1;
   bool restart_;
   const LaunchSettings& settings_;
-  HFONT font_ = nullptr;
+  qz::gdi_object<HFONT> font_;
 };
 
 // The style a message box gets from the launcher: right-aligned right-to-left

@@ -53,9 +53,7 @@ PasswdDlg::PasswdDlg(const std::wstring& stored_digest) {
   stored_[n] = 0;
 }
 
-PasswdDlg::~PasswdDlg() {
-  if (language_font_) DeleteObject(language_font_);
-}
+PasswdDlg::~PasswdDlg() = default;
 
 bool PasswdDlg::matches(const std::wstring& candidate) const {
   return ui::digest_matches(stored_, candidate_digest(candidate));
@@ -84,9 +82,8 @@ INT_PTR CALLBACK PasswdDlg::proc(HWND dialog, UINT message, WPARAM wparam, LPARA
       self = reinterpret_cast<PasswdDlg*>(lparam);
       SetWindowLongPtrW(dialog, DWLP_USER, lparam);
       const LaunchSettings& s = *self->settings_;
-      if (self->language_font_) DeleteObject(self->language_font_);
-      self->language_font_ = ui::create_language_font(s);
-      SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(self->language_font_), FALSE);
+      self->language_font_.reset(ui::create_language_font(s));
+      SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(self->language_font_.get()), FALSE);
       SetDlgItemTextW(dialog, IDCANCEL, load_string(s, kTextCancel).c_str());
       SetDlgItemTextW(dialog, IDOK, load_string(s, kTextOk).c_str());
       SetDlgItemTextW(dialog, kLabel, load_string(s, kTextLabel).c_str());

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "support/handles.h"
 #include "ui/ui_fonts.h"
 
 struct LaunchSettings;
@@ -34,7 +35,7 @@ class PasswdDlg : public ui::CFontMixin {
 
   wchar_t stored_[kDigestCapacity] = {};
   const LaunchSettings* settings_ = nullptr;
-  HFONT language_font_ = nullptr;
+  qz::gdi_object<HFONT> language_font_;
   bool cancelled_ = false;
 };
 

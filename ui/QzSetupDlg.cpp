@@ -11,7 +11,10 @@
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/error_codes.h"
+#include "support/handles.h"
+#include "support/message_pump.h"
 #include "support/process_state.h"
+#include "support/utils.h"
 #include "support/zstring.h"
 #include "ui/ui_fonts.h"
 
@@ -46,22 +49,17 @@ struct DialogState {
   DWORD start_tick = 0;
   int step = 0;
   bool paused = false;
-  HFONT dialog_font = nullptr;
-  HFONT heading_font = nullptr;
-  HFONT body_font = nullptr;
-  HBRUSH white = nullptr;
+  qz::gdi_object<HFONT> dialog_font;
+  qz::gdi_object<HFONT> heading_font;
+  qz::gdi_object<HFONT> body_font;
+  qz::gdi_object<HBRUSH> white;
   int white_bottom = 0;  // client y where the white band ends
   HWND splash = nullptr;
-  HBITMAP splash_bitmap = nullptr;
-  HPALETTE splash_palette = nullptr;
+  qz::gdi_object<HBITMAP> splash_bitmap;
+  qz::gdi_object<HPALETTE> splash_palette;
   bool splash_shown = false;
 };
 DialogState g;
-
-void delete_font(HFONT& font) {
-  if (font) DeleteObject(font);
-  font = nullptr;
-}
 
 const LaunchSettings& settings_of(Session* session) {
   static const LaunchSettings blank;
@@ -115,8 +113,8 @@ void init_dialog(HWND dialog, Session* session) {
   const LaunchSettings& s = settings_of(session);
   g.dialog = dialog;
   g.session = session;
-  g.dialog_font = ui::create_language_font(s);
-  SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(g.dialog_font), FALSE);
+  g.dialog_font.reset(ui::create_language_font(s));
+  SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(g.dialog_font.get()), FALSE);
   SetWindowTextW(dialog, wizard_caption(s, false).c_str());
   SetTimer(dialog, kTimerId, kTimerPeriodMs, nullptr);
   HWND bar = GetDlgItem(dialog, kProgressBar);
@@ -126,19 +124,19 @@ void init_dialog(HWND dialog, Session* session) {
   if (session) session->attach_status_window(GetDlgItem(dialog, kMainText), GetDlgItem(dialog, kStatusText));
   SetDlgItemTextW(dialog, IDCANCEL, load_string(s, kTextCancel).c_str());
   SetDlgItemTextW(dialog, IDOK, load_string(s, kTextOk).c_str());
-  set_control_font(dialog, IDCANCEL, g.dialog_font);
-  set_control_font(dialog, IDOK, g.dialog_font);
+  set_control_font(dialog, IDCANCEL, g.dialog_font.get());
+  set_control_font(dialog, IDOK, g.dialog_font.get());
   static const int kBodyControls[] = {kMainText, kStatusText, kDetailText1, kDetailText2};
   if (g.large) {
     std::wstring face = g.compact ? std::wstring(L"Tahoma") : ui::window_font_face(GetDlgItem(dialog, kHeading));
-    g.heading_font = ui::create_language_font(s, face.empty() ? L"Tahoma" : face, 10, 900);
-    set_control_font(dialog, kHeading, g.heading_font);
+    g.heading_font.reset(ui::create_language_font(s, face.empty() ? L"Tahoma" : face, 10, 900));
+    set_control_font(dialog, kHeading, g.heading_font.get());
     bool removing = session && contains_ci(session->relaunch_command_line(), L"/removeonly");
     SetDlgItemTextW(dialog, kHeading, load_string(s, removing ? kTextPreparingUninstall : kTextPreparingInstall).c_str());
     std::wstring body_face = g.compact ? std::wstring(L"Tahoma") : ui::window_font_face(GetDlgItem(dialog, kMainText));
-    g.body_font = ui::create_language_font(s, body_face.empty() ? L"Tahoma" : body_face, 0, FW_NORMAL);
-    for (int id : kBodyControls) set_control_font(dialog, id, g.body_font);
-    g.white = CreateSolidBrush(RGB(255, 255, 255));
+    g.body_font.reset(ui::create_language_font(s, body_face.empty() ? L"Tahoma" : body_face, 0, FW_NORMAL));
+    for (int id : kBodyControls) set_control_font(dialog, id, g.body_font.get());
+    g.white.reset(CreateSolidBrush(RGB(255, 255, 255)));
     RECT r = {};
     HWND picture = GetDlgItem(dialog, kPicture);
     if (picture && GetWindowRect(picture, &r)) {
@@ -146,25 +144,22 @@ void init_dialog(HWND dialog, Session* session) {
       g.white_bottom = r.bottom;
     }
   } else {
-    for (int id : kBodyControls) set_control_font(dialog, id, g.dialog_font);
+    for (int id : kBodyControls) set_control_font(dialog, id, g.dialog_font.get());
   }
 }
 
 void release_dialog_resources() {
-  delete_font(g.dialog_font);
-  delete_font(g.heading_font);
-  delete_font(g.body_font);
-  if (g.white) DeleteObject(g.white);
-  g.white = nullptr;
+  g.dialog_font.reset();
+  g.heading_font.reset();
+  g.body_font.reset();
+  g.white.reset();
 }
 
 void destroy_splash() {
   if (g.splash) DestroyWindow(g.splash);
   g.splash = nullptr;
-  if (g.splash_bitmap) DeleteObject(g.splash_bitmap);
-  g.splash_bitmap = nullptr;
-  if (g.splash_palette) DeleteObject(g.splash_palette);
-  g.splash_palette = nullptr;
+  g.splash_bitmap.reset();
+  g.splash_palette.reset();
 }
 
 INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -192,7 +187,7 @@ INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
       GetClientRect(dialog, &r);
       RECT top = r, bottom = r;
       top.bottom = bottom.top = g.white_bottom;
-      FillRect(dc, &top, g.white);
+      FillRect(dc, &top, g.white.get());
       FillRect(dc, &bottom, GetSysColorBrush(COLOR_BTNFACE));
       SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 1);
       return TRUE;
@@ -209,7 +204,7 @@ INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
       RECT r;
       GetWindowRect(control, &r);
       MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
-      return reinterpret_cast<INT_PTR>(r.top < g.white_bottom ? g.white : GetSysColorBrush(COLOR_BTNFACE));
+      return reinterpret_cast<INT_PTR>(r.top < g.white_bottom ? g.white.get() : GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_COMMAND:
       if (LOWORD(wparam) == IDCANCEL) {
@@ -237,7 +232,7 @@ INT_PTR CALLBACK splash_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
   switch (message) {
     case WM_INITDIALOG: {
       BITMAP bm = {};
-      GetObjectW(g.splash_bitmap, sizeof bm, &bm);
+      GetObjectW(g.splash_bitmap.get(), sizeof bm, &bm);
       int x = (GetSystemMetrics(SM_CXSCREEN) - bm.bmWidth) / 2;
       int y = (GetSystemMetrics(SM_CYSCREEN) - bm.bmHeight) / 2;
       SetWindowPos(window, nullptr, x, y, bm.bmWidth, bm.bmHeight, SWP_NOZORDER);
@@ -248,13 +243,13 @@ INT_PTR CALLBACK splash_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       SetLayout(dc, 0);  // the picture is never mirrored
       HPALETTE old_palette = nullptr;
       if (g.splash_palette) {
-        old_palette = SelectPalette(dc, g.splash_palette, FALSE);
+        old_palette = SelectPalette(dc, g.splash_palette.get(), FALSE);
         RealizePalette(dc);
       }
       BITMAP bm = {};
-      GetObjectW(g.splash_bitmap, sizeof bm, &bm);
+      GetObjectW(g.splash_bitmap.get(), sizeof bm, &bm);
       HDC memory = CreateCompatibleDC(dc);
-      HGDIOBJ old = SelectObject(memory, g.splash_bitmap);
+      HGDIOBJ old = SelectObject(memory, g.splash_bitmap.get());
       BitBlt(dc, 0, 0, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
       SelectObject(memory, old);
       DeleteDC(memory);
@@ -305,11 +300,6 @@ HPALETTE make_splash_palette(HBITMAP bitmap) {
   return palette;
 }
 
-bool file_exists(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return !path.empty() && a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::wstring launcher_folder(Session& session) {
   const LaunchSettings& s = session.settings();
   std::wstring path = !s.first_launcher_path.empty() ? s.first_launcher_path : session.launcher_path();
@@ -328,11 +318,11 @@ std::wstring configured_bitmap(Session& session, uint16_t language) {
     if (qzproc::temp_folder().empty()) return std::wstring();
     session.extract_member(name, false, false, nullptr, true);
     std::wstring path = zpath(qzproc::temp_folder()).join(name);
-    return file_exists(path) ? path : std::wstring();
+    return qz::PathExists(path, qz::kPathFile) ? path : std::wstring();
   }
   if (type == 0) {
     std::wstring path = zpath(launcher_folder(session)).join(name);
-    return file_exists(path) ? path : std::wstring();
+    return qz::PathExists(path, qz::kPathFile) ? path : std::wstring();
   }
   return zpath(launcher_folder(session)).join(name);
 }
@@ -348,10 +338,10 @@ std::wstring find_splash_file(Session& session) {
       return std::wstring();
     session.extract_member(L"Setup.bmp", false, false, nullptr, true);
     path = zpath(qzproc::temp_folder()).join(L"Setup.bmp");
-    return file_exists(path) ? path : std::wstring();
+    return qz::PathExists(path, qz::kPathFile) ? path : std::wstring();
   }
   path = zpath(launcher_folder(session)).join(L"Setup.bmp");
-  return file_exists(path) ? path : std::wstring();
+  return qz::PathExists(path, qz::kPathFile) ? path : std::wstring();
 }
 
 }  // namespace
@@ -464,16 +454,7 @@ void advance_setup_bar(int amount) {
 }
 
 bool pump_setup_messages() {
-  MSG msg;
-  while (!qzproc::cancelled() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    if (g.dialog && IsDialogMessageW(g.dialog, &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
+  qz::pump_messages(g.dialog, qzproc::cancelled);
   return qzproc::cancelled();
 }
 
@@ -482,13 +463,9 @@ bool wait_setup_splash() {
   if (s.silent || !g.session) return qzproc::cancelled();
   int seconds = g.session->get_setting_int(L"Startup", L"SplashTime", 5);
   if (seconds > 4000000) seconds = 4000000;  // milliseconds stay within 32 bits
-  DWORD wait_ms = seconds > 0 ? static_cast<DWORD>(seconds) * 1000u : 0u;
-  while (!qzproc::cancelled()) {
-    DWORD spent = GetTickCount() - g.start_tick;
-    if (spent >= wait_ms) break;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, wait_ms - spent, QS_ALLINPUT);
-    pump_setup_messages();
-  }
+  const DWORD wait_ms = seconds > 0 ? static_cast<DWORD>(seconds) * 1000u : 0u;
+  const DWORD spent = GetTickCount() - g.start_tick;
+  if (spent < wait_ms) qz::pump_wait(wait_ms - spent, g.dialog, qzproc::cancelled);
   return qzproc::cancelled();
 }
 
@@ -512,8 +489,8 @@ bool show_splash_bitmap(Session& session) {
     QZ_LOG(L"The splash bitmap %s could not be loaded, error %u", path.c_str(), GetLastError());
     return false;
   }
-  g.splash_bitmap = bitmap;
-  g.splash_palette = make_splash_palette(bitmap);
+  g.splash_bitmap.reset(bitmap);
+  g.splash_palette.reset(make_splash_palette(bitmap));
   g.splash = create_dialog(s, ui::launcher_instance(), kSplashTemplate, nullptr, splash_proc, 0, kDialogKeepFont);
   if (!g.splash) {
     QZ_LOG(L"The splash window could not be created, error %u", GetLastError());

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "support/handles.h"
+
 struct LaunchSettings;
 
 namespace ui {
@@ -14,18 +16,15 @@ namespace ui {
 class CFontMixin {
  public:
   CFontMixin() = default;
-  virtual ~CFontMixin() { reset(nullptr); }
+  virtual ~CFontMixin() = default;
   CFontMixin(const CFontMixin&) = delete;
   CFontMixin& operator=(const CFontMixin&) = delete;
 
-  HFONT font() const { return font_; }
-  void reset(HFONT font) {
-    if (font_) DeleteObject(font_);
-    font_ = font;
-  }
+  HFONT font() const { return font_.get(); }
+  void reset(HFONT font) { font_.reset(font); }
 
  private:
-  HFONT font_ = nullptr;
+  qz::gdi_object<HFONT> font_;
 };
 
 // A font of `points` at the screen's vertical resolution. An empty face takes the

@@ -22,17 +22,6 @@
 #include "support/utils.h"
 #include "support/zstring.h"
 
-// Stand-ins for parts that other files of the library provide; each is compiled
-// only while its real implementation is not in the tree.
-#if !__has_include("packaged_setting.cpp")
-std::wstring read_packaged_setting(const std::wstring&, const std::wstring&, size_t) { return std::wstring(); }
-#endif
-#if !__has_include("support/debuglog.cpp")
-namespace dbglog {
-void logf(const wchar_t*, int, const wchar_t*, ...) {}
-}  // namespace dbglog
-#endif
-
 namespace {
 
 using Ini = std::map<std::wstring, std::wstring>;  // "Section/Key" → value

@@ -44,21 +44,6 @@ DWORD attributes_of(const std::wstring& path) { return GetFileAttributesW(path.c
 
 bool is_missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-bool is_folder(const std::wstring& path) {
-  DWORD a = attributes_of(path);
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool is_file(const std::wstring& path) {
-  DWORD a = attributes_of(path);
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool same_path(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
-
 // No "insert a disk" or "file in use" boxes while the clean-up touches files.
 class QuietErrors {
  public:
@@ -85,7 +70,7 @@ bool delete_file(const std::wstring& path) {
 
 // Only an existing, empty folder goes.
 bool remove_folder(const std::wstring& path) {
-  if (!is_folder(path)) return false;
+  if (!qz::PathExists(path, qz::kPathFolder)) return false;
   QuietErrors quiet;
   return RemoveDirectoryW(path.c_str()) != FALSE;
 }
@@ -153,7 +138,7 @@ void record(const wchar_t* section, const std::wstring& wanted_key, const std::w
   std::wstring key = cleanup_rules::list_key(wanted_key);
   if (list_path.empty() || key.empty()) return;
   qz::IniProfile list(list_path);
-  if (is_file(list_path) && !list.load()) {
+  if (qz::PathExists(list_path, qz::kPathFile) && !list.load()) {
     // Writing now would drop every entry the unreadable list holds.
     QZ_LOG(L"The deletion list %s cannot be read; %s not recorded", list_path.c_str(), path.c_str());
     return;
@@ -209,7 +194,7 @@ bool remove_links_below(const std::wstring& folder) {
 // removes the folder once the launcher has ended. Only a folder the run made is
 // handed over, and only without links in it.
 void start_self_removal(const std::wstring& own) {
-  if (!is_file(own)) return;
+  if (!qz::PathExists(own, qz::kPathFile)) return;
   std::wstring folder = zpath(own).folder();
   if (!made_by_run(folder)) {
     QZ_LOG(L"%s was not made by this setup; it is not removed", folder.c_str());
@@ -266,7 +251,7 @@ bool through_link(const std::wstring& path, const std::wstring& temp) {
 bool remove_listed_folder(const std::wstring& path, const std::wstring& temp) {
   if (through_link(path, temp)) return true;  // later passes cannot change that
   if (remove_folder(path)) return true;
-  if (!is_folder(path)) return qz::RemoveFolderTree(path);  // missing: removed; a file: kept
+  if (!qz::PathExists(path, qz::kPathFolder)) return qz::RemoveFolderTree(path);  // missing: removed; a file: kept
   if (made_by_run(path)) return qz::RemoveFolderTree(path);
   // Whatever is still in it was not recorded by the run, so later passes cannot
   // change that: the entry goes, the folder stays.
@@ -307,7 +292,7 @@ bool DeleteAction::pass() {
   const bool inside = cleanup_rules::lies_below(own, folder);
   const std::wstring list_path = deletion_list_path();
 
-  if (!is_file(list_path)) {
+  if (!qz::PathExists(list_path, qz::kPathFile)) {
     delete_list(list_path);
     remove_temp_folder(folder);
     finish(inside);
@@ -335,7 +320,7 @@ bool DeleteAction::pass() {
   bool changed = false;
   for (const std::wstring& key : files) {
     std::wstring path = value_of(list, kFiles, key);
-    if (through_link(path, folder) || delete_file(path) || same_path(path, own))
+    if (through_link(path, folder) || delete_file(path) || qz::SamePath(path, own))
       changed |= list.write_string(kFiles, key.c_str(), nullptr);
   }
   // Folders only once their recorded files are gone: those may be inside them.
@@ -345,7 +330,7 @@ bool DeleteAction::pass() {
         changed |= list.write_string(kFolders, key.c_str(), nullptr);
     }
   }
-  if (changed && is_file(list_path)) save_list(list, list_path);
+  if (changed && qz::PathExists(list_path, qz::kPathFile)) save_list(list, list_path);
   ++passes_;
   return false;
 }

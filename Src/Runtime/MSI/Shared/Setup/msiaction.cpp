@@ -21,6 +21,7 @@
 #include "support/dynload.h"
 #include "support/error_codes.h"
 #include "support/handles.h"
+#include "support/message_pump.h"
 #include "support/number_text.h"
 #include "support/process_state.h"
 #include "support/utils.h"
@@ -421,26 +422,8 @@ int execute_msi_action(Session& session) {
   if (test_hooks::msi_action_sleep_ms(&sleep_ms)) {
     // The wait keeps the thread's windows painting and answering, as a running
     // installation would.
-    DWORD ms = sleep_ms;
-    DWORD start = GetTickCount();
-    bool quit = false;
-    for (DWORD spent = 0; !quit && spent < ms; spent = GetTickCount() - start) {
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-          // Handed on to the loop that owns it; the wait ends.
-          PostQuitMessage(static_cast<int>(msg.wParam));
-          quit = true;
-          break;
-        }
-        HWND dialog = session.get_setup_dialog();
-        if (dialog && IsDialogMessageW(dialog, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-      if (session.setup_cancelled()) return 0;
-    }
+    qz::pump_wait(sleep_ms, session.get_setup_dialog(), [&session] { return session.setup_cancelled(); });
+    if (session.setup_cancelled()) return 0;
   }
   int result = 0;
   if (test_hooks::msi_action_result(&result)) {

@@ -32,14 +32,6 @@ constexpr unsigned kBrowseTitle = 1609;
 constexpr unsigned kReplaceQuestion = 1635;
 constexpr size_t kPathCapacity = 1024;
 
-bool file_exists(const std::wstring& path) { return !path.empty() && qz::PathExists(path, qz::kPathFile); }
-
-// Paths are compared the way the file system does: ordinal, without case.
-bool same_path(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
-
 bool not_found(Session& session, const std::wstring& path, bool report) {
   QZ_LOG(L"File %s not found", path.c_str());
   if (report)
@@ -97,7 +89,7 @@ std::wstring shell_folder(int csidl) {
 // Copies a companion file into the cache, overwriting; a file already in place
 // counts as copied.
 bool copy_companion(const std::wstring& from, const std::wstring& to) {
-  if (same_path(qz::FullPath(from), qz::FullPath(to))) return true;
+  if (qz::SamePath(qz::FullPath(from), qz::FullPath(to))) return true;
   return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
@@ -115,7 +107,7 @@ std::wstring installed_package_source(Session& session) {
   if (name.empty()) return std::wstring();
   if (!source.empty()) {
     std::wstring path = rules::join_path(source, name);
-    if (file_exists(path)) return path;
+    if (qz::PathExists(path, qz::kPathFile)) return path;
   }
   const std::wstring version = session.get_value(kValueProductVersion);
   for (DWORD index = 0;; ++index) {
@@ -130,7 +122,7 @@ std::wstring installed_package_source(Session& session) {
     // inside would end the joined path early.
     entry.resize(wcsnlen(entry.c_str(), entry.size()));
     std::wstring path = rules::join_path(entry, name);
-    if (file_exists(path) && package_product_version_matches(path, version)) return path;
+    if (qz::PathExists(path, qz::kPathFile) && package_product_version_matches(path, version)) return path;
   }
   return std::wstring();
 }
@@ -146,8 +138,8 @@ bool ExtractSetupMember(Session& session, const std::wstring& member, std::wstri
   *path = rules::join_path(temp, member);
   // A member already extracted (or kept for the run after a restart) is not
   // written again.
-  if (!file_exists(*path)) session.extract_member(member, false, true, path, true);
-  if (file_exists(*path)) return true;
+  if (!qz::PathExists(*path, qz::kPathFile)) session.extract_member(member, false, true, path, true);
+  if (qz::PathExists(*path, qz::kPathFile)) return true;
   return not_found(session, *path, report_errors);
 }
 
@@ -183,7 +175,7 @@ bool GetFile(Session& session, const std::wstring& package_name, const std::wstr
     case kLocationTemp:
       *package_path = rules::join_path(qzproc::temp_folder(), location);
       QZ_LOG(L"Getting file from temp location, '%s'", package_path->c_str());
-      if (!qzproc::temp_folder().empty() && file_exists(*package_path)) return true;
+      if (!qzproc::temp_folder().empty() && qz::PathExists(*package_path, qz::kPathFile)) return true;
       return not_found(session, *package_path, report_errors);
     default:
       return true;
@@ -266,9 +258,9 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
   std::wstring own_code;
   const bool own_code_read = ReadPackageCode(fetched, &own_code);
   for (;;) {
-    if (same_path(qz::FullPath(target), qz::FullPath(fetched))) break;
+    if (qz::SamePath(qz::FullPath(target), qz::FullPath(fetched))) break;
     bool overwrite = false;
-    if (file_exists(target)) {
+    if (qz::PathExists(target, qz::kPathFile)) {
       std::wstring existing_code;
       bool existing_read = ReadPackageCode(target, &existing_code);
       if (rules::replace_needs_question(existing_read, existing_code, own_code_read, own_code)) {
@@ -314,7 +306,7 @@ bool CachePackage(Session& session, const std::wstring& package_name, std::wstri
     QZ_LOG(L"Caching ini file %s to %s", strings.c_str(), strings_copy.c_str());
     if (!copy_companion(strings, strings_copy)) QZ_LOG(L"Copy failed, error %u", GetLastError());
     std::wstring skin = rules::join_path(rules::folder_of(fetched), L"setup.qzn");
-    if (file_exists(skin)) {
+    if (qz::PathExists(skin, qz::kPathFile)) {
       std::wstring skin_copy = rules::join_path(cache_folder, L"setup.qzn");
       QZ_LOG(L"Caching skin %s to %s", skin.c_str(), skin_copy.c_str());
       if (!copy_companion(skin, skin_copy)) QZ_LOG(L"Copy failed, error %u", GetLastError());

@@ -34,11 +34,6 @@ std::wstring profile_value(const std::wstring& file, const std::wstring& section
   return profile_value(profile, section, key, capacity);
 }
 
-bool file_exists(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // A launcher file as it is now: a rewritten file (a test image, a replaced copy)
 // never answers from what an earlier version held.
 struct FileIdentity {
@@ -139,7 +134,7 @@ std::wstring read_packaged_setting_from(const std::wstring& launcher, const std:
     candidates.push_back(s->setup_ini_path);
   candidates.push_back(zpath(launcher).folder().join(L"setup.ini"));
   for (const auto& c : candidates)
-    if (file_exists(c)) return profile_value(c, section, key, capacity);
+    if (qz::PathExists(c, qz::kPathFile)) return profile_value(c, section, key, capacity);
   return std::wstring();
 }
 

@@ -16,6 +16,7 @@
 #include "session_ui.h"
 #include "support/debuglog.h"
 #include "support/error_codes.h"
+#include "support/message_pump.h"
 #include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
@@ -41,26 +42,6 @@ std::wstring module_file_name(HINSTANCE module) {
   DWORD n = GetModuleFileNameW(module, buffer, 1024);
   if (n == 0 || n >= 1024) return std::wstring();  // a cut name would open another file
   return std::wstring(buffer, n);
-}
-
-// Waits while keeping the thread's windows painting.
-void pump_wait(DWORD ms) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    DWORD spent = GetTickCount() - start;
-    if (spent >= ms) return;
-    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT) == WAIT_OBJECT_0) {
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-          PostQuitMessage(static_cast<int>(msg.wParam));
-          return;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-    }
-  }
 }
 
 class WaitCursor {
@@ -194,7 +175,7 @@ bool Session::extract_setup_ini() {
   // moment: retry quietly before reporting.
   for (int i = 0; i < kSetupIniAttempts && !ok; ++i) {
     ok = extract_member(L"Setup.INI", false, false, nullptr, true);
-    if (!ok) pump_wait(kSetupIniPauseMs);
+    if (!ok) qz::pump_wait(kSetupIniPauseMs);
   }
   if (!ok) ok = extract_member(L"Setup.INI", true, false, nullptr, true);
   if (ok) {
@@ -285,8 +266,7 @@ bool Session::load_package_name() {
 bool Session::is_click_once() { return settings_rules::is_click_once(click_once_package()); }
 
 bool Session::read_launch_settings(const std::wstring& path) {
-  DWORD attrs = GetFileAttributesW(path.c_str());
-  if (path.empty() || attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (path.empty() || !qz::PathExists(path, qz::kPathFile)) {
     QZ_LOG(L"Cannot read %s", path.c_str());
     return false;
   }
