@@ -63,15 +63,20 @@ std::wstring system_folder(UINT (WINAPI* query)(UINT, LPWSTR)) {
 UINT WINAPI temp_path(UINT size, LPWSTR buffer) { return GetTempPathW(size, buffer); }
 UINT WINAPI windows_folder(UINT size, LPWSTR buffer) { return GetWindowsDirectoryW(buffer, size); }
 
-bool qualifies(const std::wstring& folder, uint32_t need_kb) {
-  if (!os_rules::begins_with_drive_letter(folder)) return false;
+// The system's candidates must begin with a drive letter; the run's own folder is
+// where the extraction goes, wherever that is.
+bool has_room(const std::wstring& folder, uint64_t need_kb) {
   uint32_t kb = 0;
   if (!free_space_kb(folder, &kb)) return false;
   if (kb <= need_kb) {
-    QZ_LOG(L"%s has %u KB free, %u KB needed", folder.c_str(), kb, need_kb);
+    QZ_LOG(L"%s has %u KB free, %llu KB needed", folder.c_str(), kb, static_cast<unsigned long long>(need_kb));
     return false;
   }
   return folder_writable(folder);
+}
+
+bool qualifies(const std::wstring& folder, uint64_t need_kb) {
+  return os_rules::begins_with_drive_letter(folder) && has_room(folder, need_kb);
 }
 
 }  // namespace
@@ -101,9 +106,11 @@ bool folder_writable(const std::wstring& folder) {
   return closed && deleted;
 }
 
-std::wstring find_temporary_location(uint32_t need_kb) {
+std::wstring find_temporary_location(uint64_t need_kb, const std::wstring& run_folder) {
   std::wstring temp = system_folder(temp_path);
   if (!temp.empty()) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  // Another folder with room would not help: the members go into this one.
+  if (!run_folder.empty()) return has_room(run_folder, need_kb) ? run_folder : std::wstring();
   if (!temp.empty() && qualifies(temp, need_kb)) return temp;
   std::wstring windows = system_folder(windows_folder);
   if (!windows.empty() && qualifies(windows, need_kb)) return windows;
@@ -192,15 +199,15 @@ int DiskAction::execute() {
   session.set_package_mode(kPackageFromStream);
   session.set_total_size(stream_total_size(session));
 
-  uint32_t need = os_rules::needed_kb(session.total_size());
-  std::wstring location = find_temporary_location(need);
+  uint64_t need = os_rules::needed_kb(session.total_size());
+  std::wstring location = find_temporary_location(need, qzproc::temp_folder());
   if (location.empty()) {
-    QZ_LOG(L"No temporary location has %u KB free and can be written", need);
+    QZ_LOG(L"No temporary location has %llu KB free and can be written", static_cast<unsigned long long>(need));
     qzproc::set_exit_code(kNoTemporaryLocation);
     show_error(session, kNoTemporaryLocation);
     return 0;
   }
-  QZ_LOG(L"Temporary location %s has room for %u KB", location.c_str(), need);
+  QZ_LOG(L"Temporary location %s has room for %llu KB", location.c_str(), static_cast<unsigned long long>(need));
 
   if (stream_contains(session, L"Setup.INI")) {
     if (!session.extract_setup_ini()) return 0;

@@ -14,7 +14,7 @@
 // --- session ---
 qz::IniProfile& settings_profile(Session& session) { return session.profile(); }
 bool stream_contains(Session& session, const std::wstring& name) { return session.stream_contains(name); }
-uint32_t stream_total_size(Session& session) {
+uint64_t stream_total_size(Session& session) {
   return session.stream().is_valid() ? session.stream().total_size() : 0;
 }
 void set_status_text(Session& session, const std::wstring& text) { session.set_status_text(text); }

@@ -18,7 +18,7 @@ class IniProfile;
 qz::IniProfile& settings_profile(Session& session);
 bool stream_contains(Session& session, const std::wstring& name);
 // total_size of the session's stream (0 without a stream).
-uint32_t stream_total_size(Session& session);
+uint64_t stream_total_size(Session& session);
 // Text of the setup dialog's status line.
 void set_status_text(Session& session, const std::wstring& text);
 // The restart question: 6 Yes, other answers as the message box gives them.
