@@ -39,18 +39,27 @@ int startup_int(const qz::IniProfile& profile, const wchar_t* key, int default_v
   return profile.get_int(L"Startup", key, default_value, buffer, kSettingCapacity);
 }
 
-// Environment variables expanded; a result that does not fit is not used (a cut
-// command line would pass a different property list to the installer).
-std::wstring expand_environment(const std::wstring& text) {
-  if (text.empty()) return text;
+// `CmdLine` with environment variables expanded, as the property list holds at most
+// 1023 characters. Longer, before or after the expansion, it is refused (false,
+// logged): a cut list would hand the installer other properties than the author's.
+bool expand_command_line(const std::wstring& text, std::wstring* out) {
+  out->clear();
+  if (text.size() >= kCommandLineCapacity) {
+    QZ_LOG(L"CmdLine of setup.ini has %u characters, more than the %u it may hold; setup stops",
+           static_cast<unsigned>(text.size()), static_cast<unsigned>(kCommandLineCapacity - 1));
+    return false;
+  }
+  if (text.empty()) return true;
   wchar_t buffer[kCommandLineCapacity];
   DWORD n = ExpandEnvironmentStringsW(text.c_str(), buffer, kCommandLineCapacity);
   if (n == 0 || n > kCommandLineCapacity) {
-    QZ_LOG(L"CmdLine of setup.ini does not fit in %u characters after expansion; used unexpanded",
-           static_cast<unsigned>(kCommandLineCapacity));
-    return text.substr(0, kCommandLineCapacity - 1);
+    QZ_LOG(L"CmdLine of setup.ini has more than %u characters once its environment variables are expanded; "
+           L"setup stops",
+           static_cast<unsigned>(kCommandLineCapacity - 1));
+    return false;
   }
-  return buffer;
+  out->assign(buffer);
+  return true;
 }
 
 std::wstring system_folder(UINT (WINAPI* query)(UINT, LPWSTR)) {
@@ -170,8 +179,9 @@ bool load_session_values(Session& session) {
   session.set_value(kValueProductVersion, startup(profile, L"ProductVersion"));
 
   if (!session.has_value(kValueInstallerCommandLine)) {
-    session.set_value(kValueInstallerCommandLine, startup(profile, L"CmdLine"));
-    session.set_value(kValueInstallerCommandLine, expand_environment(session.get_value(kValueInstallerCommandLine)));
+    std::wstring command_line;
+    if (!expand_command_line(profile.find(L"Startup", L"CmdLine").value_or(L""), &command_line)) return false;
+    session.set_value(kValueInstallerCommandLine, command_line);
     if (session.launch_mode() != kModePatch)
       session.add_switch(L"/v", session.get_value(kValueInstallerCommandLine), true);
   }
