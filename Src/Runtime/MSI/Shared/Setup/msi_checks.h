@@ -54,8 +54,9 @@ UINT installed_product_info(const std::wstring& product_code, const wchar_t* pro
                             std::wstring* value);
 // The upgrade policy from [Startup] OnUpgrade and the silent switches.
 int upgrade_policy_for(Session& session);
-// False stops the launch. `policy` is the session's policy, set to skip when the
-// check says so. Sets no result code.
+// False stops the launch, with result code 1638 when a later version is installed
+// or 1602 when the user declined. `policy` is the session's policy, set to skip
+// when the check says so.
 bool upgrade_check(Session& session, int* policy);
 // Adds the minor-upgrade properties to the property list and forwards them.
 void apply_minor_upgrade_properties(Session& session);

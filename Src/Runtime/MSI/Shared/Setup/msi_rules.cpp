@@ -252,9 +252,17 @@ int upgrade_policy(int on_upgrade, bool silent_or_auto) {
 
 UpgradeOutcome decide_upgrade(UpgradeFacts& f, const UpgradeHooks& h) {
   UpgradeOutcome out;
-  if (f.policy == kPolicySkip || f.launch_mode == 5 || f.launch_mode == 1) return out;
+  if (f.policy == kPolicySkip || f.launch_mode == 5 || f.launch_mode == 1 || f.launch_mode == 2 ||
+      f.launch_mode == 4)
+    return out;
   auto log = [&h](const std::wstring& line) {
     if (h.log) h.log(line);
+  };
+  auto stop = [&out, &log](int result, const wchar_t* why) {
+    out.go_on = false;
+    out.result = result;
+    log(std::wstring(L"Upgrade check: ") + why + L"; setup ends with " + std::to_wstring(result));
+    return out;
   };
   log(L"Upgrade check: checking product code " + f.product_code);
   std::wstring installed_code;
@@ -276,22 +284,15 @@ UpgradeOutcome decide_upgrade(UpgradeFacts& f, const UpgradeHooks& h) {
   if (f.policy == kPolicyAsk) {
     std::wstring name;
     h.product_info(L"InstalledProductName", &name);
-    if (!h.ask_upgrade || !h.ask_upgrade(name)) {
-      out.go_on = false;
-      return out;
-    }
+    if (!h.ask_upgrade || !h.ask_upgrade(name)) return stop(kUpgradeDeclined, L"the upgrade was declined");
     if (later) {
       if (h.tell_later_version) h.tell_later_version(name);
-      out.go_on = false;
-      return out;
+      return stop(kLaterVersionInstalled, L"a later version is installed");
     }
     out.apply_minor_upgrade = true;
     return out;
   }
-  if (later) {
-    out.go_on = false;
-    return out;
-  }
+  if (later) return stop(kLaterVersionInstalled, L"a later version is installed");
   out.apply_minor_upgrade = true;
   return out;
 }

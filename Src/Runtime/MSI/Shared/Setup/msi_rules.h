@@ -109,11 +109,17 @@ struct UpgradeHooks {
   std::function<void(const std::wstring& product_name)> tell_later_version;
   std::function<void(const std::wstring& line)> log;
 };
+// The codes msiexec itself ends with in these cases.
+inline constexpr int kLaterVersionInstalled = 1638;
+inline constexpr int kUpgradeDeclined = 1602;
 struct UpgradeOutcome {
   bool go_on = true;
   bool apply_minor_upgrade = false;
+  int result = 0;  // when the run stops: 1638 for a later version, 1602 for a No
 };
 // Decides the upgrade check; sets facts.policy to skip where the check says so.
+// Patches, administrative installations, repairs and uninstalls are never checked:
+// none of them may turn into an upgrade.
 UpgradeOutcome decide_upgrade(UpgradeFacts& facts, const UpgradeHooks& hooks);
 
 // ---- platform ---------------------------------------------------------------
