@@ -178,6 +178,13 @@ void merge_language_transform(std::wstring& list, std::wstring_view transform) {
   }
 }
 
+namespace {
+// "D:\": without its backslash a drive root would name the drive's current folder.
+bool is_drive_root(std::wstring_view folder) {
+  return folder.size() == 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/');
+}
+}  // namespace
+
 void split_launcher_path(std::wstring_view path, std::wstring* folder, std::wstring* name) {
   size_t cut = path.find_last_of(L"\\/");
   if (cut == std::wstring_view::npos) {
@@ -185,7 +192,7 @@ void split_launcher_path(std::wstring_view path, std::wstring* folder, std::wstr
     name->assign(path);
     return;
   }
-  folder->assign(path.substr(0, cut));
+  folder->assign(path.substr(0, is_drive_root(path.substr(0, cut + 1)) ? cut + 1 : cut));
   name->assign(path.substr(cut + 1));
 }
 
@@ -200,7 +207,7 @@ PropertyList compose_property_list(const PropertyListInput& in) {
   if (in.multiple_languages && !in.started_after_restart && in.launch_mode != 5)
     merge_language_transform(list, in.language_transform);
   std::wstring folder = in.launcher_folder;
-  if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/') && !is_drive_root(folder)) folder.pop_back();
   if (in.uses_script && !contains(list, L"QZSCRIPTCMDLINE") && !in.script_command_line.empty()) {
     if (!list.empty()) list += L' ';
     list += L"QZSCRIPTCMDLINE=\"" + in.script_command_line + L"\"";

@@ -72,7 +72,8 @@ struct PropertyList {
   std::wstring setup_exe_values; // SETUPEXEDIR="…" SETUPEXENAME="…", forwarded as /v
 };
 PropertyList compose_property_list(const PropertyListInput& in);
-// Splits a launcher path at its last backslash (or slash) into folder and name.
+// Splits a launcher path at its last backslash (or slash) into folder and name; a
+// drive root keeps its backslash ("D:\").
 void split_launcher_path(std::wstring_view path, std::wstring* folder, std::wstring* name);
 
 // ---- command lines ----------------------------------------------------------
