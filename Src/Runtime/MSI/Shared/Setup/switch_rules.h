@@ -18,8 +18,6 @@ constexpr size_t kTempFolderCapacity = 1024;
 // chooses or is given, the folder a resume cleans up): it fits with its terminator.
 // A cut text would name another folder, which the clean-up would then remove.
 inline bool fits_temp_folder(std::wstring_view folder) { return folder.size() < kTempFolderCapacity; }
-// Capacity of a registry placeholder value, terminator included: longer values are refused.
-constexpr size_t kPlaceholderCapacity = 260;
 
 // Instance choices kept by the session.
 constexpr int kInstanceDefault = -1;
