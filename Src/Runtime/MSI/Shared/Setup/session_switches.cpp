@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "LaunchSettings.h"
+#include "cleanup.h"
 #include "diskaction.h"
 #include "process_state.h"
 #include "run_steps.h"
@@ -73,7 +74,12 @@ bool Session::can_write_in_folder(const std::wstring& folder) {
   return DeleteFileW(probe.c_str()) != FALSE;
 }
 
-void Session::temp_folder_given(const std::wstring& folder) { qzproc::set_temp_folder(folder); }
+void Session::temp_folder_given(const std::wstring& folder) {
+  const std::wstring before = qzproc::temp_folder();
+  if (qzproc::set_temp_folder(folder) && !before.empty() &&
+      !wide_iequals(zpath(before).remove_backslash(), zpath(folder).remove_backslash()))
+    record_left_temp_folder(before);
+}
 
 std::wstring usage_message_text(const LaunchSettings& settings) {
   static const unsigned kIds[] = {1203, 1211, 1204, 1205, 1206, 1630, 1631, 1632, 1633};
