@@ -72,8 +72,6 @@ std::wstring system_folder(UINT (WINAPI* query)(UINT, LPWSTR)) {
 UINT WINAPI temp_path(UINT size, LPWSTR buffer) { return GetTempPathW(size, buffer); }
 UINT WINAPI windows_folder(UINT size, LPWSTR buffer) { return GetWindowsDirectoryW(buffer, size); }
 
-// The system's candidates must begin with a drive letter; the run's own folder is
-// where the extraction goes, wherever that is.
 bool has_room(const std::wstring& folder, uint64_t need_kb) {
   uint32_t kb = 0;
   if (!free_space_kb(folder, &kb)) return false;
@@ -84,6 +82,8 @@ bool has_room(const std::wstring& folder, uint64_t need_kb) {
   return folder_writable(folder);
 }
 
+// The system's candidates must begin with a drive letter; the run's own folder is
+// where the extraction goes, wherever that is, and is only asked for room.
 bool qualifies(const std::wstring& folder, uint64_t need_kb) {
   return os_rules::begins_with_drive_letter(folder) && has_room(folder, need_kb);
 }
