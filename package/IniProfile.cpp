@@ -68,7 +68,10 @@ bool IniProfile::load() {
 void IniProfile::load_bytes(ByteView bytes, AnsiDecoder ansi) {
   std::wstring text;
   ByteView probe = bytes.first(std::min(bytes.size(), kUtf16Probe));
-  if (std::find(probe.begin(), probe.end(), uint8_t{0}) != probe.end()) {
+  if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    // The mark many editors write: read as ANSI it would glue itself to the first section's name.
+    text = decode_utf8(bytes.subspan(3));
+  } else if (std::find(probe.begin(), probe.end(), uint8_t{0}) != probe.end()) {
     if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) bytes = bytes.subspan(2);
     text = decode_utf16(bytes, false);
   } else {

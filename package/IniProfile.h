@@ -2,8 +2,9 @@
 //
 // Sorted maps of section -> key -> value, names compared ignoring case. Unlike
 // inifilex, lines are trimmed and a repeated key keeps its last value. Read as
-// UTF-16LE when any of the first 1024 bytes is zero, else in the thread's ANSI code
-// page; written as UTF-16LE with a byte order mark and CR LF line ends.
+// UTF-8 after its byte order mark, as UTF-16LE when any of the first 1024 bytes is
+// zero, else in the thread's ANSI code page; written as UTF-16LE with a byte order
+// mark and CR LF line ends.
 #pragma once
 #include <cstddef>
 #include <map>

@@ -56,6 +56,10 @@ struct LaunchSettings {
   std::vector<uint16_t> exact_match_languages;   // ascending, from `RequireExactLangMatch`
   bool exact_match_all = false;                  // `RequireExactLangMatch` is "ALL"
   std::vector<uint16_t> rtl_languages;           // ascending, from `RTLLangs`
+  // The package is known to be 64-bit: its uninstall key, which may name the
+  // previous installation's language, is looked for in the 64-bit registry view
+  // first instead of the 32-bit one.
+  bool package_64bit = false;
 
   // texts
   std::wstring extra_command_line;

@@ -82,12 +82,18 @@ lang::LanguageFacts system_language_facts() {
 uint16_t previous_installation_language(LaunchSettings& settings) {
   const std::wstring& name = !settings.install_guid.empty() ? settings.install_guid : settings.product_code;
   if (name.empty()) return 0;
-  std::wstring uninstall;
   const std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name;
-  if (qz::RegQueryString(HKEY_LOCAL_MACHINE, key, L"UninstallString", 0, &uninstall) != ERROR_SUCCESS) return 0;
-  uint16_t id = lang::uninstall_string_language(uninstall);
-  QZ_LOG(L"Language of the previous installation: %d", id);
-  return id;
+  // A package registers in the view of its own platform: that one first.
+  const REGSAM own = settings.package_64bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+  const REGSAM other = settings.package_64bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  for (REGSAM view : {own, other}) {
+    std::wstring uninstall;
+    if (qz::RegQueryString(HKEY_LOCAL_MACHINE, key, L"UninstallString", view, &uninstall) != ERROR_SUCCESS) continue;
+    uint16_t id = lang::uninstall_string_language(uninstall);
+    QZ_LOG(L"Language of the previous installation: %d", id);
+    return id;
+  }
+  return 0;
 }
 
 uint16_t choose_language(LaunchSettings& settings, uint16_t requested, const lang::LanguageFacts& facts) {

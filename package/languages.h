@@ -19,7 +19,9 @@ bool match_language(const LaunchSettings& settings, uint16_t& id);
 // The user's, the system's and the system UI language of this machine.
 lang::LanguageFacts system_language_facts();
 // The UI language of a previous installation: switch l of the `UninstallString` of
-// the uninstall key named by `InstallGUID` (else the product code); 0 when none.
+// the uninstall key named by `InstallGUID` (else the product code), looked for in
+// the package's own registry view first (settings.package_64bit), then in the
+// other; 0 when none.
 uint16_t previous_installation_language(LaunchSettings& settings);
 // Chooses and stores the current language (see lang::choose_language); sets the
 // command-line and previous-installation flags. `requested` is the installed

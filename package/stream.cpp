@@ -172,10 +172,11 @@ const StreamEntry* STREAM::find(const zString& name) const {
 
 bool STREAM::contains(const zString& name) const { return open_ && find(name) != nullptr; }
 
-uint32_t STREAM::total_size() const {
-  uint32_t total = 0;
-  for (auto& [name, e] : entries_) total += e.stored_size;
-  return total;
+uint64_t STREAM::total_size() const {
+  std::vector<uint32_t> sizes;
+  sizes.reserve(entries_.size());
+  for (auto& [name, e] : entries_) sizes.push_back(e.stored_size);
+  return qzstream::total_stored_size(sizes);
 }
 
 bool STREAM::extract(const zString& name, const zpath& target, IStreamProgress* progress) {

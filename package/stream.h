@@ -63,7 +63,9 @@ class STREAM {
 
   bool is_valid() const { return valid_; }
   bool contains(const zString& name) const;
-  uint32_t total_size() const;
+  // The members' stored sizes added in 64 bits: a payload above 4 GiB must not
+  // wrap to a small need.
+  uint64_t total_size() const;
   bool extract(const zString& name, const zpath& target, IStreamProgress* progress);
   bool extract_all(ChooseTarget choose, void* context, IStreamProgress* progress);
 

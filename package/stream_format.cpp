@@ -6,6 +6,12 @@
 
 namespace qzstream {
 
+uint64_t total_stored_size(std::span<const uint32_t> sizes) {
+  uint64_t total = 0;
+  for (uint32_t size : sizes) total += size;
+  return total;
+}
+
 uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t get_u32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |

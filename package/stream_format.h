@@ -7,6 +7,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,9 @@ struct StreamHeader {
   uint16_t count = 0;
   uint32_t type = 0;
 };
+
+// The members' stored sizes added without wrapping.
+uint64_t total_stored_size(std::span<const uint32_t> sizes);
 
 // Parses the 46-byte stream header (fewer bytes: invalid).
 StreamHeader parse_header(const uint8_t* bytes, size_t size);

@@ -90,6 +90,14 @@ std::wstring read_verbose_folder() {
   if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
   std::wstring folder(buf, size / sizeof(wchar_t));
   while (!folder.empty() && folder.back() == 0) folder.pop_back();
+  if (folder.size() > 260) return {};
+  if (type == REG_EXPAND_SZ) {
+    // "%TEMP%\logs" names a folder only once expanded; the result obeys the same limit.
+    wchar_t expanded[262] = {};
+    DWORD n = ExpandEnvironmentStringsW(folder.c_str(), expanded, 262);
+    if (n == 0 || n > 261) return {};
+    folder = expanded;
+  }
   return folder.size() <= 260 ? folder : std::wstring();
 }
 

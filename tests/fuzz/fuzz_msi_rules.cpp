@@ -8,6 +8,7 @@
 
 #include "fuzz_input.h"
 #include "msi_rules.h"
+#include "support/error_codes.h"
 #include "support/zstring.h"
 
 using namespace msi_rules;
@@ -145,7 +146,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hooks.tell_later_version = [&](const std::wstring&) { ++told; };
   UpgradeOutcome outcome = decide_upgrade(facts, hooks);
 
-  const bool checked = policy != kPolicySkip && in.launch_mode != 1 && in.launch_mode != 5;
+  // Patches, administrative installations, repairs and uninstalls are never checked.
+  const bool checked = policy != kPolicySkip && in.launch_mode != 1 && in.launch_mode != 2 && in.launch_mode != 4 &&
+                       in.launch_mode != 5;
   const bool own_package = checked && status == 0 && wide_iequals(installed_code, lines[2]);
   // Only another package of the product, installed, can stop the launch or make it a
   // minor upgrade; a Yes (or not asking) goes on as one unless the installed version
@@ -161,6 +164,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     FUZZ_CHECK(outcome.go_on && !outcome.apply_minor_upgrade);
   }
+  // A stop is never a success: a No is 1602, a later version 1638.
+  const int result = outcome.go_on ? 0 : policy == kPolicyAsk && !yes ? err::kUserDeclined : err::kNewerVersionInstalled;
+  FUZZ_CHECK(outcome.result == result);
   // The check turns itself off only for a missing msi.dll or the setup's own package.
   const bool turned_off = (checked && status == 126) || own_package;
   FUZZ_CHECK(facts.policy == (turned_off ? int(kPolicySkip) : policy));

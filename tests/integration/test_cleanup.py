@@ -173,9 +173,12 @@ class CleanupTest(harness.WineTest):
         self.assertEqual(r.code, 0, self.log_text()[-3000:])
         self.assertEqual(sorted(os.listdir(media)), ['Setup.INI', 'setup.exe'])
         self.assertIn('was not made by this setup', self.log_text())
-        # The folder the copy made for itself holds nothing and stays as it is.
-        for t in re.findall(r'Processing the deletion list of (.*)', self.log_text()):
-            self.assertEqual(harness.unixpath(t.strip()).rstrip('/'), media)
+        # The folder the copy made for itself before /e moved it on goes as well.
+        processed = [harness.unixpath(t.strip()).rstrip('/')
+                     for t in re.findall(r'Processing the deletion list of (.*)', self.log_text())]
+        self.assertEqual(processed[0], media)
+        self.assertEqual(len(processed), 2, processed)
+        self.assertFalse(os.path.exists(processed[1]), processed[1])
 
     def test_link_inside_the_folder_leaves_its_target(self):
         outside = os.path.join(self.dir, 'outside')

@@ -7,6 +7,7 @@ Installer step honours two test-only environment variables (test_hooks.h):
 QZ_TEST_MSIACTION_SLEEP_MS keeps a run open, QZ_TEST_MSIACTION_RESULT sets the
 installation's result."""
 import os
+import re
 import threading
 import unittest
 import uuid
@@ -106,12 +107,30 @@ class DriverTest(harness.WineTest):
                 self.assertEqual(r.code, 1153, self.log_text(f'run{i}.log')[-2000:])
 
     def test_hostile_values_with_a_package_name_still_run(self):
-        text = (b'[Startup]\r\nWaitInstallation=Y\r\nPackageName=p.msi\r\nCmdLine=' + b'%PATH%' * 5000 +
-                b'\r\nOnUpgrade=99999999999999999999\r\nMode=-7\r\n[MsiVersion]\r\n' +
+        # No CmdLine: one too long for the property list stops the run on purpose.
+        text = (b'[Startup]\r\nWaitInstallation=Y\r\nPackageName=p.msi\r\n'
+                b'OnUpgrade=99999999999999999999\r\nMode=-7\r\n[MsiVersion]\r\n' +
                 b''.join(b'%d.%s=L\r\n' % (i, b'9' * 30) for i in range(500)) + b'[L]\r\nL=\r\nMsiVersion=\r\n')
         exe = self.pack(text)
         r = self.launch(exe, '', 'run.log')
         self.assertEqual(r.code, 0, self.log_text('run.log')[-2000:])
+
+    def test_setup_ini_with_a_utf8_mark_is_read_whole(self):
+        exe = self.pack(b'\xef\xbb\xbf' + self.startup(WaitInstallation='Y', PackageName='p.msi').encode())
+        r = self.launch(exe, '', 'run.log', env={'QZ_TEST_MSIACTION_RESULT': '4321'})
+        # The first launcher waited (WaitInstallation) for a run that reached the
+        # installer (PackageName): both keys of the first section were read.
+        self.assertEqual(r.code, 4321, self.log_text('run.log')[-2000:])
+
+    def test_free_space_is_checked_where_the_run_extracts(self):
+        exe = self.pack(self.startup(WaitInstallation='Y', PackageName='p.msi'))
+        extract = os.path.join(self.dir, 'extract here')
+        os.makedirs(extract)
+        r = self.launch(exe, f'/tempextractpath"{harness.winpath(extract)}"', 'run.log')
+        self.assertEqual(r.code, 0, self.log_text('run.log')[-2000:])
+        checked = re.search(r'Temporary location (.*) has room for', self.log_text('run.log'))
+        self.assertIsNotNone(checked, self.log_text('run.log')[-2000:])
+        self.assertTrue(checked.group(1).lower().startswith(harness.winpath(extract).lower() + '\\'), checked.group(1))
 
     def test_custom_return_codes_end_to_end(self):
         custom = dict(CustomRetCode='Y', CustomRetCodeOnSuccess='0x10', CustomRetCodeOnFail='0x7F',

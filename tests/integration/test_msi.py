@@ -2,7 +2,7 @@
 setup with build/native/mksetup, installed, repaired, upgraded and removed through
 the launcher and Wine's msiexec. The launcher's exit code must be msiexec's, and
 what the launcher composes must reach the package unchanged (props.msi records
-QZPROP, QZCMD and AFTERREBOOT in the registry)."""
+QZPROP, QZCMD, AFTERREBOOT and SETUPEXEDIR in the registry)."""
 import os
 import re
 import shutil
@@ -47,13 +47,18 @@ def uninstall_directly():
 
 def run_msiexec(command):
     """What msiexec itself answers for the command text (Wine's codes differ from Windows')."""
+    return run_command(command)
+
+
+def run_command(command):
+    """The exit code of the command text, run as it is (the program named by its Windows path)."""
     env = dict(harness.wine_env(), QZ_RUNEXIT_CMDLINE=command, QZ_RUNEXIT_TIMEOUT_MS='120000')
     res = subprocess.run(['wine', os.path.join(harness.BUILD, 'runexit.exe')], env=env, capture_output=True,
                          timeout=150)
     for line in res.stdout.decode('utf-8', 'replace').splitlines():
         if line.startswith('exit='):
             return int(line[5:].split()[0])
-    raise AssertionError('msiexec gave no exit code: %r' % res.stdout)
+    raise AssertionError('no exit code: %r' % res.stdout)
 
 
 class MsiTest(harness.WineTest):
@@ -194,6 +199,48 @@ class InstallTest(MsiTest):
         self.assertNotIn('REINSTALL', self.msiexec_commands()[-1])
         self.assertEqual(len(self.msiexec_commands()), 1)
         self.assertNotIn('asking whether', self.log_text())
+
+    def test_later_installed_version_stops_an_install_but_no_repair_or_uninstall(self):
+        self.assertEqual(self.launch(self.make_setup('demo2.msi', 1, folder='v2'), '/v"/qn"').code, 0)
+        older = self.make_setup('demo.msi', 1)
+        r = self.launch(older, '/v"/qn"')
+        # msiexec's own answer for a newer installed version, not a success.
+        self.assertEqual(r.code, 1638, r.stdout)
+        self.assertIn('Upgrade check: a later version is installed; setup ends with 1638', self.log_text())
+        self.assertEqual(self.msiexec_commands(), [])
+        self.assertEqual(harness.reg_query(DEMO_KEY, 'Version'), '2.0.0')
+        for switch in ('/fomus', '/x'):
+            with self.subTest(switch):
+                self.launch(older, f'{switch} /v"/qn"')
+                commands = self.msiexec_commands()
+                self.assertEqual(len(commands), 1, self.log_text()[-3000:])
+                command = commands[0]
+                self.assertRegex(command, '^' + MSIEXEC + re.escape(f' {switch} "'))
+                self.assertNotIn('REINSTALL', command)
+                self.assertNotIn('QZ_MINOR_UPGRADE', command)
+                self.assertNotIn('Upgrade check', self.log_text())
+
+    def test_launcher_at_a_drive_root_and_an_absolute_package_location(self):
+        setup = self.make_setup('props.msi', 0, folder='drive root')
+        elsewhere = os.path.join(self.dir, 'elsewhere')
+        os.makedirs(elsewhere)
+        shutil.move(os.path.join(os.path.dirname(setup), 'props.msi'), elsewhere)
+        package = harness.winpath(os.path.join(elsewhere, 'props.msi'))
+        dosdevices = os.path.join(harness.PREFIX, 'dosdevices')
+        letter = next(d for d in 'rstuvwxy' if not os.path.lexists(os.path.join(dosdevices, d + ':')))
+        link = os.path.join(dosdevices, letter + ':')
+        os.symlink(os.path.dirname(setup), link)
+        try:
+            code = run_command(f'"{letter.upper()}:\\setup.exe" /s /debuglog"{harness.winpath(self.log)}" '
+                               f'/UM"{package}" /v"/qn QZPROP=x"')
+        finally:
+            os.remove(link)
+        self.assertEqual(code, 0, self.log_text()[-3000:])
+        # The location is used as it is, not joined to the launcher's folder.
+        self.assertRegex(self.msiexec_commands()[-1], '^' + MSIEXEC + re.escape(f' /i "{package}" /qn QZPROP=x '))
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'Prop'), 'x', self.registry_report(PROPS_KEY))
+        # The drive root itself, not the current folder of that drive.
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'SetupExeDir'), f'{letter.upper()}:\\')
 
     def test_signature_check_is_asked_for_by_the_setting_file(self):
         # The signer gate reads the stream's Setting.INI, not setup.ini. Without the

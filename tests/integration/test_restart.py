@@ -1,8 +1,9 @@
 """The installation resumed after a restart: the launcher's Reboot step (driven by
 build/win/reboot_driver.exe, linked with the launcher library) writes the RunOnce
 entry and the three placeholders; Wine's simulated restart (wineboot -r) then
-starts the packed setup again, which reads the placeholders back, deletes them
-and finishes the installation with the properties it was given."""
+starts the packed setup again, which reads the placeholders back, deletes them,
+finishes the installation with the properties it was given and leaves no folder
+of its own in %TEMP%."""
 import os
 import shutil
 import subprocess
@@ -30,7 +31,10 @@ class ResumeAfterRestartTest(test_msi.MsiTest):
         os.makedirs(temp)
         shutil.copy(os.path.join(self.dir, 'setup.ini'), os.path.join(temp, 'setup.ini'))
         shutil.copy(os.path.join(self.data, 'props.msi'), temp)
-        properties = '/qn QZPROP="after restart"'
+        # A long property list: the restart saves it whole, so the resume reads it whole.
+        value = 'after restart ' + 'p' * 1973
+        properties = f'/qn QZPROP="{value}"'
+        self.assertEqual(len(properties), 2000)
         r = harness.run(os.path.join(harness.BUILD, 'reboot_driver.exe'),
                         f'"{harness.winpath(setup)}" "{harness.winpath(temp)}" props.msi '
                         f'"{properties.replace(chr(34), chr(92) + chr(34))}" "{harness.winpath(self.log)}"',
@@ -48,10 +52,10 @@ class ResumeAfterRestartTest(test_msi.MsiTest):
         with open(os.path.join(temp, 'setup.ini'), encoding='latin-1') as f:
             self.assertIn('Type=4', f.read())
 
+        before = self.temp_folders()
         harness.wine('wineboot', '-r', timeout=120)
-        installed = harness.wait_until(lambda: harness.reg_query(test_msi.PROPS_KEY, 'Prop') == 'after restart',
-                                       timeout=60)
-        self.assertTrue(installed, harness.reg_query(test_msi.PROPS_KEY, 'Prop'))
+        installed = harness.wait_until(lambda: harness.reg_query(test_msi.PROPS_KEY, 'Prop') == value, timeout=60)
+        self.assertTrue(installed, self.registry_report(test_msi.PROPS_KEY))
         self.assertEqual(harness.reg_query(test_msi.PROPS_KEY, 'AfterReboot'), '1')
         for name in PLACEHOLDERS:
             self.assertIsNone(harness.reg_query(CURRENT, name), name)
@@ -59,6 +63,9 @@ class ResumeAfterRestartTest(test_msi.MsiTest):
         # It took the package from the temporary folder, as the edited settings say.
         self.assertIn(f"Getting file from temp location, '{harness.winpath(os.path.join(temp, 'props.msi'))}'",
                       self.log_text())
+        # The resume started a new parent, which copied the setup into a new folder for
+        # its clone: that folder goes too, although the clone then worked in the old one.
+        self.assertTempFoldersCleanedUp(before)
 
 
 if __name__ == '__main__':

@@ -380,17 +380,33 @@ TEST_F(DiskTest, MissingOrHostileSetupIniFails1153) {
   EXPECT_EQ(qzproc::exit_code(), 1153);
 }
 
-TEST_F(DiskTest, OverlongCmdLineIsCutNotOverrun) {
-  std::string ini = "[Startup]\r\nPackageName=a.msi\r\nCmdLine=" + std::string(5000, 'P') + "%PATH%\r\n";
-  write_file(path(L"Setup.INI"), ini);
+TEST_F(DiskTest, CmdLineOver1023CharactersIsRefusedNeverCut) {
+  ScopedEnv half(L"QZ_TEST_HALF", std::wstring(600, L'E'));
+  struct Row {
+    std::string cmd_line;
+    bool accepted;
+  } rows[] = {
+      {std::string(1023, 'P'), true},
+      {"%QZ_TEST_HALF%", true},
+      {std::string(1024, 'P'), false},
+      {std::string(5000, 'P') + "%PATH%", false},
+      {"%QZ_TEST_HALF%%QZ_TEST_HALF%", false},  // 1200 characters once expanded
+  };
   settings_.silent = true;
-  Session session(GetModuleHandleW(nullptr), settings_);
-  session.set_launcher_path(path(L"setup.exe"));
-  DiskAction disk(session);
-  ASSERT_EQ(disk.execute(), 1);
-  std::wstring cmd = session.get_value(kValueInstallerCommandLine);
-  EXPECT_LE(cmd.size(), 1023u);
-  EXPECT_EQ(cmd, std::wstring(cmd.size(), L'P'));
+  for (const Row& r : rows) {
+    reset_disk_action_for_tests();
+    qzproc::set_exit_code(0);
+    write_file(path(L"Setup.INI"), "[Startup]\r\nPackageName=a.msi\r\nCmdLine=" + r.cmd_line + "\r\n");
+    Session session(GetModuleHandleW(nullptr), settings_);
+    session.set_launcher_path(path(L"setup.exe"));
+    DiskAction disk(session);
+    EXPECT_EQ(disk.execute(), r.accepted ? 1 : 0) << r.cmd_line.size();
+    if (r.accepted) {
+      EXPECT_EQ(session.get_value(kValueInstallerCommandLine).size(), r.cmd_line[0] == 'P' ? 1023u : 600u);
+    } else {
+      EXPECT_EQ(qzproc::exit_code(), 1153) << r.cmd_line.size();
+    }
+  }
 }
 
 // Nothing qualifies: the system temporary folder is missing, and someone holds

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "package/IniProfile.h"
+#include "package/stream_format.h"
 
 using os_rules::Version;
 
@@ -238,6 +239,10 @@ TEST(OsRules, FreeSpaceArithmetic) {
   EXPECT_EQ(os_rules::free_kb_from_bytes(~0ull), 0x7FFFFFFFu);
   EXPECT_EQ(os_rules::needed_kb(1023), 0u);
   EXPECT_EQ(os_rules::needed_kb(0xFFFFFFFFu), 4194303u);
+  // A payload above 4 GiB must not wrap to a small need.
+  const uint32_t members[] = {0xFFFFFFFFu, 0xFFFFFFFFu, 2};
+  EXPECT_EQ(qzstream::total_stored_size(members), 0x200000000ull);
+  EXPECT_EQ(os_rules::needed_kb(0x200000000ull), 0x800000ull);
 }
 
 TEST(OsRules, TemporaryLocationNeedsADriveLetter) {

@@ -274,12 +274,14 @@ class PreviousInstallation : public testing::Test {
  protected:
   static constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   void TearDown() override {
-    for (const std::wstring& k : keys_) RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kUninstall + k).c_str());
+    for (const std::wstring& k : keys_)
+      for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + k).c_str(), view, 0);
   }
-  void entry(const std::wstring& name, const std::wstring& uninstall) {
+  void entry(const std::wstring& name, const std::wstring& uninstall, REGSAM view = 0) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + name).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kUninstall + name).c_str(), 0, nullptr, 0, KEY_SET_VALUE | view,
+                              nullptr, &key, nullptr),
               ERROR_SUCCESS);
     keys_.push_back(name);
     RegSetValueExW(key, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(uninstall.c_str()),
@@ -339,6 +341,18 @@ TEST_F(PreviousInstallation, ChooseLanguageTakesEachSourceInOrder) {
   EXPECT_TRUE(chosen == 0x0407 || chosen == 0x0409 || chosen == 0x040c || chosen == 0x0419) << chosen;
   s.product_code = L"{6E1F0C57-1C1D-4A53-9B2B-7E0C2D4A1003}";  // nothing installed
   EXPECT_EQ(previous_installation_language(s), 0);
+}
+
+TEST_F(PreviousInstallation, BothRegistryViewsThePackagesOwnFirst) {
+  const std::wstring product = L"{6E1F0C57-1C1D-4A53-9B2B-7E0C2D4A1004}";
+  LaunchSettings s;
+  s.product_code = product;
+  entry(product, L"\"C:\\Foo\\setup.exe\" /l1036", KEY_WOW64_32KEY);
+  EXPECT_EQ(previous_installation_language(s), 0x040c);  // only where a 32-bit package writes it
+  entry(product, L"\"C:\\Foo\\setup.exe\" /l0x0407", KEY_WOW64_64KEY);
+  EXPECT_EQ(previous_installation_language(s), 0x040c);
+  s.package_64bit = true;
+  EXPECT_EQ(previous_installation_language(s), 0x0407);
 }
 
 // Damaged or strange string tables: texts fall back to the resources or come out

@@ -88,8 +88,8 @@ class DebugLog : public ::testing::Test {
   void set_dword(const wchar_t* name, DWORD v) {
     ASSERT_EQ(RegSetKeyValueW(hive_, kWorkbench, name, REG_DWORD, &v, sizeof v), ERROR_SUCCESS);
   }
-  void set_string(const wchar_t* name, const std::wstring& v) {
-    ASSERT_EQ(RegSetKeyValueW(hive_, kWorkbench, name, REG_SZ, v.c_str(), static_cast<DWORD>((v.size() + 1) * 2)),
+  void set_string(const wchar_t* name, const std::wstring& v, DWORD type = REG_SZ) {
+    ASSERT_EQ(RegSetKeyValueW(hive_, kWorkbench, name, type, v.c_str(), static_cast<DWORD>((v.size() + 1) * 2)),
               ERROR_SUCCESS);
   }
   std::wstring path(const wchar_t* name) const { return dir_ + L"\\" + name; }
@@ -218,7 +218,11 @@ TEST_F(DebugLog, DefaultPathIsVerboseLogPathOrOwnFolder) {
   dbglog::set_default_folder(dir_);
   EXPECT_EQ(dbglog::default_log_path(), dir_ + L"\\Brackenwright.log");
   set_string(L"VerboseLogPath", own);
-  EXPECT_EQ(dbglog::default_log_path(), own + L"\\Brackenwright.log");
+  EXPECT_EQ(dbglog::default_log_path(), own + L"\\Brackenwright.log");  // Stored as REG_EXPAND_SZ, the folder is expanded.
+  SetEnvironmentVariableW(L"QZ_LOG_TEST_FOLDER", dir_.c_str());
+  set_string(L"VerboseLogPath", L"%QZ_LOG_TEST_FOLDER%\\logs", REG_EXPAND_SZ);
+  EXPECT_EQ(dbglog::default_log_path(), dir_ + L"\\logs\\Brackenwright.log");
+  SetEnvironmentVariableW(L"QZ_LOG_TEST_FOLDER", nullptr);
 }
 
 TEST_F(DebugLog, ForeignFileIsNeverWrittenInto) {

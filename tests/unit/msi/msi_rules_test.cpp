@@ -312,21 +312,25 @@ TEST(MsiUpgrade, Decisions) {
     int asked;
     int told;
     int policy_after;
+    int result;
   };
   const Case cases[] = {
-      {"skip policy", kPolicySkip, 0, 0, L"{B}", L"1.0", true, true, false, 0, 0, kPolicySkip},
-      {"patch never checks", kPolicyAsk, 5, 0, L"{B}", L"1.0", true, true, false, 0, 0, kPolicyAsk},
-      {"admin never checks", kPolicyAsk, 1, 0, L"{B}", L"1.0", true, true, false, 0, 0, kPolicyAsk},
-      {"not installed", kPolicyAsk, 0, 1605, L"", L"", true, true, false, 0, 0, kPolicyAsk},
-      {"msi.dll missing", kPolicyAsk, 0, 126, L"", L"", true, true, false, 0, 0, kPolicySkip},
-      {"same package other case", kPolicyAsk, 0, 0, L"{aaaa}", L"1.0", true, true, false, 0, 0, kPolicySkip},
-      {"older installed, yes", kPolicyAsk, 0, 0, L"{B}", L"0.9", true, true, true, 1, 0, kPolicyAsk},
-      {"older installed, no", kPolicyAsk, 0, 0, L"{B}", L"0.9", false, false, false, 1, 0, kPolicyAsk},
-      {"later installed, yes", kPolicyAsk, 0, 0, L"{B}", L"2.0", true, false, false, 1, 1, kPolicyAsk},
-      {"later installed, no", kPolicyAsk, 0, 0, L"{B}", L"2.0", false, false, false, 1, 0, kPolicyAsk},
-      {"do not ask, older", kPolicyDoNotAsk, 0, 0, L"{B}", L"0.9", true, true, true, 0, 0, kPolicyDoNotAsk},
-      {"do not ask, later", kPolicyDoNotAsk, 0, 0, L"{B}", L"2.0", true, false, false, 0, 0, kPolicyDoNotAsk},
-      {"do not ask, equal version", kPolicyDoNotAsk, 0, 0, L"{B}", L"1.0.0", true, true, true, 0, 0, kPolicyDoNotAsk},
+      {"skip policy", kPolicySkip, 0, 0, L"{B}", L"1.0", true, true, false, 0, 0, kPolicySkip, 0},
+      {"patch never checks", kPolicyAsk, 5, 0, L"{B}", L"1.0", true, true, false, 0, 0, kPolicyAsk, 0},
+      {"admin never checks", kPolicyAsk, 1, 0, L"{B}", L"1.0", true, true, false, 0, 0, kPolicyAsk, 0},
+      {"repair never checks", kPolicyAsk, 2, 0, L"{B}", L"0.9", true, true, false, 0, 0, kPolicyAsk, 0},
+      {"uninstall never checks", kPolicyDoNotAsk, 4, 0, L"{B}", L"2.0", true, true, false, 0, 0, kPolicyDoNotAsk, 0},
+      {"not installed", kPolicyAsk, 0, 1605, L"", L"", true, true, false, 0, 0, kPolicyAsk, 0},
+      {"msi.dll missing", kPolicyAsk, 0, 126, L"", L"", true, true, false, 0, 0, kPolicySkip, 0},
+      {"same package other case", kPolicyAsk, 0, 0, L"{aaaa}", L"1.0", true, true, false, 0, 0, kPolicySkip, 0},
+      {"older installed, yes", kPolicyAsk, 0, 0, L"{B}", L"0.9", true, true, true, 1, 0, kPolicyAsk, 0},
+      {"older installed, no", kPolicyAsk, 0, 0, L"{B}", L"0.9", false, false, false, 1, 0, kPolicyAsk, 1602},
+      {"later installed, yes", kPolicyAsk, 0, 0, L"{B}", L"2.0", true, false, false, 1, 1, kPolicyAsk, 1638},
+      {"later installed, no", kPolicyAsk, 0, 0, L"{B}", L"2.0", false, false, false, 1, 0, kPolicyAsk, 1602},
+      {"do not ask, older", kPolicyDoNotAsk, 0, 0, L"{B}", L"0.9", true, true, true, 0, 0, kPolicyDoNotAsk, 0},
+      {"do not ask, later", kPolicyDoNotAsk, 0, 0, L"{B}", L"2.0", true, false, false, 0, 0, kPolicyDoNotAsk, 1638},
+      {"do not ask, equal version", kPolicyDoNotAsk, 0, 0, L"{B}", L"1.0.0", true, true, true, 0, 0, kPolicyDoNotAsk,
+       0},
   };
   for (const Case& c : cases) {
     FakeInstaller fake;
@@ -346,6 +350,7 @@ TEST(MsiUpgrade, Decisions) {
     EXPECT_EQ(fake.asked, c.asked) << c.what;
     EXPECT_EQ(fake.told, c.told) << c.what;
     EXPECT_EQ(facts.policy, c.policy_after) << c.what;
+    EXPECT_EQ(out.result, c.result) << c.what;
   }
   EXPECT_EQ(upgrade_policy(1, false), kPolicyAsk);
   EXPECT_EQ(upgrade_policy(1, true), kPolicyDoNotAsk);

@@ -48,6 +48,10 @@ TEST(PackageCachePlan, FolderComposition) {
   EXPECT_EQ(join_path(L"", L"demo.msi"), L"demo.msi");
   EXPECT_EQ(join_path(L"C:\\a/", L"demo.msi"), L"C:\\a/demo.msi");
   EXPECT_EQ(join_path(L"C:\\a", L""), L"C:\\a");
+  // A location of the source folder (a /UM value, say): absolute and UNC ones as they are.
+  EXPECT_EQ(source_location_path(L"C:\\media", L"D:\\pkgs\\x.msi"), L"D:\\pkgs\\x.msi");
+  EXPECT_EQ(source_location_path(L"C:\\media", L"\\\\srv\\share\\x.msi"), L"\\\\srv\\share\\x.msi");
+  EXPECT_EQ(source_location_path(L"C:\\media", L"sub\\x.msi"), L"C:\\media\\sub\\x.msi");
 }
 
 TEST(PackageCachePlan, CabinetNames) {

@@ -61,7 +61,7 @@ TEST(IniProfile, LinesAreTrimmedAndTheLastValueWins) {
   }
 }
 
-TEST(IniProfile, Utf16IsRecognisedByZeroBytesInTheFirstKilobyte) {
+TEST(IniProfile, Utf16ByZeroBytesInTheFirstKilobyteUtf8ByItsMark) {
   IniProfile with_mark = Parse(U16(u"[S]\r\nk=\u20AC\r\n", false, true));
   EXPECT_EQ(with_mark.find(L"S", L"k"), L"\u20AC");
   IniProfile without_mark = Parse(U16(u"[S]\r\nk=v\r\n"));
@@ -76,9 +76,9 @@ TEST(IniProfile, Utf16IsRecognisedByZeroBytesInTheFirstKilobyte) {
   IniProfile p = Parse(edge + "[S]");
   EXPECT_TRUE(p.sections().empty());
 
-  // A UTF-8 mark means nothing here: "ï»¿[S]" is not a header, so k has no section.
-  IniProfile utf8 = Parse("\xEF\xBB\xBF[S]\r\nk=v\r\n");
-  EXPECT_TRUE(utf8.sections().empty());
+  // After a UTF-8 mark the text is UTF-8, not ANSI that glues the mark to "[S]".
+  IniProfile utf8 = Parse("\xEF\xBB\xBF[S]\r\nk=\xE2\x82\xAC\r\n");
+  EXPECT_EQ(utf8.find(L"S", L"k"), L"\u20AC");
 }
 
 TEST(IniProfile, AnsiTextGoesThroughTheThreadCodePage) {

@@ -1,13 +1,13 @@
 // Provisional body of the script engine bridge: no engine library is ever
-// loaded, so every call into it fails as a library that cannot be loaded does
-// (1670, reported), and a resume, removal or installation that never ran is no
-// success. The bridge replaces this file.
+// loaded, so every call into it fails with the result code of a library that
+// cannot be loaded (1670, logged), and a resume, removal or installation that
+// never ran is no success. The bridge replaces this file.
 #include "QzMsiHelper.h"
 
-#include "package/error_display.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/error_codes.h"
+#include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
 
@@ -30,7 +30,7 @@ bool QzMsiHelper::extract_runtime_files(Session&, const std::wstring&, std::wstr
 QzMsiHelper::QzMsiHelper(const std::wstring& library) : path_(library) {
   QZ_LOG(L"Script engine bridge not available, library %s not loaded", library.c_str());
   QZ_LOG(L"Failed to load QZSetup.dll");
-  report_error(err::kEngineNotLoaded, library);
+  qzproc::set_exit_code(err::kEngineNotLoaded);
 }
 
 QzMsiHelper::~QzMsiHelper() = default;

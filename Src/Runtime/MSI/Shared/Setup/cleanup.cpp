@@ -38,6 +38,12 @@ void remember_made(const std::wstring& folder) {
   made_folders().push_back(folder);
 }
 
+// Temporary folders the run moved away from, worked off after its own.
+std::vector<std::wstring>& left_folders() {
+  static std::vector<std::wstring> folders;
+  return folders;
+}
+
 bool in_pass = false;  // a nested tick (a message pumped inside a pass) must not start another
 
 DWORD attributes_of(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
@@ -282,6 +288,15 @@ void record_created_folder(const std::wstring& path, bool pass_on) {
 
 std::vector<std::wstring> created_folders() { return made_folders(); }
 
+void record_left_temp_folder(const std::wstring& folder) {
+  zpath f(folder);
+  f.remove_backslash();
+  if (f.empty()) return;
+  for (const std::wstring& known : left_folders())
+    if (qz::SamePath(known, f)) return;
+  left_folders().push_back(f);
+}
+
 bool remove_made_folder(const std::wstring& folder) { return made_by_run(folder) && remove_folder(folder); }
 
 bool DeleteAction::pass() {
@@ -413,13 +428,29 @@ bool DeleteAction::run(HINSTANCE module) {
   return true;
 }
 
-void process_deletion_list() {
-  qz::LastErrorKeeper keep;
-  if (qzproc::temp_folder().empty()) return;
+namespace {
+
+void run_deletion_list() {
   DeleteAction action;
   unsigned pass_ms = 0;
   if (test_hooks::delete_pass_ms(&pass_ms)) action.set_pass_interval(std::min<UINT>(pass_ms, DeleteAction::kPassInterval));
   QZ_LOG(L"Processing the deletion list of %s", qzproc::temp_folder().c_str());
   action.run(qzproc::module());
+}
+
+}  // namespace
+
+void process_deletion_list() {
+  qz::LastErrorKeeper keep;
+  const std::wstring current = qzproc::temp_folder();
+  if (!current.empty()) run_deletion_list();
+  std::vector<std::wstring> left;
+  left.swap(left_folders());
+  for (const std::wstring& folder : left) {
+    if (qz::SamePath(folder, zpath(current).remove_backslash())) continue;
+    QZ_LOG(L"The run moved on from %s; its deletion list is processed too", folder.c_str());
+    if (qzproc::set_temp_folder(folder)) run_deletion_list();
+  }
+  if (!left.empty()) qzproc::set_temp_folder(current);
 }
 

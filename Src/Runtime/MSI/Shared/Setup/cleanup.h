@@ -31,6 +31,11 @@ std::vector<std::wstring> created_folders();
 // Removes `folder` when it is empty and the run made it; true when it went.
 bool remove_made_folder(const std::wstring& folder);
 
+// The run has moved on from `folder` to another temporary folder (/e names the one
+// a run before a restart left). The clean-up works off `folder` too, after the
+// run's own, so the copy of the launcher made there for this run does not stay.
+void record_left_temp_folder(const std::wstring& folder);
+
 // The deletion list's full path ("" while there is no temporary folder).
 std::wstring deletion_list_path();
 
@@ -66,6 +71,7 @@ class DeleteAction {
   UINT interval_ = kPassInterval;
 };
 
-// DeleteAction::run for the process's module; the exit paths of the launcher call
-// this. The test launchers may shorten the wait between passes (test_hooks.h).
+// DeleteAction::run for the process's module, for the temporary folder and then for
+// each folder the run left; the exit paths of the launcher call this. The test
+// launchers may shorten the wait between passes (test_hooks.h).
 void process_deletion_list();

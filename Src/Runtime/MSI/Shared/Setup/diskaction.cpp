@@ -38,18 +38,27 @@ int startup_int(const qz::IniProfile& profile, const wchar_t* key, int default_v
   return profile.get_int(L"Startup", key, default_value, buffer, kSettingCapacity);
 }
 
-// Environment variables expanded; a result that does not fit is not used (a cut
-// command line would pass a different property list to the installer).
-std::wstring expand_environment(const std::wstring& text) {
-  if (text.empty()) return text;
+// `CmdLine` with environment variables expanded, as the property list holds at most
+// 1023 characters. Longer, before or after the expansion, it is refused (false,
+// logged): a cut list would hand the installer other properties than the author's.
+bool expand_command_line(const std::wstring& text, std::wstring* out) {
+  out->clear();
+  if (text.size() >= kCommandLineCapacity) {
+    QZ_LOG(L"CmdLine of setup.ini has %u characters, more than the %u it may hold; setup stops",
+           static_cast<unsigned>(text.size()), static_cast<unsigned>(kCommandLineCapacity - 1));
+    return false;
+  }
+  if (text.empty()) return true;
   wchar_t buffer[kCommandLineCapacity];
   DWORD n = ExpandEnvironmentStringsW(text.c_str(), buffer, kCommandLineCapacity);
   if (n == 0 || n > kCommandLineCapacity) {
-    QZ_LOG(L"CmdLine of setup.ini does not fit in %u characters after expansion; used unexpanded",
-           static_cast<unsigned>(kCommandLineCapacity));
-    return text.substr(0, kCommandLineCapacity - 1);
+    QZ_LOG(L"CmdLine of setup.ini has more than %u characters once its environment variables are expanded; "
+           L"setup stops",
+           static_cast<unsigned>(kCommandLineCapacity - 1));
+    return false;
   }
-  return buffer;
+  out->assign(buffer);
+  return true;
 }
 
 std::wstring system_folder(UINT (WINAPI* query)(UINT, LPWSTR)) {
@@ -62,15 +71,20 @@ std::wstring system_folder(UINT (WINAPI* query)(UINT, LPWSTR)) {
 UINT WINAPI temp_path(UINT size, LPWSTR buffer) { return GetTempPathW(size, buffer); }
 UINT WINAPI windows_folder(UINT size, LPWSTR buffer) { return GetWindowsDirectoryW(buffer, size); }
 
-bool qualifies(const std::wstring& folder, uint32_t need_kb) {
-  if (!os_rules::begins_with_drive_letter(folder)) return false;
+bool has_room(const std::wstring& folder, uint64_t need_kb) {
   uint32_t kb = 0;
   if (!free_space_kb(folder, &kb)) return false;
   if (kb <= need_kb) {
-    QZ_LOG(L"%s has %u KB free, %u KB needed", folder.c_str(), kb, need_kb);
+    QZ_LOG(L"%s has %u KB free, %llu KB needed", folder.c_str(), kb, static_cast<unsigned long long>(need_kb));
     return false;
   }
   return folder_writable(folder);
+}
+
+// The system's candidates must begin with a drive letter; the run's own folder is
+// where the extraction goes, wherever that is, and is only asked for room.
+bool qualifies(const std::wstring& folder, uint64_t need_kb) {
+  return os_rules::begins_with_drive_letter(folder) && has_room(folder, need_kb);
 }
 
 }  // namespace
@@ -100,9 +114,11 @@ bool folder_writable(const std::wstring& folder) {
   return closed && deleted;
 }
 
-std::wstring find_temporary_location(uint32_t need_kb) {
+std::wstring find_temporary_location(uint64_t need_kb, const std::wstring& run_folder) {
   std::wstring temp = system_folder(temp_path);
   if (!temp.empty()) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  // Another folder with room would not help: the members go into this one.
+  if (!run_folder.empty()) return has_room(run_folder, need_kb) ? run_folder : std::wstring();
   if (!temp.empty() && qualifies(temp, need_kb)) return temp;
   std::wstring windows = system_folder(windows_folder);
   if (!windows.empty() && qualifies(windows, need_kb)) return windows;
@@ -162,8 +178,9 @@ bool load_session_values(Session& session) {
   session.set_value(kValueProductVersion, startup(profile, L"ProductVersion"));
 
   if (!session.has_value(kValueInstallerCommandLine)) {
-    session.set_value(kValueInstallerCommandLine, startup(profile, L"CmdLine"));
-    session.set_value(kValueInstallerCommandLine, expand_environment(session.get_value(kValueInstallerCommandLine)));
+    std::wstring command_line;
+    if (!expand_command_line(profile.find(L"Startup", L"CmdLine").value_or(L""), &command_line)) return false;
+    session.set_value(kValueInstallerCommandLine, command_line);
     if (session.launch_mode() != kModePatch)
       session.add_switch(L"/v", session.get_value(kValueInstallerCommandLine), true);
   }
@@ -191,14 +208,14 @@ int DiskAction::execute() {
   session.set_package_mode(kPackageFromStream);
   session.set_total_size(session.stream().is_valid() ? session.stream().total_size() : 0);
 
-  uint32_t need = os_rules::needed_kb(session.total_size());
-  std::wstring location = find_temporary_location(need);
+  uint64_t need = os_rules::needed_kb(session.total_size());
+  std::wstring location = find_temporary_location(need, qzproc::temp_folder());
   if (location.empty()) {
-    QZ_LOG(L"No temporary location has %u KB free and can be written", need);
+    QZ_LOG(L"No temporary location has %llu KB free and can be written", static_cast<unsigned long long>(need));
     report_error(session.settings(), err::kNoTemporaryLocation);
     return 0;
   }
-  QZ_LOG(L"Temporary location %s has room for %u KB", location.c_str(), need);
+  QZ_LOG(L"Temporary location %s has room for %llu KB", location.c_str(), static_cast<unsigned long long>(need));
 
   if (session.stream_contains(L"Setup.INI")) {
     if (!session.extract_setup_ini()) return 0;

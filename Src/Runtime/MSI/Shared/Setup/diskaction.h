@@ -19,9 +19,11 @@ class DiskAction : public Action {
 bool free_space_kb(const std::wstring& path, uint32_t* kb);
 // A file "_MSI5166._QZ" can be created exclusively in the folder, closed and deleted.
 bool folder_writable(const std::wstring& folder);
-// The first candidate (system temporary folder, Windows folder, fixed drives C:
-// and D:) with more than need_kb KB free that can be written; empty when none.
-std::wstring find_temporary_location(uint32_t need_kb);
+// Where the run extracts, when it has its temporary folder (`run_folder`): that
+// folder, when it has more than need_kb KB free and can be written. Without one,
+// the first candidate (system temporary folder, Windows folder, fixed drives C:
+// and D:) that does. Empty when none.
+std::wstring find_temporary_location(uint64_t need_kb, const std::wstring& run_folder = std::wstring());
 
 // Loads the session's profile from the launch settings' setup.ini path and the
 // session values from it (package name, engine version, upgrade policy, codes,

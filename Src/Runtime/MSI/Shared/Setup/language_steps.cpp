@@ -2,15 +2,19 @@
 
 #include <windows.h>
 
+#include "msi_checks.h"
 #include "msi_library.h"
 #include "package/LaunchSettings.h"
 #include "package/error_display.h"
 #include "package/languages.h"
+#include "package_cache.h"
+#include "package_cache_rules.h"
 #include "session.h"
 #include "session_ui.h"
 #include "support/debuglog.h"
 #include "support/error_codes.h"
 #include "support/process_state.h"
+#include "support/utils.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\language_steps";
 
@@ -28,9 +32,37 @@ uint16_t installed_product_language(Session& session) {
   return lang::parse_language_piece(text);
 }
 
+// The package's platform, when its file is already at hand before it is located:
+// beside the launcher (or where /UM names it) or in the temporary folder. A package
+// still in the stream or on the web counts as 32-bit, as most packages are.
+bool package_at_hand_is_64bit(Session& session) {
+  const std::wstring name = session.get_value(kValuePackageName);
+  if (name.empty()) return false;
+  std::wstring path;
+  if (session.has_value(kValuePackageLocation)) {
+    path = package_cache_rules::source_location_path(session.package_source_folder(),
+                                                     session.get_value(kValuePackageLocation));
+  } else {
+    std::wstring location = msi_package_setting(session, name, L"Location");
+    if (location.empty()) location = name;
+    int type = msi_package_setting_int(session, name, L"Type", kLocationSource);
+    if (type == kLocationSource)
+      path = package_cache_rules::source_location_path(session.package_source_folder(), location);
+    else if (type == kLocationTemp && !qzproc::temp_folder().empty())
+      path = package_cache_rules::join_path(qzproc::temp_folder(), location);
+  }
+  return !path.empty() && qz::PathExists(path, qz::kPathFile) && IsPackage64Bit(path);
+}
+
 }  // namespace
 
-void choose_language(Session& session) { choose_language(session.settings(), installed_product_language(session)); }
+void choose_language(Session& session) {
+  LaunchSettings& settings = session.settings();
+  uint16_t installed = installed_product_language(session);
+  // Only then is the uninstall key read, whose registry view the platform decides.
+  if (installed == 0 && settings.script_driven == 4) settings.package_64bit = package_at_hand_is_64bit(session);
+  choose_language(settings, installed);
+}
 
 int show_language_dialog(Session& session) {
   HRESULT hr = session_ui().show_language_dialog(session.settings());

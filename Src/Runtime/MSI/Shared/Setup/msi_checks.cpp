@@ -167,6 +167,8 @@ bool upgrade_check(Session& session, int* policy) {
   msi_rules::UpgradeOutcome out = msi_rules::decide_upgrade(facts, hooks);
   *policy = facts.policy;
   if (out.apply_minor_upgrade) apply_minor_upgrade_properties(session);
+  // A run that installs nothing over the installed product must not end as a success.
+  if (!out.go_on) qzproc::set_exit_code(out.result);
   return out.go_on;
 }
 

@@ -52,8 +52,9 @@ UINT installed_product_info(const std::wstring& product_code, const wchar_t* pro
                             std::wstring* value);
 // The upgrade policy from [Startup] OnUpgrade and the silent switches.
 int upgrade_policy_for(Session& session);
-// False stops the launch. `policy` is the session's policy, set to skip when the
-// check says so. Sets no result code.
+// False stops the launch, with result code 1638 when a later version is installed
+// or 1602 when the user declined. `policy` is the session's policy, set to skip
+// when the check says so.
 bool upgrade_check(Session& session, int* policy);
 // The session run's step: the check with the session's policy, which it may turn
 // to skip.

@@ -1,6 +1,7 @@
 // portable
 #include "msi_rules.h"
 
+#include "support/error_codes.h"
 #include "support/zstring.h"
 
 namespace msi_rules {
@@ -178,6 +179,13 @@ void merge_language_transform(std::wstring& list, std::wstring_view transform) {
   }
 }
 
+namespace {
+// "D:\": without its backslash a drive root would name the drive's current folder.
+bool is_drive_root(std::wstring_view folder) {
+  return folder.size() == 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/');
+}
+}  // namespace
+
 void split_launcher_path(std::wstring_view path, std::wstring* folder, std::wstring* name) {
   size_t cut = path.find_last_of(L"\\/");
   if (cut == std::wstring_view::npos) {
@@ -185,7 +193,7 @@ void split_launcher_path(std::wstring_view path, std::wstring* folder, std::wstr
     name->assign(path);
     return;
   }
-  folder->assign(path.substr(0, cut));
+  folder->assign(path.substr(0, is_drive_root(path.substr(0, cut + 1)) ? cut + 1 : cut));
   name->assign(path.substr(cut + 1));
 }
 
@@ -200,7 +208,7 @@ PropertyList compose_property_list(const PropertyListInput& in) {
   if (in.multiple_languages && !in.started_after_restart && in.launch_mode != 5)
     merge_language_transform(list, in.language_transform);
   std::wstring folder = in.launcher_folder;
-  if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/') && !is_drive_root(folder)) folder.pop_back();
   if (in.uses_script && !contains(list, L"QZSCRIPTCMDLINE") && !in.script_command_line.empty()) {
     if (!list.empty()) list += L' ';
     list += L"QZSCRIPTCMDLINE=\"" + in.script_command_line + L"\"";
@@ -252,9 +260,17 @@ int upgrade_policy(int on_upgrade, bool silent_or_auto) {
 
 UpgradeOutcome decide_upgrade(UpgradeFacts& f, const UpgradeHooks& h) {
   UpgradeOutcome out;
-  if (f.policy == kPolicySkip || f.launch_mode == 5 || f.launch_mode == 1) return out;
+  if (f.policy == kPolicySkip || f.launch_mode == 5 || f.launch_mode == 1 || f.launch_mode == 2 ||
+      f.launch_mode == 4)
+    return out;
   auto log = [&h](const std::wstring& line) {
     if (h.log) h.log(line);
+  };
+  auto stop = [&out, &log](int result, const wchar_t* why) {
+    out.go_on = false;
+    out.result = result;
+    log(std::wstring(L"Upgrade check: ") + why + L"; setup ends with " + std::to_wstring(result));
+    return out;
   };
   log(L"Upgrade check: checking product code " + f.product_code);
   std::wstring installed_code;
@@ -276,22 +292,15 @@ UpgradeOutcome decide_upgrade(UpgradeFacts& f, const UpgradeHooks& h) {
   if (f.policy == kPolicyAsk) {
     std::wstring name;
     h.product_info(L"InstalledProductName", &name);
-    if (!h.ask_upgrade || !h.ask_upgrade(name)) {
-      out.go_on = false;
-      return out;
-    }
+    if (!h.ask_upgrade || !h.ask_upgrade(name)) return stop(err::kUserDeclined, L"the upgrade was declined");
     if (later) {
       if (h.tell_later_version) h.tell_later_version(name);
-      out.go_on = false;
-      return out;
+      return stop(err::kNewerVersionInstalled, L"a later version is installed");
     }
     out.apply_minor_upgrade = true;
     return out;
   }
-  if (later) {
-    out.go_on = false;
-    return out;
-  }
+  if (later) return stop(err::kNewerVersionInstalled, L"a later version is installed");
   out.apply_minor_upgrade = true;
   return out;
 }

@@ -72,7 +72,8 @@ struct PropertyList {
   std::wstring setup_exe_values; // SETUPEXEDIR="…" SETUPEXENAME="…", forwarded as /v
 };
 PropertyList compose_property_list(const PropertyListInput& in);
-// Splits a launcher path at its last backslash (or slash) into folder and name.
+// Splits a launcher path at its last backslash (or slash) into folder and name; a
+// drive root keeps its backslash ("D:\").
 void split_launcher_path(std::wstring_view path, std::wstring* folder, std::wstring* name);
 
 // ---- command lines ----------------------------------------------------------
@@ -112,8 +113,11 @@ struct UpgradeHooks {
 struct UpgradeOutcome {
   bool go_on = true;
   bool apply_minor_upgrade = false;
+  int result = 0;  // when the run stops: err::kNewerVersionInstalled or err::kUserDeclined
 };
 // Decides the upgrade check; sets facts.policy to skip where the check says so.
+// Patches, administrative installations, repairs and uninstalls are never checked:
+// none of them may turn into an upgrade.
 UpgradeOutcome decide_upgrade(UpgradeFacts& facts, const UpgradeHooks& hooks);
 
 // ---- platform ---------------------------------------------------------------

@@ -286,7 +286,7 @@ void MsiAction::run_msiexec(const std::wstring& package, const std::wstring& com
       int code = launch_and_wait(command, true);
       if (code == err::kNotStarted) {
         qzproc::set_exit_code(err::kInstallerNotStarted);
-      } else if (session().restart_due() && code == 1602) {
+      } else if (session().restart_due() && code == err::kUserDeclined) {
         session().set_reboot_needed(true);
       }
     }

@@ -130,7 +130,7 @@ uint32_t free_kb_from_bytes(uint64_t free_bytes) {
   return kb > 0x7FFFFFFFull ? 0x7FFFFFFFu : static_cast<uint32_t>(kb);
 }
 
-uint32_t needed_kb(uint32_t total_stored_size) { return total_stored_size / 1024; }
+uint64_t needed_kb(uint64_t total_stored_size) { return total_stored_size / 1024; }
 
 bool begins_with_drive_letter(std::wstring_view folder) {
   if (folder.empty()) return false;

@@ -76,8 +76,8 @@ int upgrade_mode(int on_upgrade, bool silent_or_auto);
 
 // Free bytes → KB as the disk check keeps them (at most 0x7FFFFFFF).
 uint32_t free_kb_from_bytes(uint64_t free_bytes);
-// KB the whole stream needs on disk.
-uint32_t needed_kb(uint32_t total_stored_size);
+// KB the whole stream needs on disk; the total may exceed 4 GiB.
+uint64_t needed_kb(uint64_t total_stored_size);
 // A folder is a candidate for the temporary location only when it begins with a
 // drive letter (so never a UNC path).
 bool begins_with_drive_letter(std::wstring_view folder);

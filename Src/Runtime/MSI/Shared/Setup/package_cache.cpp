@@ -159,7 +159,7 @@ bool GetFile(Session& session, const std::wstring& package_name, const std::wstr
   QZ_LOG(L"File to get to '%s'", location.c_str());
   switch (*location_type) {
     case kLocationSource:
-      *package_path = rules::join_path(session.package_source_folder(), location);
+      *package_path = rules::source_location_path(session.package_source_folder(), location);
       QZ_LOG(L"Getting file from source, '%s'", package_path->c_str());
       return true;
     case kLocationStream:

@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "support/zstring.h"
+#include "switch_rules.h"
 
 namespace package_cache_rules {
 
@@ -41,6 +42,11 @@ std::wstring join_path(std::wstring_view folder, std::wstring_view name) {
   if (!is_separator(out.back())) out.push_back(L'\\');
   out.append(name);
   return out;
+}
+
+std::wstring source_location_path(std::wstring_view source_folder, std::wstring_view location) {
+  if (switch_rules::is_absolute_folder(location)) return std::wstring(location);
+  return join_path(source_folder, location);
 }
 
 std::wstring shell_cache_folder(std::wstring_view root, std::wstring_view cache_folder,

@@ -28,6 +28,9 @@ CachePlan plan_cache(bool has_b, std::wstring_view b_value, int cache_root, std:
 // Joins path parts with exactly one backslash between them; empty parts are
 // skipped, so an empty `CacheFolder` does not leave a doubled separator.
 std::wstring join_path(std::wstring_view folder, std::wstring_view name);
+// Where a location of the source folder lies: an absolute location (a drive letter
+// and colon) or a UNC one is used as it is, any other is joined to the folder.
+std::wstring source_location_path(std::wstring_view source_folder, std::wstring_view location);
 // root\cache_folder, and \package_code when one could be read.
 std::wstring shell_cache_folder(std::wstring_view root, std::wstring_view cache_folder,
                                 std::wstring_view package_code);

@@ -161,8 +161,8 @@ class Session : public IStreamProgress, public CSetupPrereqMgrCallback, public S
   CSetupPrereqMgr& prerequisite_manager();
 
   void set_origin_text(const std::wstring& text) { origin_text_ = text; }
-  uint32_t total_size() const { return total_size_; }
-  void set_total_size(uint32_t size) { total_size_ = size; }
+  uint64_t total_size() const { return total_size_; }
+  void set_total_size(uint64_t size) { total_size_ = size; }
 
   // Restart state. reboot_needed: ask the restart question at the end;
   // restart_due: a restart is due although nobody asked (ask_reboot answers 5).
@@ -212,7 +212,7 @@ class Session : public IStreamProgress, public CSetupPrereqMgrCallback, public S
   HWND status_window_ = nullptr;
   HWND main_text_window_ = nullptr;
   std::wstring origin_text_;
-  uint32_t total_size_ = 0;
+  uint64_t total_size_ = 0;
   bool reboot_needed_ = false;
   bool restart_due_ = false;
   bool reboot_scheduled_ = false;

@@ -127,8 +127,8 @@ class SessionState {
   // System hooks. The defaults do nothing, so the rules can run without a system.
   // A value of setup.ini read before any session has loaded it.
   virtual std::wstring packaged_setting(const std::wstring& section, const std::wstring& key) { return std::wstring(); }
-  // Reads and deletes a REG_SZ placeholder value (a missing value reads as empty).
-  // False when its key cannot be opened or the value is too long.
+  // Reads and deletes a REG_SZ placeholder value, whole (a missing value reads as
+  // empty). False when its key cannot be opened.
   virtual bool take_placeholder(const std::wstring& name, std::wstring* value) { return false; }
   // Deletes the resume-after-restart Run entry.
   virtual void delete_resume_entry() {}

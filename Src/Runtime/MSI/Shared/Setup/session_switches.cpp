@@ -2,6 +2,7 @@
 // the response-file folder checks and the usage message.
 #include <windows.h>
 
+#include "cleanup.h"
 #include "diskaction.h"
 #include "language_steps.h"
 #include "package/LaunchSettings.h"
@@ -42,27 +43,15 @@ bool Session::take_placeholder(const std::wstring& name, std::wstring* value) {
     QZ_LOG(L"Cannot open HKLM\\%s to read %s", kCurrentVersionKey, name.c_str());
     return false;
   }
-  wchar_t buffer[switch_rules::kPlaceholderCapacity] = {};
-  DWORD type = 0, bytes = sizeof(buffer);
-  LONG rc = RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
-  bool ok = true;
-  if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    size_t n = bytes / sizeof(wchar_t);
-    if (n > switch_rules::kPlaceholderCapacity - 1 && buffer[switch_rules::kPlaceholderCapacity - 1] != 0) {
-      ok = false;  // fills the buffer without a terminator: one character too long
-    } else {
-      while (n > 0 && buffer[n - 1] == 0) --n;
-      value->assign(buffer, n);
-    }
-  } else if (rc == ERROR_MORE_DATA) {
-    ok = false;
-  }
-  if (!ok) QZ_LOG(L"The value %s is longer than %d characters", name.c_str(), int(switch_rules::kPlaceholderCapacity - 1));
+  // The whole value, whatever its length: the run before the restart saved it so,
+  // and the value is gone once read. A value of another type reads as empty.
+  LSTATUS rc = qz::RegQueryString(key.get(), L"", name, 0, value);
+  if (rc != ERROR_SUCCESS) value->clear();
   if (rc != ERROR_FILE_NOT_FOUND) {
     if (!can_delete || RegDeleteValueW(key.get(), name.c_str()) != ERROR_SUCCESS)
       QZ_LOG(L"The value %s could not be deleted", name.c_str());
   }
-  return ok;
+  return true;
 }
 
 void Session::delete_resume_entry() {
@@ -85,7 +74,12 @@ bool Session::can_write_in_folder(const std::wstring& folder) {
   return DeleteFileW(probe.c_str()) != FALSE;
 }
 
-void Session::temp_folder_given(const std::wstring& folder) { qzproc::set_temp_folder(folder); }
+void Session::temp_folder_given(const std::wstring& folder) {
+  const std::wstring before = qzproc::temp_folder();
+  if (qzproc::set_temp_folder(folder) && !before.empty() &&
+      !wide_iequals(zpath(before).remove_backslash(), zpath(folder).remove_backslash()))
+    record_left_temp_folder(before);
+}
 
 std::wstring usage_message_text(const LaunchSettings& settings) {
   static const unsigned kIds[] = {1203, 1211, 1204, 1205, 1206, 1630, 1631, 1632, 1633};
