@@ -124,12 +124,15 @@ TEST_F(PrqWine, FilesDatesVersionsAndTheSearch) {
   old_dir.resize(GetCurrentDirectoryW(MAX_PATH, old_dir.data()));
   CreateDirectoryW(path(L"sub").c_str(), nullptr);
   write_file(path(L"sub\\onlyhere.dll"), "x");
+  std::wstring old_path(32767, L'\0');
+  old_path.resize(GetEnvironmentVariableW(L"PATH", old_path.data(), 32767));
   SetEnvironmentVariableW(L"PATH", path(L"sub").c_str());
   SetCurrentDirectoryW(dir_.c_str());
   EXPECT_TRUE(eval(4, 1, L"", L"probe.txt", L"", L""));
   EXPECT_TRUE(eval(4, 1, L"", L"kernel32.dll", L"", L""));
   EXPECT_TRUE(eval(4, 2, L"", L"onlyhere.dll", L"", L""));
   SetCurrentDirectoryW(old_dir.c_str());
+  SetEnvironmentVariableW(L"PATH", old_path.c_str());
   // Tokens and registry references.
   EXPECT_TRUE(eval(4, 1, L"[WindowsFolder]", L"notepad.exe", L"", L""));
   EXPECT_TRUE(eval(4, 1, L"[System64Folder]", L"kernel32.dll", L"", L""));
@@ -161,6 +164,7 @@ TEST_F(PrqWine, AppPackagesThroughTheHelperAndTheClientCheck) {
   auto client_found = [&] {
     return eval(4, 1, L"[LocalAppDataFolder]Microsoft\\WindowsApps", L"winget.exe", L"", L"");
   };
+  DeleteFileW(client.c_str());  // left by an interrupted run
   EXPECT_FALSE(client_found());
   ASSERT_TRUE(qz::CreateFolderTree(apps));
   ASSERT_TRUE(CopyFileW(full(L"winget.exe").c_str(), client.c_str(), FALSE));
