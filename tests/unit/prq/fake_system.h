@@ -41,7 +41,6 @@ class FakeSystem : public prq::PrereqSystem {
   int redirection_offs = 0, redirection_restores = 0;
   bool wow64 = true;
   std::vector<std::wstring> lines;
-  std::vector<std::tuple<prq::RootKey, std::wstring, prq::RegView>> opened;
 
   void add_key(prq::RootKey root, const std::wstring& key, prq::RegView view = prq::RegView::k32) {
     keys_.insert({root, lower(key), view});
@@ -75,12 +74,10 @@ class FakeSystem : public prq::PrereqSystem {
   prq::ArchFacts architecture() override { return arch; }
   uint16_t ui_language() override { return language; }
   bool key_exists(prq::RootKey root, const std::wstring& key, prq::RegView view) override {
-    opened.emplace_back(root, key, view);
     return keys_.count({root, lower(key), view}) > 0;
   }
   prq::RegValue query_value(prq::RootKey root, const std::wstring& key, const std::wstring& name,
                             prq::RegView view) override {
-    opened.emplace_back(root, key, view);
     auto it = values_.find({root, lower(key), lower(name), view});
     if (it != values_.end()) return it->second;
     prq::RegValue v;

