@@ -44,7 +44,8 @@ class PrqWine : public ScratchTest {
     write_text(KEY_WOW64_64KEY, L"Text", L"Version 2");
     write_text(KEY_WOW64_64KEY, L"Ver", L"10.0.1");
     write(KEY_WOW64_64KEY, L"Blob", REG_BINARY, "12345678", 8);
-    write_text(KEY_WOW64_32KEY, L"Dir", dir_);
+    write_text(0, L"Dir", dir_);
+    write_text(KEY_WOW64_32KEY, L"Dir", L"C:\\nowhere");
   }
   void TearDown() override {
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, 0);
@@ -71,13 +72,15 @@ TEST_F(PrqWine, RegistryInBothViews) {
       {1, 1, L"", L"", L"", true},          {1, 2, L"", L"2", L"", false},
       {2, 2, L"Absent", L"", L"", true},    {32, 32, L"Absent", L"", L"", true},
       {2, 1, L"Absent", L"", L"", false},
-      // A DWORD, 5 in the 64-bit view and 7 in the 32-bit one (the view without Bits, and with bit 1).
-      {2, 1, L"Level", L"2", L"5", true},   {2, 2, L"Level", L"2", L"10", true},
+      // A DWORD, 5 in the 64-bit view and 7 in the 32-bit one: without Bits the
+      // process's own view (64-bit) is read, bit 1 asks for the 32-bit view and wins.
+      {2, 1, L"Level", L"", L"5", true},    {2, 1, L"Level", L"1", L"7", true},
+      {2, 1, L"Level", L"2", L"5", true},   {2, 1, L"Level", L"3", L"7", true},
+      {2, 2, L"Level", L"2", L"10", true},
       {2, 4, L"Level", L"2", L"10", false}, {2, 4, L"Level", L"2", L"-1", false},
       {2, 16, L"Level", L"2", L"4", true},  {2, 16, L"Level", L"2", L"2", false},
       {2, 32, L"Level", L"2", L"5", false}, {2, 32, L"Level", L"2", L"6", true},
-      {2, 8, L"Level", L"2", L"9", true},   {2, 1, L"Level", L"", L"7", true},
-      {2, 1, L"Level", L"1", L"7", true},   {2, 1, L"Level", L"3", L"7", true},
+      {2, 8, L"Level", L"2", L"9", true},
       // Text and versions.
       {2, 1, L"Text", L"2", L"version 2", true},   {2, 8, L"Text", L"2", L"version 2", false},
       {2, 8, L"Text", L"2", L"Version", true},     {2, 16, L"Text", L"2", L"ion 2", true},
@@ -136,7 +139,7 @@ TEST_F(PrqWine, FilesDatesVersionsAndTheSearch) {
   // Tokens and registry references.
   EXPECT_TRUE(eval(4, 1, L"[WindowsFolder]", L"notepad.exe", L"", L""));
   EXPECT_TRUE(eval(4, 1, L"[System64Folder]", L"kernel32.dll", L"", L""));
-  EXPECT_TRUE(eval(4, 1, L"[HKEY_LOCAL_MACHINE\\Software\\QzPrqTest\\Dir]", L"probe.txt", L"", L""));
+  EXPECT_TRUE(eval(4, 1, L"[HKEY_LOCAL_MACHINE\\Software\\QzPrqTest\\Dir]", L"probe.txt", L"", L""));  // own view
 }
 
 TEST_F(PrqWine, AppPackagesThroughTheHelperAndTheClientCheck) {

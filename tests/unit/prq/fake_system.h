@@ -1,7 +1,8 @@
 // portable
 // A machine made of tables for the prerequisite rules: version, processor,
-// registry (per view), folders, environment, files with versions and contents,
-// the helper's answer, and the log lines written.
+// registry (one table per view, the process's own view included, so a test sees
+// which view was asked for), folders, environment, files with versions and
+// contents, the helper's answer, and the log lines written.
 #pragma once
 #include <map>
 #include <set>
@@ -20,8 +21,7 @@ class FakeSystem : public prq::PrereqSystem {
   prq::ArchFacts arch{true, false, false, false};
   uint16_t language = 1033;
   std::map<prq::Folder, std::wstring> folders{{prq::Folder::kWindows, L"C:\\Windows"},
-                                              {prq::Folder::kSystem, L"C:\\Windows\\SysWOW64"},
-                                              {prq::Folder::kSystemNative, L"C:\\Windows\\System32"},
+                                              {prq::Folder::kSystem, L"C:\\Windows\\System32"},
                                               {prq::Folder::kLocalAppData, L"C:\\Users\\u\\AppData\\Local"},
                                               {prq::Folder::kCurrent, L"C:\\Work"}};
   std::map<std::wstring, std::wstring> environment;  // name (lower case) -> value
@@ -42,16 +42,16 @@ class FakeSystem : public prq::PrereqSystem {
   bool wow64 = true;
   std::vector<std::wstring> lines;
 
-  void add_key(prq::RootKey root, const std::wstring& key, prq::RegView view = prq::RegView::k32) {
+  void add_key(prq::RootKey root, const std::wstring& key, prq::RegView view = prq::RegView::kDefault) {
     keys_.insert({root, lower(key), view});
   }
   void set_value(prq::RootKey root, const std::wstring& key, const std::wstring& name, uint32_t type,
-                 std::vector<uint8_t> data, prq::RegView view = prq::RegView::k32) {
+                 std::vector<uint8_t> data, prq::RegView view = prq::RegView::kDefault) {
     add_key(root, key, view);
     values_[{root, lower(key), lower(name), view}] = {true, true, type, std::move(data)};
   }
   void set_string(prq::RootKey root, const std::wstring& key, const std::wstring& name, const std::wstring& text,
-                  prq::RegView view = prq::RegView::k32) {
+                  prq::RegView view = prq::RegView::kDefault) {
     std::vector<uint8_t> d;
     for (wchar_t c : text + L'\0') {
       d.push_back(static_cast<uint8_t>(c & 0xFF));
@@ -60,7 +60,7 @@ class FakeSystem : public prq::PrereqSystem {
     set_value(root, key, name, 1, d, view);
   }
   void set_dword(prq::RootKey root, const std::wstring& key, const std::wstring& name, uint32_t v,
-                 prq::RegView view = prq::RegView::k32) {
+                 prq::RegView view = prq::RegView::kDefault) {
     set_value(root, key, name, 4, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}, view);
   }
   void add_file(const std::wstring& path, prq::PackedVersion version = {}, uint64_t time = 0, uint64_t size = 100) {

@@ -10,18 +10,29 @@
 using namespace prq;
 using qzstream::utf8_encode;
 
-// The registry itself is exercised under Wine; here what a 64-bit x86 prefix cannot show.
+// The registry itself is exercised under Wine; here what a 64-bit x86 prefix cannot
+// show: which view was asked for (the own view and the 64-bit one hold the same
+// there), and other processors.
 TEST(PrqConditions, RegistryPathsAndViews) {
   FakeSystem s;
   OsFacts os = s.os_facts;
   ArchFacts arm;
   arm.arm64 = true;
-  PrqConditions on_arm(s, os, arm);
+  PrqConditions on_x64(s, os, s.arch), on_arm(s, os, arm);
   const std::wstring key = L"HKEY_LOCAL_MACHINE\\Software\\Vendor";
+  s.set_dword(FakeSystem::kMachine, L"Software\\Vendor", L"Level", 1);
+  s.set_dword(FakeSystem::kMachine, L"Software\\Vendor", L"Level", 2, RegView::k32);
   s.set_dword(FakeSystem::kMachine, L"Software\\Vendor", L"Level", 3, RegView::k64);
-  s.set_string(FakeSystem::kMachine, L"Software\\Vendor", L"Level", L"7");
   s.set_value(FakeSystem::kMachine, L"Software\\Vendor", L"Short", 4, {1, 0});
-  EXPECT_TRUE(on_arm.registry({2, 1, key, L"Level", L"2", L"7"}));  // views are chosen on x86 only
+  struct Row {
+    bool arm;
+    const wchar_t* bits;
+    const wchar_t* level;
+  } rows[] = {{false, L"", L"1"}, {false, L"1", L"2"}, {false, L"2", L"3"}, {false, L"3", L"2"},
+              {false, L"4", L"1"}, {true, L"1", L"1"},  {true, L"2", L"1"}};  // views are chosen on x86 only
+  for (const Row& r : rows)
+    EXPECT_TRUE((r.arm ? on_arm : on_x64).registry({2, 1, key, L"Level", r.bits, r.level}))
+        << r.arm << " " << utf8_encode(r.bits);
   EXPECT_TRUE(on_arm.registry({2, 1, key, L"Short", L"", L""}));    // a short DWORD reads as empty text
   for (const wchar_t* bad : {L"", L"HKEY_LOCAL_MACHINE\\", L"hkey_local_machine\\Software", L"HKLM\\Software"})
     EXPECT_FALSE(on_arm.registry({1, 2, bad, L"", L"", L""})) << utf8_encode(bad);
@@ -89,24 +100,28 @@ TEST(PrqConditions, PathTokens) {
   OsFacts os = s.os_facts;
   PrqConditions conditions(s, os, s.arch);
   const std::wstring cv = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-  s.set_string(FakeSystem::kMachine, cv, L"ProgramFilesDir", L"C:\\Program Files (x86)");
-  s.set_string(FakeSystem::kMachine, cv, L"ProgramFilesDir", L"C:\\Program Files", RegView::k64);
-  s.set_string(FakeSystem::kMachine, cv, L"CommonFilesDir", L"C:\\Program Files (x86)\\Common Files");
-  s.set_string(FakeSystem::kMachine, cv, L"CommonFilesDir", L"C:\\Program Files\\Common Files", RegView::k64);
+  // Each view holds its own text, so a row shows which view its token read.
+  s.set_string(FakeSystem::kMachine, cv, L"ProgramFilesDir", L"C:\\Program Files");
+  s.set_string(FakeSystem::kMachine, cv, L"ProgramFilesDir", L"C:\\Program Files (x86)", RegView::k32);
+  s.set_string(FakeSystem::kMachine, cv, L"ProgramFilesDir", L"C:\\Program Files (64)", RegView::k64);
+  s.set_string(FakeSystem::kMachine, cv, L"CommonFilesDir", L"C:\\Common Files");
+  s.set_string(FakeSystem::kMachine, cv, L"CommonFilesDir", L"C:\\Common Files (x86)", RegView::k32);
+  s.set_string(FakeSystem::kMachine, cv, L"CommonFilesDir", L"C:\\Common Files (64)", RegView::k64);
   s.set_string(FakeSystem::kUser, L"Software\\Vendor\\App", L"Dir", L"D:\\App");
+  s.set_string(FakeSystem::kUser, L"Software\\Vendor\\App", L"Dir", L"D:\\App (x86)", RegView::k32);
   struct Case {
     const wchar_t* path;
     const wchar_t* expanded;
     bool redirection_off;
   };
   const Case cases[] = {
-      {L"[ProgramFilesFolder]Vendor\\a.exe", L"C:\\Program Files (x86)\\Vendor\\a.exe", false},
-      {L"[ProgramFiles64Folder]Vendor", L"C:\\Program Files\\Vendor", true},
-      {L"[CommonFilesFolder]x", L"C:\\Program Files (x86)\\Common Files\\x", false},
-      {L"[CommonFiles64Folder]x", L"C:\\Program Files\\Common Files\\x", true},
+      {L"[ProgramFilesFolder]Vendor\\a.exe", L"C:\\Program Files\\Vendor\\a.exe", false},
+      {L"[ProgramFiles64Folder]Vendor", L"C:\\Program Files (64)\\Vendor", true},
+      {L"[CommonFilesFolder]x", L"C:\\Common Files\\x", false},
+      {L"[CommonFiles64Folder]x", L"C:\\Common Files (64)\\x", true},
       {L"[WindowsFolder]\\notepad.exe", L"C:\\Windows\\notepad.exe", false},
       {L"[WindowsFolder]system32", L"C:\\Windows\\system32", false},
-      {L"[SystemFolder]msvcr100.dll", L"C:\\Windows\\SysWOW64\\msvcr100.dll", false},
+      {L"[SystemFolder]msvcr100.dll", L"C:\\Windows\\System32\\msvcr100.dll", false},
       {L"[System64Folder]\\msvcr100.dll", L"C:\\Windows\\System32\\msvcr100.dll", true},
       {L"[LocalAppDataFolder]Microsoft\\WindowsApps", L"C:\\Users\\u\\AppData\\Local\\Microsoft\\WindowsApps", false},
       {L"[HKEY_CURRENT_USER\\Software\\Vendor\\App\\Dir]bin\\a.dll", L"D:\\App\\bin\\a.dll", false},

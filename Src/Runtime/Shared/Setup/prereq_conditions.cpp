@@ -80,7 +80,7 @@ bool PrqConditions::find_file(const std::wstring& path, std::wstring& found, Fil
     candidates.push_back(join_folder(system_.folder(Folder::kCurrent), path));
     // The machine's own PATH, not this process's environment, which the user controls.
     std::wstring machine_path =
-        registry_text(system_.query_value(kLocalMachine, kEnvironment, L"Path", RegView::k32));
+        registry_text(system_.query_value(kLocalMachine, kEnvironment, L"Path", RegView::kDefault));
     for (const std::wstring& entry : path_entries(machine_path)) {
       std::wstring folder = system_.expand_environment(entry);
       if (!folder.empty()) candidates.push_back(join_folder(folder, path));
@@ -142,12 +142,12 @@ std::wstring PrqConditions::expand_path(const std::wstring& path, RedirectionGua
   if (!t.present) return path;
   std::wstring folder;
   if (t.token == L"[CommonFilesFolder]") {
-    folder = with_backslash(registry_string(kLocalMachine, kCurrentVersion, L"CommonFilesDir", RegView::k32));
+    folder = with_backslash(registry_string(kLocalMachine, kCurrentVersion, L"CommonFilesDir", RegView::kDefault));
   } else if (t.token == L"[CommonFiles64Folder]") {
     folder = with_backslash(registry_string(kLocalMachine, kCurrentVersion, L"CommonFilesDir", RegView::k64));
     guard.switch_off();
   } else if (t.token == L"[ProgramFilesFolder]") {
-    folder = with_backslash(registry_string(kLocalMachine, kCurrentVersion, L"ProgramFilesDir", RegView::k32));
+    folder = with_backslash(registry_string(kLocalMachine, kCurrentVersion, L"ProgramFilesDir", RegView::kDefault));
   } else if (t.token == L"[ProgramFiles64Folder]") {
     folder = with_backslash(registry_string(kLocalMachine, kCurrentVersion, L"ProgramFilesDir", RegView::k64));
     guard.switch_off();
@@ -156,14 +156,14 @@ std::wstring PrqConditions::expand_path(const std::wstring& path, RedirectionGua
   } else if (t.token == L"[SystemFolder]") {
     folder = system_.folder(Folder::kSystem);
   } else if (t.token == L"[System64Folder]") {
-    folder = system_.folder(Folder::kSystemNative);
+    folder = system_.folder(Folder::kSystem);
     guard.switch_off();
   } else if (t.token == L"[LocalAppDataFolder]") {
     folder = with_backslash(system_.folder(Folder::kLocalAppData));
   } else {
     RegistryReference ref = registry_reference(t.token);
     if (!ref.valid) return path;
-    folder = registry_string(ref.root, ref.key, ref.value, RegView::k32);
+    folder = registry_string(ref.root, ref.key, ref.value, RegView::kDefault);
   }
   return join_folder(folder, t.rest);
 }

@@ -41,8 +41,9 @@ class PrqConditions {
   bool file(const Condition& c);
   bool app_package(const Condition& c, const std::wstring& helper, bool bundle);
 
-  // Resolves a leading path token or registry reference; the 64-bit tokens
-  // switch redirection off through `guard`. Anything else is returned unchanged.
+  // Resolves a leading path token or registry reference through the process's own
+  // registry view; the 64-bit tokens read the 64-bit view and switch redirection
+  // off through `guard`. Anything else is returned unchanged.
   std::wstring expand_path(const std::wstring& path, RedirectionGuard& guard);
 
  private:

@@ -115,8 +115,10 @@ RegistryPath split_registry_path(std::wstring_view path) {
 
 RegView condition_view(std::wstring_view bits, const ArchFacts& arch) {
   int b = parse_int(bits);
-  if (arch.x86_family64() && (b & 2) && !(b & 1)) return RegView::k64;
-  return RegView::k32;
+  if (!arch.x86_family64()) return RegView::kDefault;
+  if (b & 1) return RegView::k32;
+  if (b & 2) return RegView::k64;
+  return RegView::kDefault;
 }
 
 bool registry_key_missing(int type, int comparison) { return comparison == 2 || (comparison == 32 && type != 1); }

@@ -49,8 +49,7 @@ RegistryPath split_registry_path(std::wstring_view path);
 
 // The registry view of a condition. Bit 1 asks for the 32-bit view and bit 2
 // for the 64-bit view (bit 1 wins), on the 64-bit x86 family only. Everything
-// else reads the 32-bit view: the view the .prq files were written against
-// (their [ProgramFilesFolder] and [ProgramFiles64Folder] differ by exactly this).
+// else reads the process's own view.
 RegView condition_view(std::wstring_view bits, const ArchFacts& arch);
 
 // Outcomes for what the registry gave (Type 1 key, 2 value, 32 value as version).

@@ -39,7 +39,9 @@ struct PackedVersion {
   auto operator<=>(const PackedVersion&) const = default;
 };
 
-enum class RegView { k32, k64 };
+// The registry view a key is opened through: the process's own (no WOW64 flag),
+// or the 32-bit or 64-bit one asked for explicitly.
+enum class RegView { kDefault, k32, k64 };
 
 // Index into kRootKeyNames (prereq_rules.h).
 using RootKey = int;
@@ -65,7 +67,7 @@ struct ProcessRun {
   intptr_t instance = 0;    // the shell's instance result
 };
 
-enum class Folder { kWindows, kSystem, kSystemNative, kLocalAppData, kCurrent };
+enum class Folder { kWindows, kSystem, kLocalAppData, kCurrent };
 
 class PrereqSystem {
  public:
@@ -90,8 +92,9 @@ class PrereqSystem {
   // The fixed file version of the version resource; 0.0.0.0 when there is none.
   virtual PackedVersion file_version(const std::wstring& path) = 0;
 
-  // File-system redirection of a 32-bit process on a 64-bit system. off() is
-  // true when it switched redirection off; only then is restore() called.
+  // File-system redirection of a 32-bit process on a 64-bit system; this 64-bit
+  // program is never redirected, so off() normally reports false. It is true
+  // when it switched redirection off; only then is restore() called.
   virtual bool redirection_off() = 0;
   virtual void redirection_restore() = 0;
 

@@ -25,7 +25,14 @@ HKEY root_handle(RootKey root) {
   return root >= 0 && root < static_cast<RootKey>(sizeof(roots) / sizeof(roots[0])) ? roots[root] : nullptr;
 }
 
-REGSAM view_flag(RegView view) { return view == RegView::k64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+REGSAM view_flag(RegView view) {
+  switch (view) {
+    case RegView::k32: return KEY_WOW64_32KEY;
+    case RegView::k64: return KEY_WOW64_64KEY;
+    case RegView::kDefault: break;
+  }
+  return 0;
+}
 
 bool open_key(RootKey root, const std::wstring& key, RegView view, qz::reg_key& out) {
   HKEY h = root_handle(root);
@@ -43,16 +50,6 @@ std::wstring folder_from(F call) {
     buffer.resize(n);
   }
   return std::wstring();
-}
-
-std::wstring system_folder_32() {
-  using Fn = UINT(WINAPI*)(LPWSTR, UINT);
-  // A 32-bit program's [SystemFolder] reaches the 32-bit system files.
-  if (auto wow64 = qz::bound<Fn>(qz::kernel32_export("GetSystemWow64DirectoryW"))) {
-    std::wstring folder = folder_from(wow64);
-    if (!folder.empty()) return folder;
-  }
-  return folder_from(GetSystemDirectoryW);
 }
 
 std::wstring local_app_data() {
@@ -136,8 +133,7 @@ class WindowsSystem final : public PrereqSystem {
   std::wstring folder(Folder which) override {
     switch (which) {
       case Folder::kWindows: return folder_from(GetWindowsDirectoryW);
-      case Folder::kSystem: return system_folder_32();
-      case Folder::kSystemNative: return folder_from(GetSystemDirectoryW);
+      case Folder::kSystem: return folder_from(GetSystemDirectoryW);
       case Folder::kLocalAppData: return local_app_data();
       case Folder::kCurrent:
         return folder_from([](LPWSTR b, UINT n) { return static_cast<UINT>(GetCurrentDirectoryW(n, b)); });
