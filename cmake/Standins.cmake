@@ -9,6 +9,16 @@ add_library(userexit_action SHARED ${CMAKE_SOURCE_DIR}/tests/standins/userexit_a
 set_target_properties(userexit_action PROPERTIES PREFIX "")
 target_link_options(userexit_action PRIVATE -static -s)
 
+# The app-package helper and the package-manager client, as the prerequisite tests start them.
+foreach(standin PkgDeployHost winget)
+  add_executable(${standin} ${CMAKE_SOURCE_DIR}/tests/standins/${standin}.cpp)
+  target_compile_definitions(${standin} PRIVATE UNICODE _UNICODE)
+  target_link_options(${standin} PRIVATE -municode -s)
+endforeach()
+if(TARGET unit_prq)
+  add_dependencies(unit_prq PkgDeployHost winget)
+endif()
+
 add_test(NAME msi_testdata COMMAND ${CMAKE_SOURCE_DIR}/tests/data/demo/build-demo.sh ${CMAKE_BINARY_DIR}/testdata/msi
                                    ${CMAKE_BINARY_DIR}/userexit_action.dll)
 set_tests_properties(msi_testdata PROPERTIES FIXTURES_SETUP msi_data TIMEOUT 120)

@@ -78,6 +78,9 @@ struct LaunchSettings {
   std::wstring temp_folder;
   std::wstring first_launcher_path;
   std::wstring unc_path;
+  // chainsetup: the extracted app-package helper (PkgDeployHost.exe), once a listed
+  // prerequisite is an app package.
+  std::wstring app_package_helper;
 
   // Reads the `cmdline` text of setup.ini: applies the settings switches and
   // leaves in `text` what remains, trimmed.

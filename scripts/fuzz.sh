@@ -25,6 +25,7 @@ dict_for() {
     fuzz_ui_texts) echo ui ;;
     fuzz_stream_*) echo stream ;;
     fuzz_msi_rules) echo msi ;;
+    fuzz_xml|fuzz_prq) echo xml ;;
     fuzz_language_rules|fuzz_string_table|fuzz_support) echo language ;;
     *) echo switches ;;
   esac

@@ -11,6 +11,8 @@
   integration tests use (string literals of tests/unit and tests/integration).
 - fuzz_support, fuzz_ui_texts, fuzz_string_table: the launcher's own string-table
   blocks, its texts with fillers, and its dialog templates.
+- fuzz_prq, fuzz_xml: the .prq texts of the prerequisite unit tests (tests/unit/prq),
+  loaded with evaluation for fuzz_prq.
 
 Only files with the prefixes below are replaced; hand-written seeds stay.
 """
@@ -136,6 +138,8 @@ def string_block_texts(block):
 # ---- setup.ini texts of the tests --------------------------------------------
 
 INI_MARKS = (b'[Startup]', b'[Languages]', b'[MsiVersion]')
+PRQ_MARKS = (b'<properties', b'<condition', b'<operatingsystemcondition', b'<execute', b'<file ', b'<behavior',
+             b'<wpmpackage', b'<dependency')
 CPP_LITERAL = re.compile(r'(?:u8|[LuU])?"((?:[^"\\\n]|\\.)*)"')
 
 
@@ -207,6 +211,18 @@ def ini_fixtures(root):
     return [(f'{stem}_{i}', t) for stem, ts in by_source.items() for i, t in enumerate(ts)]
 
 
+def prq_fixtures(root):
+    found = {}
+    for path in sorted((root / 'tests/unit/prq').glob('*.cpp')):
+        for t in cpp_texts(path.read_text(encoding='utf-8')):
+            if any(m in t for m in PRQ_MARKS) and len(t) < MAX_SEED - 2:
+                found.setdefault(hashlib.sha1(t).hexdigest(), (path.stem, t))
+    by_source = {}
+    for stem, t in sorted(found.values()):
+        by_source.setdefault(stem, []).append(t)
+    return [(f'{stem}_{i}', t) for stem, ts in by_source.items() for i, t in enumerate(ts)]
+
+
 # ---- output -------------------------------------------------------------------
 
 def write(corpus, target, name, data):
@@ -245,6 +261,10 @@ def main():
         write(corpus, 'fuzz_settings', 'fixture_' + name, text)
         write(corpus, 'fuzz_inifilex', 'fixture_' + name, b'\x00' + text)  # code page by the text, "=", values
         write(corpus, 'fuzz_iniprofile', 'fixture_' + name, b'\x80' + text)  # ANSI, 64-character buffers
+
+    for name, text in prq_fixtures(root):
+        write(corpus, 'fuzz_prq', 'fixture_' + name, b'\x01' + text)  # evaluated, ordinary kind
+        write(corpus, 'fuzz_xml', 'fixture_' + name, text)
 
     for rtype, rid, lang, data in resources(pe):
         if rtype == 6:  # string-table block: strings (rid - 1) * 16 ...
