@@ -90,6 +90,8 @@ std::wstring CreateOwnTemporaryFile(const std::wstring& folder, const std::wstri
   return std::wstring();
 }
 
+const wchar_t kSecureFolderAccess[] = L"D:P(A;OICI;GA;;;BA)(A;OICI;GRGX;;;BU)";
+
 std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name) {
   std::wstring dir = base.empty() ? user_temp_folder() : base;
   if (dir.empty() || !CreateFolderTree(dir)) return std::wstring();
@@ -97,8 +99,8 @@ std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name) {
   // user add files): Administrators full control, Users read and execute, both
   // inherited by everything created inside.
   local_ptr<PSECURITY_DESCRIPTOR> descriptor;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;GA;;;BA)(A;OICI;GRGX;;;BU)", SDDL_REVISION_1,
-                                                            descriptor.receive(), nullptr))
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSecureFolderAccess, SDDL_REVISION_1, descriptor.receive(),
+                                                            nullptr))
     return std::wstring();
   SECURITY_ATTRIBUTES security{sizeof(security), descriptor.get(), FALSE};
   for (int attempt = 0; attempt < kGuidAttempts; ++attempt) {

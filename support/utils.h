@@ -96,6 +96,8 @@ std::wstring TemporaryName(int kind, const std::wstring& folder, const std::wstr
 // A new "{GUID}" folder under base (or the user's temporary folder), Administrators
 // full control, Users read and execute; empty when any step fails.
 std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name);
+// The access list those folders are made with, in the system's descriptor language.
+extern const wchar_t kSecureFolderAccess[];
 std::wstring GuidText();
 // Creates a new, empty file "<prefix><8 hex digits>.tmp" in the folder (the user's
 // temporary folder when empty) and returns its path; empty when none could be made.

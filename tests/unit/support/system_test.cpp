@@ -1,3 +1,7 @@
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cwctype>
 #include <set>
 
@@ -80,10 +84,52 @@ TEST_F(TempNameTest, OverlongFoldersAreRefused) {
   EXPECT_TRUE(SecureTemporaryFolder(longer, false).empty());
 }
 
+// The access list a secure folder asks for: not inherited from its parent (anyone
+// may add entries to a shared temporary folder), Administrators full control and
+// Users read and execute, both passed on to everything inside.
+void expect_secure_access(PACL dacl) {
+  ASSERT_NE(dacl, nullptr);
+  ASSERT_EQ(dacl->AceCount, 2);
+  const WELL_KNOWN_SID_TYPE sids[] = {WinBuiltinAdministratorsSid, WinBuiltinUsersSid};
+  for (DWORD i = 0; i < 2; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE), OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    EXPECT_TRUE(IsWellKnownSid(&ace->SidStart, sids[i])) << i;
+    EXPECT_EQ(ace->Mask, i == 0 ? DWORD(GENERIC_ALL) : DWORD(GENERIC_READ | GENERIC_EXECUTE)) << i;
+  }
+}
+
 TEST_F(TempNameTest, SecureFolderExists) {
   std::wstring f = SecureTemporaryFolder(dir_, false);
   ASSERT_FALSE(f.empty());
   EXPECT_TRUE(PathExists(f, kPathFolder));
+  {
+    PSECURITY_DESCRIPTOR asked = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(kSecureFolderAccess, SDDL_REVISION_1, &asked, nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(asked, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(asked, &present, &dacl, &defaulted));
+    expect_secure_access(dacl);
+    LocalFree(asked);
+    // What the folder holds, where the system keeps what it was given (Wine
+    // reads back a default list instead).
+    PSECURITY_DESCRIPTOR held = nullptr;
+    PACL held_dacl = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoW(f.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &held_dacl,
+                                    nullptr, &held),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ACCESS_ALLOWED_ACE* first = nullptr;
+    if (held_dacl && held_dacl->AceCount > 0 && GetAce(held_dacl, 0, reinterpret_cast<void**>(&first)) &&
+        IsWellKnownSid(&first->SidStart, WinBuiltinAdministratorsSid))
+      expect_secure_access(held_dacl);
+    LocalFree(held);
+  }
   EXPECT_TRUE(is_guid_text(f.substr(dir_.size() + 1))) << f;
   std::wstring s = SecureTemporaryFolder(path(L"base\\below"), true);
   ASSERT_FALSE(s.empty());

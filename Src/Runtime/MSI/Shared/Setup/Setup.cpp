@@ -388,11 +388,13 @@ int Launcher::in_process() {
 
   QzSetup setup;
   bool initialised = setup.init(module_, argv_.count(), argv_.get(), clone_path_, debug_log_path_, *settings_);
-  HANDLE lock = nullptr;
+  qz::mutex_handle lock;
   bool other_instance = false;
   if (!initialised) process_deletion_list();  // after the usage message
   if (initialised) {
-    other_instance = check_single_instance(&lock);
+    HANDLE taken = nullptr;
+    other_instance = check_single_instance(&taken);
+    lock.adopt_owned(taken);
     if (!other_instance) {
       if (has_prerequisites_) {
 #ifdef QZ_PREREQUISITES
@@ -403,20 +405,13 @@ int Launcher::in_process() {
 #endif
         process_deletion_list();
         published_.close();
-        if (lock) {
-          ReleaseMutex(lock);
-          CloseHandle(lock);
-        }
         return result;
       }
       setup.run();
     }
   }
   published_.close();
-  if (lock) {
-    ReleaseMutex(lock);
-    CloseHandle(lock);
-  }
+  lock.reset();
   int code = setup.exit_code(qzproc::exit_code());
   if (other_instance)
     process_deletion_list();
