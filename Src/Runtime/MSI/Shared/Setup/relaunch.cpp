@@ -11,6 +11,7 @@
 #include "packaged_setting.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
+#include "support/error_codes.h"
 #include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
@@ -19,7 +20,6 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\relaunch
 
 namespace {
 
-constexpr int kRestartByParent = 7002;
 
 bool copy_into(const zpath& source, const zpath& temp, const std::wstring& name) {
   return CopyFileW(source.join(name).c_str(), temp.join(name).c_str(), FALSE) != FALSE;
@@ -89,7 +89,7 @@ ReturnCodeSettings read_return_code_settings() {
 }
 
 int finish_waited_clone(int result, const ReturnCodeSettings& codes) {
-  if (qzproc::exit_code() == kRestartByParent) {
+  if (qzproc::exit_code() == err::kRestartPending) {
     QZ_LOG(L"Reboot is initiated by the parent process.");
     Sleep(1000);
     qz::RebootSystem();
