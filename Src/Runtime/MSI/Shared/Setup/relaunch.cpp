@@ -20,7 +20,6 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\relaunch
 
 namespace {
 
-
 bool copy_into(const zpath& source, const zpath& temp, const std::wstring& name) {
   return CopyFileW(source.join(name).c_str(), temp.join(name).c_str(), FALSE) != FALSE;
 }
