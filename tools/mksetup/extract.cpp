@@ -28,6 +28,7 @@ bool extract_member(ByteSource& src, const EntryInfo& e, const fs::path& target,
         },
         &progress);
     if (const std::string why = decode_problem(r); !why.empty()) {
+      progress.clear();
       std::cerr << "member " << shown(e.name) << " failed: " << why << "\n";
       return false;
     }
@@ -36,6 +37,7 @@ bool extract_member(ByteSource& src, const EntryInfo& e, const fs::path& target,
     out.commit();
     return true;
   } catch (const Failure& f) {
+    progress.clear();
     std::cerr << "member " << shown(e.name) << " failed: " << f.message << "\n";
     return false;
   }
@@ -84,9 +86,11 @@ int extract(const fs::path& setup, const fs::path& folder, const std::vector<std
   for (const EntryInfo* e : chosen) {
     progress.next_member();
     if (!is_safe_member_name(e->name)) {
+      progress.clear();
       std::cerr << "refusing member '" << shown(e->name) << "': not a plain file name\n";
       ++failures;
     } else if (extract_member(*o.source, *e, folder / to_path(e->name), progress)) {
+      progress.clear();
       std::cout << "extracted " << shown(e->name) << "\n";
     } else {
       ++failures;

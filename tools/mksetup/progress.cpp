@@ -31,10 +31,13 @@ std::string mib(uint64_t bytes) {
 Progress::Progress(std::string verb, uint64_t total_bytes, size_t total_members)
     : verb_(std::move(verb)), total_bytes_(total_bytes), total_members_(total_members), enabled_(stderr_is_terminal()) {}
 
-Progress::~Progress() {
+Progress::~Progress() { clear(); }
+
+void Progress::clear() {
   if (!shown_) return;
   std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
   std::fflush(stderr);
+  shown_ = false;
 }
 
 void Progress::add_bytes(uint64_t bytes) {

@@ -19,6 +19,8 @@ class Progress {
 
   void add_bytes(uint64_t bytes);
   void next_member();
+  // Clears the line before other output; the next update draws it again.
+  void clear();
 
  private:
   void show(bool force);
