@@ -1,5 +1,6 @@
 """The launchers as built: their PE shape, and that they start under Wine."""
 import os
+import struct
 import subprocess
 import sys
 import unittest
@@ -56,6 +57,17 @@ class BuildShape(harness.WineTest):
                                           'QZ_TEST_DELETE_PASS_MS') if n.encode('utf-16-le') in data}
             self.assertEqual(names[shipped], set(), shipped)
             self.assertEqual(len(names[test_build]), 3, test_build)
+
+    def test_images_carry_no_link_time_or_build_folder(self):
+        # Either would make two clean builds of one commit differ (scripts/repro-check.sh).
+        for exe in LAUNCHERS:
+            with open(exe, 'rb') as f:
+                data = f.read()
+            pe = struct.unpack_from('<I', data, 60)[0]
+            self.assertEqual(struct.unpack_from('<I', data, pe + 8)[0], 0, exe)
+            for folder in (harness.SRC, harness.BUILD):
+                for form in (folder.encode(), folder.encode('utf-16-le'), folder.replace('/', '\\').encode()):
+                    self.assertNotIn(form, data, (exe, folder))
 
     def test_runner_reports_full_exit_code(self):
         # cmd's exit passes its number through; wine alone would cut 3010 to 194.
