@@ -134,8 +134,10 @@ class Verifier {
   }
   bool lies_beside(const std::wstring& location) const { return !beside(location).empty(); }
 
+  // A drive, UNC or root-relative location names a place on the machine that runs
+  // the setup, which cannot be checked here.
   static bool is_absolute_location(const std::wstring& l) {
-    return (l.size() >= 2 && l[1] == L':') || l.rfind(L"\\\\", 0) == 0 || l.rfind(L"//", 0) == 0;
+    return (l.size() >= 2 && l[1] == L':') || (!l.empty() && (l[0] == L'\\' || l[0] == L'/'));
   }
 
   // Where a file of this location type must be for the launcher to find it.
