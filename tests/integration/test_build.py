@@ -53,9 +53,10 @@ class BuildShape(harness.WineTest):
                 with open(os.path.join(harness.BUILD, exe), 'rb') as f:
                     data = f.read()
                 names[exe] = {n for n in ('QZ_TEST_MSIACTION_RESULT', 'QZ_TEST_MSIACTION_SLEEP_MS',
-                                          'QZ_TEST_DELETE_PASS_MS') if n.encode('utf-16-le') in data}
+                                          'QZ_TEST_DELETE_PASS_MS', 'QZ_TEST_PAUSE_FILE')
+                              if n.encode('utf-16-le') in data}
             self.assertEqual(names[shipped], set(), shipped)
-            self.assertEqual(len(names[test_build]), 3, test_build)
+            self.assertEqual(len(names[test_build]), 4, test_build)
 
     def test_runner_reports_full_exit_code(self):
         # cmd's exit passes its number through; wine alone would cut 3010 to 194.
