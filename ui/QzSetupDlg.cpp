@@ -10,6 +10,7 @@
 #include "package/load_string.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/dynload.h"
 #include "support/error_codes.h"
 #include "support/handles.h"
 #include "support/message_pump.h"
@@ -87,8 +88,7 @@ LRESULT CALLBACK picture_proc(HWND window, UINT message, WPARAM wparam, LPARAM l
 }
 
 void register_window_classes() {
-  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&icc);
+  qz::init_common_controls(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
   WNDCLASSW wc = {};
   if (GetClassInfoW(ui::launcher_instance(), kPictureClass, &wc)) return;
   wc.lpfnWndProc = picture_proc;

@@ -31,6 +31,8 @@ class BuildShape(harness.WineTest):
              'not requireAdministrator'),
             ('imports zlib', good.replace(b'msvcrt.dll\0', b'zlib1.dll\0\0'), 'runtime library zlib1.dll'),
             ('imports VERSION.dll', good.replace(b'SHELL32.dll\0', b'VERSION.dll\0'), 'bound when first used'),
+            # Not a known system library: a planted copy beside the launcher would load first.
+            ('imports COMCTL32.dll', good.replace(b'ADVAPI32.dll\0', b'COMCTL32.dll\0'), 'only known system'),
             ('no Windows 10', good.replace(b'8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a', b'0' * 36), 'supportedOS'),
             ('not a program', b'MZ' + b'\0' * 100, 'not a readable PE image'),
         ]
