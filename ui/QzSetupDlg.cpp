@@ -403,7 +403,14 @@ bool QzSetupDlg::set_progress(int percent) {
   HWND dialog = window();
   if (!dialog) return qzproc::cancelled();
   HWND bar = GetDlgItem(dialog, kProgressBar);
-  if (static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)) == percent) return false;
+  // A large member stays at one percent for a long time: its messages (the Cancel
+  // button among them) are still looked at several times a second.
+  constexpr ULONGLONG kPumpInterval = 100;
+  static ULONGLONG last_pump = 0;
+  const ULONGLONG now = GetTickCount64();
+  if (static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)) == percent && now - last_pump < kPumpInterval)
+    return qzproc::cancelled();
+  last_pump = now;
   pump();
   if (window()) SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
   return qzproc::cancelled();
