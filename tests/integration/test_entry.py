@@ -229,19 +229,23 @@ class EntryTest(EntryCase):
                 shutil.rmtree(local) if kind == 'folder' else os.remove(local)
                 os.remove(self.log)
 
-    def test_a_setup_ini_member_that_cannot_be_read_ends_with_1153(self):
-        # Read as empty, WaitInstallation would be off and the parent would end with 0.
+    def test_a_settings_member_that_cannot_be_read_ends_with_1153(self):
+        # Read as empty, WaitInstallation would be off and the parent would end with 0;
+        # ValidateSetupAndMSISignatures (Setting.INI) off, the signer check skipped.
         with open(self.exe, 'rb') as f:
             image = f.read()
         cut = zlib.compress(b'[Startup]\r\nWaitInstallation=Y\r\n' * 20)[:-8]
-        with open(self.exe, 'wb') as f:
-            f.write(image + stream_bytes([('Setup.INI', 0, 1, cut)]))
-        r = self.launch('/s /debuglog')
-        self.assertEqual(r.code, 1153)
-        msgs = self.messages()
-        self.assertIn('Error 1153: Error reading setup initialization file', msgs)
-        self.assertTrue(any(m.startswith('Cannot read Setup.INI from the setup stream') for m in msgs), msgs)
-        self.assertNotIn('Relaunching setup from temp', msgs)
+        for member in ('Setup.INI', 'Setting.INI'):
+            with self.subTest(member):
+                with open(self.exe, 'wb') as f:
+                    f.write(image + stream_bytes([(member, 0, 1, cut)]))
+                r = self.launch('/s /debuglog')
+                self.assertEqual(r.code, 1153)
+                msgs = self.messages()
+                self.assertIn('Error 1153: Error reading setup initialization file', msgs)
+                self.assertTrue(any(m.startswith(f'Cannot read {member} from the setup stream') for m in msgs), msgs)
+                self.assertNotIn('Relaunching setup from temp', msgs)
+                os.remove(self.log)
 
     # ---- the debug log ---------------------------------------------------------
 

@@ -133,8 +133,13 @@ std::wstring read_packaged_setting_ini_from(const std::wstring& launcher, const 
 
 bool packaged_settings_readable_from(const std::wstring& launcher) {
   qz::LastErrorKeeper keep;
-  const MemberSettings m = member_settings(launcher, L"Setup.INI");
-  return !m.present || m.profile;
+  // Setting.INI holds ValidateSetupAndMSISignatures: read as empty, the signer
+  // comparison would be skipped.
+  for (const wchar_t* member : {L"Setup.INI", L"Setting.INI"}) {
+    const MemberSettings m = member_settings(launcher, member);
+    if (m.present && !m.profile) return false;
+  }
+  return true;
 }
 
 bool packaged_settings_readable() { return packaged_settings_readable_from(qzproc::own_file_name()); }
