@@ -62,6 +62,8 @@ bool hold_own_image() {
 
 HANDLE own_image() { return g_own_image.get(); }
 
+void release_own_image() { g_own_image.reset(); }
+
 bool hold_folder(const std::wstring& folder) {
   const std::wstring f = without_backslash(folder);
   if (f.empty()) return false;

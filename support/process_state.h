@@ -37,6 +37,8 @@ std::wstring own_file_name();
 // be opened; own_image() is then null.
 bool hold_own_image();
 HANDLE own_image();
+// Lets go of it (the first launcher's file may go while a waited-for clone runs).
+void release_own_image();
 
 // Folders the run works in, held (qz::hold_folder) so that nobody can rename or
 // replace them while it runs. False (last error set) when the folder cannot be

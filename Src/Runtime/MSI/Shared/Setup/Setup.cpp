@@ -448,6 +448,9 @@ bool Launcher::relaunch(int* code) {
   bool clone_wait = switches_.find(L"clone_wait", nullptr, true, true);
 
   if ((has_prerequisites_ || codes.wait_installation || clone_wait) && !skip_wait) {
+    // Everything this process reads from its own file has been read; the first
+    // launcher's file need not stay while the clone runs (removable media).
+    qzproc::release_own_image();
     int result = launch_and_wait(line + entry::wait_tail(rest), true, &handed);
     if (!handed.empty()) qzproc::adopt_folder_hold(temp, std::move(handed.back()));
     published_.close();
