@@ -107,4 +107,27 @@ void new_file::discard() {
   h_.reset();
 }
 
+file_handle copy_to_new_file(HANDLE source, const std::wstring& target) {
+  constexpr DWORD kBlock = 64 << 10;
+  new_file out;
+  if (!out.create(target)) return file_handle();
+  std::vector<unsigned char> buffer(kBlock);
+  uint64_t offset = 0;
+  for (;;) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0, put = 0;
+    if (!ReadFile(source, buffer.data(), kBlock, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return file_handle();
+    }
+    if (got == 0) break;
+    if (!WriteFile(out.get(), buffer.data(), got, &put, nullptr) || put != got) return file_handle();
+    offset += got;
+  }
+  if (!out.commit()) return file_handle();
+  return out.release();
+}
+
 }  // namespace qz

@@ -38,4 +38,10 @@ class new_file {
   bool committed_ = false;
 };
 
+// Everything `source` holds, read from its start, into a new file `target` (never
+// written through an entry already there). The committed file's handle, still
+// open for writing; null, with nothing left behind and the last error set, when
+// the copy could not be made whole.
+file_handle copy_to_new_file(HANDLE source, const std::wstring& target);
+
 }  // namespace qz

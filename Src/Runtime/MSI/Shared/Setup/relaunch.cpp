@@ -22,31 +22,10 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\relaunch
 
 namespace {
 
-constexpr DWORD kCopyBlock = 64 << 10;
-
-// Everything `from` holds, read from its start, into a new file `to` (qz::new_file:
-// never written through an entry already there). The hold on the complete copy;
-// null, with nothing left behind, when it could not be made.
+// A copy of everything `from` holds as a new file `to`, held once complete; null,
+// with nothing left behind, when it could not be made whole.
 qz::file_handle copy_into_new(HANDLE from, const std::wstring& to) {
-  qz::new_file out;
-  if (!out.create(to)) return qz::file_handle();
-  std::vector<unsigned char> buffer(kCopyBlock);
-  uint64_t offset = 0;
-  for (;;) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD got = 0, put = 0;
-    if (!ReadFile(from, buffer.data(), kCopyBlock, &got, &at)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) break;
-      return qz::file_handle();
-    }
-    if (got == 0) break;
-    if (!WriteFile(out.get(), buffer.data(), got, &put, nullptr) || put != got) return qz::file_handle();
-    offset += got;
-  }
-  if (!out.commit()) return qz::file_handle();
-  return qz::hold_written_file(out.release(), to);
+  return qz::hold_written_file(qz::copy_to_new_file(from, to), to);
 }
 
 qz::file_handle copy_into(const zpath& source, const zpath& temp, const std::wstring& name) {
