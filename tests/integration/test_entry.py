@@ -171,9 +171,12 @@ class EntryTest(EntryCase):
         with open(victim, 'w') as f:
             f.write('victim')
         pause = os.path.join(self.dir, 'pause')
+        # The folder is made here rather than in %TEMP%, where tests running beside
+        # this one count the folders.
+        args = f'/s /debuglog /tempextractpath"{harness.winpath(self.dir)}" notaswitch'
         box = {}
         run = threading.Thread(target=lambda: box.setdefault('r', harness.run(
-            self.exe, '/s /debuglog notaswitch', env={'QZ_TEST_PAUSE_FILE': harness.winpath(pause)}, timeout=120)))
+            self.exe, args, env={'QZ_TEST_PAUSE_FILE': harness.winpath(pause)}, timeout=120)))
         run.start()
 
         def paused_at(point):

@@ -410,8 +410,7 @@ bool Launcher::relaunch(int* code) {
   qz::file_handle copy = copy_companion_files(qzproc::own_image(), source, temp, name);
   if (!copy) {
     // Starting a partial copy would run something else than this setup.
-    QZ_LOG(L"The copy of the launcher in %s could not be made (error %u); it is not started", temp.c_str(),
-           GetLastError());
+    QZ_LOG(L"The copy of the launcher in %s could not be made whole; it is not started", temp.c_str());
     process_deletion_list();
     report(err::kNoTemporaryLocation);
     *code = copy_failed_exit_code(read_return_code_settings());
