@@ -237,6 +237,7 @@ void start_self_removal(const std::wstring& own) {
 // (true: nothing more to do with it).
 bool remove_temp_folder(const std::wstring& folder) {
   if (!made_by_run(folder)) return true;
+  qzproc::release_folder(folder);  // held for the run until now
   return remove_folder(folder);
 }
 
