@@ -172,10 +172,11 @@ TEST(PrqManagerRules, ResumeCommandLine) {
   };
   for (const Row& r : rows) EXPECT_EQ(quote_program_path(r.line, launcher), r.quoted) << r.line;
 
-  ResumeLineInput in{L"", L"  C:\\My Setup\\chainsetup.exe /s ", L"C:\\My Setup\\chainsetup.exe /s", launcher};
+  ResumeLineInput in{L"", L"  C:\\My Setup\\chainsetup.exe /s ", L"C:\\My Setup\\chainsetup.exe /s", launcher,
+                     L"D:\\my media\\setup.exe"};
   EXPECT_EQ(resume_command_line(in), L"\"C:\\My Setup\\chainsetup.exe\" /s");
-  in.stripped = L"\"D:\\media\\chainsetup.exe\" /s";  // the relaunched copy's first launcher
-  EXPECT_EQ(resume_command_line(in), L"\"D:\\media\\chainsetup.exe\" /s");
+  in.stripped = L"D:\\my media\\setup.exe /s";  // the relaunched copy's first launcher
+  EXPECT_EQ(resume_command_line(in), L"\"D:\\my media\\setup.exe\" /s");
   in.saved = L" \"E:\\from host.exe\" /x ";
   EXPECT_EQ(resume_command_line(in), L"\"E:\\from host.exe\" /x");
 

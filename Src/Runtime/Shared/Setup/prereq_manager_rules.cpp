@@ -75,7 +75,7 @@ std::wstring resume_command_line(const ResumeLineInput& in) {
   if (!in.saved.empty()) return std::wstring(trim(in.saved, L" "));
   std::wstring line(trim(in.process_line, L" "));
   std::wstring stripped(trim(in.stripped, L" "));
-  if (!stripped.empty() && stripped != line) return stripped;
+  if (!stripped.empty() && stripped != line) return quote_program_path(stripped, in.first_launcher_path);
   return quote_program_path(line, in.launcher_path);
 }
 

@@ -22,14 +22,17 @@ int parse_resume_index(std::wstring_view text);
 
 // The command line that restarts setup after the restart: `saved` (session value
 // 18) when given, else the process's own line. A line the session could strip of
-// the relaunch-only switches is that stripped line; one it left unchanged (the
-// launcher was not relaunched from a temporary copy) gets its program path quoted,
-// with the launcher's folder in front of a bare file name.
+// the relaunch-only switches is that stripped line, which begins with the first
+// launcher's path; one it left unchanged (the launcher was not relaunched from a
+// temporary copy) begins with this launcher's. Either way the program path is
+// quoted, with the launcher's folder in front of a bare file name, so that a path
+// with blanks still starts the program.
 struct ResumeLineInput {
   std::wstring saved;
   std::wstring process_line;
   std::wstring stripped;  // strip_relaunch_switches of the trimmed process line
   std::wstring launcher_path;
+  std::wstring first_launcher_path;
 };
 std::wstring resume_command_line(const ResumeLineInput& in);
 // The program path of `line` quoted as above (the "not relaunched" case).
