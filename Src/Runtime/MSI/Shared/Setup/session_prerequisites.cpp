@@ -3,6 +3,9 @@
 #include "session.h"
 
 #include "SetupPrereqMgr.h"
+#include "msi_rules.h"
+#include "support/utils.h"
+#include "test_hooks.h"
 
 bool Session::recognises_prerequisite_switches() const {
 #ifdef QZ_PREREQUISITES
@@ -14,7 +17,17 @@ bool Session::recognises_prerequisite_switches() const {
 
 #ifdef QZ_PREREQUISITES
 CSetupPrereqMgr& Session::prerequisite_manager() {
-  if (!prereq_mgr_) prereq_mgr_ = std::make_unique<CSetupPrereqMgr>(*this);
+  if (!prereq_mgr_) {
+    PrerequisiteHooks hooks;
+    hooks.show_dialog = [this](SessionDialog* dialog) { set_prerequisite_dialog(dialog); };
+    hooks.elevated = [] { return qz::IsElevatedAdministrator() && !test_hooks::limited_user(); };
+    hooks.merge_transform = [](const std::wstring& command_line, const std::wstring& transform) {
+      std::wstring merged = command_line;
+      msi_rules::merge_language_transform(merged, transform);
+      return merged;
+    };
+    prereq_mgr_ = std::make_unique<CSetupPrereqMgr>(*this, std::move(hooks));
+  }
   return *prereq_mgr_;
 }
 #endif

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "support/number_text.h"
@@ -37,6 +38,13 @@ bool delete_pass_ms(unsigned* ms) {
   if (!read(L"QZ_TEST_DELETE_PASS_MS", 16, &v)) return false;
   *ms = static_cast<unsigned>(v);
   return true;
+}
+
+bool limited_user() {
+  int v = 0;
+  if (!read(L"QZ_TEST_LIMITED_USER", 16, &v)) return false;
+  const std::wstring line = GetCommandLineW();
+  return line.find(L"/runprerequisites") == std::wstring::npos;
 }
 
 }  // namespace test_hooks

@@ -5,6 +5,10 @@
 //   QZ_TEST_MSIACTION_SLEEP_MS  milliseconds to wait before the installer action
 //   QZ_TEST_MSIACTION_RESULT    decimal exit code stored instead of running it
 //   QZ_TEST_DELETE_PASS_MS      milliseconds between clean-up passes
+//   QZ_TEST_LIMITED_USER        set: the launcher runs without administrative
+//                               rights, except a copy started for the elevated
+//                               prerequisite pass (/runprerequisites), as if the
+//                               system had elevated that one
 // A stray value in a user's environment must never change what a shipped
 // launcher does, so nothing else reads them.
 #pragma once
@@ -15,5 +19,6 @@ namespace test_hooks {
 bool msi_action_sleep_ms(unsigned* ms);
 bool msi_action_result(int* code);
 bool delete_pass_ms(unsigned* ms);
+bool limited_user();
 
 }  // namespace test_hooks
