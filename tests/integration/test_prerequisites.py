@@ -300,12 +300,16 @@ class ElevationTest(PrerequisiteTest):
         env = {'QZ_TEST_LIMITED_USER': '1'}
         if os.path.exists(self.log):
             os.remove(self.log)
-        r = harness.run(setup, f'/debuglog"{harness.winpath(self.log)}"', timeout=240, env=env)
+        r = harness.run(setup, f'/debuglog"{harness.winpath(self.log)}" /p"pass word"', timeout=240, env=env)
         self.assertEqual(r.code, 0, r.stdout)
         self.assertInstalled()
         self.assertEqual(self.runs('Tool'), 1)
         log = self.log_text()
-        self.assertRegex(log, r'launching elevated with arguments: .*/runprerequisites""')
+        # The elevated copy gets the password, the log does not.
+        launch = re.search(r'launching elevated with arguments: (.*)', log).group(1)
+        self.assertIn('/runprerequisites""', launch)
+        self.assertIn('/p***', launch)
+        self.assertNotIn('pass word', launch)
         self.assertIn('The elevated prerequisite pass returned 0', log)
         self.assertNoResumeState()
 

@@ -48,6 +48,8 @@ struct PrerequisiteHooks {
   // The installer command line with the language transform merged into its
   // TRANSFORMS property.
   std::function<std::wstring(const std::wstring& command_line, const std::wstring& transform)> merge_transform;
+  // A command line as it may be logged (the setup password hidden).
+  std::function<std::wstring(const std::wstring& command_line)> loggable;
 };
 
 class CSetupPrereqMgr : public CSetupPrereqMgrCallback {
@@ -80,6 +82,9 @@ class CSetupPrereqMgr : public CSetupPrereqMgrCallback {
     if (hooks_.show_dialog) hooks_.show_dialog(dialog);
   }
   prq::PrereqSystem& system() { return *system_; }
+  std::wstring loggable(const std::wstring& command_line) {
+    return hooks_.loggable ? hooks_.loggable(command_line) : std::wstring(L"(not logged)");
+  }
   // Tests answer the system's questions themselves.
   void set_system(prq::PrereqSystem& system) { system_ = &system; }
 

@@ -14,6 +14,7 @@
 #include "prereq_system_win.h"
 #include "support/debuglog.h"
 #include "support/handles.h"
+#include "support/process_state.h"
 #include "support/zstring.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\Shared\\Setup\\SetupPreRequisite";
@@ -119,7 +120,7 @@ void PrerequisiteExecution::RecordRebootState() { snapshot_ = read_counters(); }
 bool PrerequisiteExecution::DetectPendingReboot() {
   prq::RebootCounters now = read_counters();
   if (p_.fields().ignore_tmp_rename && now.pending_rename_bytes > snapshot_.pending_rename_bytes) {
-    std::wstring temp = p_.settings() ? p_.settings()->temp_folder : std::wstring();
+    const std::wstring& temp = qzproc::temp_folder();
     p_.set_ignore_tmp_rename(!temp.empty() &&
                              prq::renames_only_under(pending_renames(), snapshot_.pending_rename_bytes, temp));
   }

@@ -100,7 +100,7 @@ int QzPreReqDlg::elevated_relaunch() {
   std::wstring parameters;
   mgr_.append_relaunch_switches(parameters);
   parameters = prq::elevated_parameters(parameters, features_, mgr_.get_origin_text());
-  QZ_LOG(L"Prerequisites need elevation; launching elevated with arguments: %s", parameters.c_str());
+  QZ_LOG(L"Prerequisites need elevation; launching elevated with arguments: %s", mgr_.loggable(parameters).c_str());
   const std::wstring file = own_path();
   SHELLEXECUTEINFOW sei{};
   sei.cbSize = sizeof(sei);
