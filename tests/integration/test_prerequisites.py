@@ -91,7 +91,7 @@ class PrerequisiteTest(test_msi.MsiTest):
         v = harness.reg_query(MARKS, name + '.runs')
         return int(v, 16) if v else 0
 
-    def chain(self, prereqs, members=None, launcher='chainsetup.exe', wait='Y', name='setup.exe'):
+    def chain(self, prereqs, members=None, launcher='chainsetup.exe', wait='Y', name='setup.exe', section=''):
         """A setup for props.msi listing PREREQS ({.prq name: text, or None for one
         that is listed but not carried}) in order, with MEMBERS ({member name: source
         file or bytes}) in its stream."""
@@ -99,7 +99,7 @@ class PrerequisiteTest(test_msi.MsiTest):
                f'ProductCode={test_msi.PROPS_PRODUCT}\r\nPackageCode={self.package_code("props.msi")}\r\n'
                f'ProductVersion=1.0.0\r\nWaitInstallation={wait}\r\nCmdLine=/qn QZPROP=after\r\n'
                '[props.msi]\r\nType=1\r\n[QZSetupPrerequisites]\r\n')
-        ini += ''.join(f'PreReq{i}={n}\r\n' for i, n in enumerate(prereqs))
+        ini += ''.join(f'PreReq{i}={n}\r\n' for i, n in enumerate(prereqs)) + section
         content = {'Setup.INI': ini}
         content.update({n: text for n, text in prereqs.items() if text is not None})
         for member, source in (members or {}).items():
@@ -194,6 +194,34 @@ class InstallTest(PrerequisiteTest):
         log = self.log_text()
         self.assertIn('Launching MSI prerequisite prq.msi', log)
         self.assertIn('Return Code from EXE: 0', log)
+
+    def test_app_package_and_package_manager_prerequisites(self):
+        # The helper is carried in the stream; the client is where Windows keeps it,
+        # and on the search path as it is there.
+        local = harness.wine('cmd', '/c', 'echo %LOCALAPPDATA%').stdout.decode('utf-8', 'replace').strip()
+        apps = os.path.join(harness.unixpath(local), 'Microsoft', 'WindowsApps')
+        os.makedirs(apps, exist_ok=True)
+        client = os.path.join(apps, 'winget.exe')
+        shutil.copy(os.path.join(harness.BUILD, 'winget.exe'), client)
+        self.addCleanup(lambda: shutil.rmtree(apps, ignore_errors=True))
+        package = 'Vendor.Tool.msix'
+        prereqs = {
+            'app.prq': prq('App', package, '', '<condition Type="64" Path="CN=Vendor" FileName="Vendor.Tool"/>'),
+            'cli.prq': '<SetupPrereq><wpmpackage InstallWPMPackage="1" name="Vendor.Cli" versiontype="1" '
+                       'specificversion="2.0" parameters="--scope machine"/></SetupPrereq>',
+        }
+        setup = self.chain(prereqs, {'App.' + package: b'package', 'PkgDeployHost.exe':
+                                     os.path.join(harness.BUILD, 'PkgDeployHost.exe')},
+                           section='PreReqAppPackage0=yes\r\nPreReqWPMPackage1=WPM\r\n')
+        r = self.launch(setup, '', env={'WINEPATH': harness.winpath(apps)})
+        # A failed install would leave the package's condition standing and stop setup.
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertInstalled()
+        log = self.log_text()
+        self.assertRegex(log, r'Creating new process for App package, launching command line [^\r\n]*\\App\\'
+                              r'Vendor\.Tool\.msix  -prqmsix:install -QZ_temp -pkgname:"[^"]*\\App\\Vendor\.Tool\.msix"')
+        self.assertIn('install --id Vendor.Cli --exact --version 2.0 --scope machine --silent',
+                      harness.read_utf16(os.path.join(apps, 'winget.log')))
 
     def test_bad_input_leaves_no_crash_and_nothing_behind(self):
         # A resume index nobody could have written skips nothing; a member missing

@@ -307,6 +307,9 @@ int QzPreReqDlg::run_entries(MSIHANDLE*) {
 }
 
 std::wstring QzPreReqDlg::LocatePrerequisiteFiles(CSetupPreRequisite& p, const std::wstring& base, int row) {
+  size_t count = p.file_count();
+  // Without files (a package-manager package) nothing is placed: it runs from the base.
+  if (count == 0) return base;
   const std::wstring id = p.folder_name();
   if (id.empty() || base.empty()) {
     QZ_LOG(L"Prerequisite '%s' has no identifier that can name its folder", p.fields().id.c_str());
@@ -315,7 +318,6 @@ std::wstring QzPreReqDlg::LocatePrerequisiteFiles(CSetupPreRequisite& p, const s
   LaunchSettings& s = settings();
   const int mode = mgr_.get_launch_mode();
   const zpath target = zpath(base).join(id);
-  size_t count = p.file_count();
   for (size_t i = 0; i < count; ++i) {
     std::wstring name = p.placed_file_name(i);
     if (name.empty()) {
