@@ -317,6 +317,9 @@ void QzPreReqDlg::StartStopProgress(bool start) {
   HWND bar = control(kProgressBar);
   if (!bar && !host_) return;
   if (!host_) {
+    // Nested calls (a program started by the process launcher inside a run) change nothing.
+    if (start == marquee_on_) return;
+    marquee_on_ = start;
     // 64-bit Windows is XP x64 or later: the bar's own marquee animates it.
     if (start) {
       saved_bar_style_ = GetWindowLongPtrW(bar, GWL_STYLE);

@@ -91,6 +91,7 @@ class QzPreReqDlg : public SessionDialog {
   bool placing_ = false;
   bool cancel_ = false;
   bool laid_out_ = false;
+  bool marquee_on_ = false;
   bool extraction_reported_ = false;
   std::wstring features_;
   std::wstring current_name_;

@@ -2,6 +2,7 @@
 // prerequisites one after the other in index order, or all of them handed to an
 // elevated copy of the launcher.
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 #include <wincrypt.h>
 
@@ -251,6 +252,8 @@ int QzPreReqDlg::run_entries(MSIHANDLE*) {
       if (prq::host::send_command(host_, prq::host::kPrerequisiteRan) == prq::host::kCancelAnswer) cancel_request();
     }
     if (!own_progress) StartStopProgress(false);
+    // The installer's own progress set the bar's range to its ticks.
+    if (own_progress && dialog_) SendDlgItemMessageW(dialog_, 301, PBM_SETRANGE32, 0, 100);
     ++handled_;
     if (refused || cancel_) {
       cancel_ = true;
