@@ -9,8 +9,9 @@ add_library(userexit_action SHARED ${CMAKE_SOURCE_DIR}/tests/standins/userexit_a
 set_target_properties(userexit_action PROPERTIES PREFIX "")
 target_link_options(userexit_action PRIVATE -static -s)
 
-# The app-package helper and the package-manager client, as the prerequisite tests start them.
-foreach(standin PkgDeployHost winget)
+# The app-package helper and the package-manager client, as the prerequisite tests start
+# them; a prerequisite program and a prerequisite host window for the launcher's tests.
+foreach(standin PkgDeployHost winget prqprog prqhook)
   add_executable(${standin} ${CMAKE_SOURCE_DIR}/tests/standins/${standin}.cpp)
   target_compile_definitions(${standin} PRIVATE UNICODE _UNICODE)
   target_link_options(${standin} PRIVATE -municode -s)
@@ -22,7 +23,7 @@ endif()
 add_test(NAME msi_testdata COMMAND ${CMAKE_SOURCE_DIR}/tests/data/demo/build-demo.sh ${CMAKE_BINARY_DIR}/testdata/msi
                                    ${CMAKE_BINARY_DIR}/userexit_action.dll)
 set_tests_properties(msi_testdata PROPERTIES FIXTURES_SETUP msi_data TIMEOUT 120)
-foreach(t unit_msi integration_test_msi integration_test_restart)
+foreach(t unit_msi integration_test_msi integration_test_restart integration_test_prerequisites)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY FIXTURES_REQUIRED msi_data)
     # They install and remove the same demo products: never at the same time.

@@ -63,7 +63,7 @@ target_compile_definitions(qzlauncher_chain PUBLIC QZ_PREREQUISITES=1)
 # Resources are shared by both deliverables and by tests that need the string table.
 set(QZ_RC ${CMAKE_SOURCE_DIR}/resources/launcher.rc)
 set_source_files_properties(${QZ_RC} PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico;${CMAKE_SOURCE_DIR}/resources/strings.rc;${CMAKE_SOURCE_DIR}/resources/resource.h;${CMAKE_SOURCE_DIR}/resources/dialogs_lang.rc;${CMAKE_SOURCE_DIR}/resources/dialogs_ui.rc")
+  "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico;${CMAKE_SOURCE_DIR}/resources/strings.rc;${CMAKE_SOURCE_DIR}/resources/resource.h;${CMAKE_SOURCE_DIR}/resources/dialogs_lang.rc;${CMAKE_SOURCE_DIR}/resources/dialogs_ui.rc;${CMAKE_SOURCE_DIR}/resources/dialogs_prereq.rc")
 
 add_library(qz_test_hooks OBJECT ${QZ_TEST_HOOKS})
 qz_target_defaults(qz_test_hooks)

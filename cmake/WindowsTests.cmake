@@ -59,7 +59,8 @@ endforeach()
 # The longest files start first, so that a clean run (no timings from an earlier
 # one) does not leave the installer tests running alone at the end.
 set_tests_properties(integration_test_msi PROPERTIES COST 120)
-set_tests_properties(integration_test_entry integration_test_driver integration_test_ui PROPERTIES COST 40)
+set_tests_properties(integration_test_entry integration_test_driver integration_test_ui integration_test_prerequisites
+                     PROPERTIES COST 40)
 # It turns on the debug log of every launcher in the shared prefix for a moment.
 if(TEST integration_test_registry_log)
   set_tests_properties(integration_test_registry_log PROPERTIES RUN_SERIAL TRUE)

@@ -12,6 +12,7 @@ inline constexpr int kCancelled = -1;                 // the user cancelled (any
 inline constexpr int kNotStarted = static_cast<int>(0xCCCCCCCC);  // a program (the clone, msiexec) could not be started
 inline constexpr int kRestartPending = 7002;          // the run ended with a restart of the computer pending
 inline constexpr int kChildRequestsRestart = 7003;    // the elevated prerequisite pass asks its caller to restart
+inline constexpr int kRestartRequired = 3010;         // setup stopped for a restart a prerequisite needs; it resumes after it
 
 // ---- the launch and its settings --------------------------------------------
 inline constexpr int kUnsupportedSystem = 1150;       // the operating system is not one the setup runs on
@@ -35,12 +36,18 @@ inline constexpr int kSignerMismatch = 2161;          // the package is not sign
 inline constexpr int kNewerVersionInstalled = 1638;   // a later version of the product is installed (msiexec's own code)
 inline constexpr int kUserDeclined = 1602;            // the user answered No to going on (msiexec's own code)
 
+// ---- prerequisites -----------------------------------------------------------
+inline constexpr int kPrerequisiteFilesMissing = 1655;  // a prerequisite's files could not be placed (missing,
+                                                        // failed copy or wrong checksum)
+inline constexpr int kPrerequisiteFailed = 1667;        // a prerequisite still is needed after its run, or could not run
+
 // ---- the script engine -------------------------------------------------------
 inline constexpr int kNoEngineLibrary = 7001;         // the engine library is neither beside the launcher nor carried
 inline constexpr int kEngineNotLoaded = 1670;         // the engine library could not be loaded or lacks its entry point
 inline constexpr int kEngineFailed = 1628;            // the engine reported a failure of its own
 inline constexpr int kEngineBadCommandLine = 1629;    // the engine refused its command line (its answer -4)
-inline constexpr int kEngineNoPrivileges = 1644;      // the engine lacks the rights it needs (its answer -7)
+inline constexpr int kEngineNoPrivileges = 1644;      // the rights needed are missing (the engine's answer -7, or
+                                                      // prerequisites that need elevation in a run that cannot ask)
 inline constexpr int kBadRemovalValue = -4;           // /removeasmajorupgrade without three or four parts
 
 }  // namespace err

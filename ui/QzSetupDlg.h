@@ -9,7 +9,7 @@
 
 class Session;
 
-#include "session_dialog.h"
+#include "package/session_dialog.h"
 #include "ui/setup_window.h"
 
 class QzSetupDlg : public SessionDialog {

@@ -3,7 +3,7 @@
 // there, and without arguments neither may grow the text.
 #include "fuzz_input.h"
 #include "package/positional_text.h"
-#include "ui/ProgressCalculator.h"
+#include "package/ProgressCalculator.h"
 
 namespace {
 uint32_t g_tick = 0;

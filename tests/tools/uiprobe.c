@@ -7,6 +7,10 @@
                                  line per visible top-level window
      cancelall                   sends Cancel to every visible dialog
      gone HWND TIMEOUT_MS        waits until the window no longer exists
+     waittext TEXT_PART TIMEOUT_MS  a visible top-level window with a descendant
+                                 whose text holds TEXT_PART: prints it (see dump)
+     items HWND ID               one "item row=.. text0=.. text1=.." line per row
+                                 of the list view ID
      dump HWND                   "window=0x.. title=.. class=.." and one
                                  "child id=.. class=.. visible=.. enabled=.. text=.."
                                  line per descendant
@@ -15,6 +19,7 @@
      click HWND ID               presses button ID
      shot HWND FILE.bmp          the window's pixels from the screen into a bitmap */
 #include <windows.h>
+#include <commctrl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -77,6 +82,63 @@ static BOOL CALLBACK find_top(HWND w, LPARAM lp) {
     return FALSE;
   }
   return TRUE;
+}
+
+static BOOL CALLBACK child_has_text(HWND c, LPARAM lp) {
+  struct find *f = (struct find *)lp;
+  wchar_t text[2048];
+  window_text(c, text, 2048);
+  if (wcsstr(text, f->part)) {
+    f->found = c;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+static BOOL CALLBACK find_top_with_text(HWND w, LPARAM lp) {
+  struct find *f = (struct find *)lp;
+  struct find inner = {f->part, NULL};
+  if (!IsWindowVisible(w)) return TRUE;
+  EnumChildWindows(w, child_has_text, (LPARAM)&inner);
+  if (inner.found) {
+    f->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+/* A list view's texts live in its own process: the item record and the buffer are
+   placed there and read back. */
+static int items(HWND list) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!p) return 1;
+  const SIZE_T cap = 1024;
+  char *remote = VirtualAllocEx(p, NULL, sizeof(LVITEMW) + cap * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE);
+  if (!remote) return 1;
+  int rows = (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+  for (int row = 0; row < rows; ++row) {
+    printf("item row=%d", row);
+    for (int col = 0; col < 2; ++col) {
+      LVITEMW item = {0};
+      item.iSubItem = col;
+      item.pszText = (wchar_t *)(remote + sizeof(LVITEMW));
+      item.cchTextMax = (int)cap;
+      wchar_t text[1024] = {0};
+      SIZE_T moved = 0;
+      WriteProcessMemory(p, remote, &item, sizeof item, &moved);
+      SendMessageW(list, LVM_GETITEMTEXTW, row, (LPARAM)remote);
+      ReadProcessMemory(p, remote + sizeof(LVITEMW), text, sizeof text - sizeof(wchar_t), &moved);
+      printf(" text%d=", col);
+      put_utf8(text);
+    }
+    printf("\n");
+  }
+  fflush(stdout);
+  VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+  CloseHandle(p);
+  return 0;
 }
 
 static BOOL CALLBACK list_top(HWND w, LPARAM unused) {
@@ -177,6 +239,23 @@ int wmain(int argc, wchar_t **argv) {
     dump(f.found);
     return 0;
   }
+  if (!wcscmp(cmd, L"waittext") && argc >= 4) {
+    DWORD limit = (DWORD)_wtoi(argv[3]), start = GetTickCount();
+    struct find f = {argv[2], NULL};
+    for (;;) {
+      f.found = NULL;
+      EnumWindows(find_top_with_text, (LPARAM)&f);
+      if (f.found || GetTickCount() - start > limit) break;
+      Sleep(50);
+    }
+    if (!f.found) {
+      printf("window=none\n");
+      return 1;
+    }
+    Sleep(300);
+    dump(f.found);
+    return 0;
+  }
   HWND w = parse_hwnd(argv[2]);
   if (!wcscmp(cmd, L"gone") && argc >= 4) {
     DWORD limit = (DWORD)_wtoi(argv[3]), start = GetTickCount();
@@ -189,6 +268,10 @@ int wmain(int argc, wchar_t **argv) {
     return 0;
   }
   if (!wcscmp(cmd, L"shot") && argc >= 4) return shot(w, argv[3]);
+  if (!wcscmp(cmd, L"items") && argc >= 4) {
+    HWND list = GetDlgItem(w, _wtoi(argv[3]));
+    return list ? items(list) : 1;
+  }
   if (argc < 4) return 2;
   HWND c = GetDlgItem(w, _wtoi(argv[3]));
   if (!c) {

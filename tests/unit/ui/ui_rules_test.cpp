@@ -5,7 +5,7 @@
 #include <string>
 
 #include "package/positional_text.h"
-#include "ui/ProgressCalculator.h"
+#include "package/ProgressCalculator.h"
 #include "ui/password_digest.h"
 
 using lang::fill_positional;

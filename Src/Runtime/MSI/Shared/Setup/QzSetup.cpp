@@ -48,9 +48,12 @@ bool QzSetup::init(HINSTANCE module, int argc, wchar_t** argv, const std::wstrin
   session_ = std::make_unique<Session>(module, settings);
   session_->clear_setup_password();
   if (!debug_log_path.empty()) session_->set_debug_log_path(debug_log_path);
+  // An elevated prerequisite pass logs to the same file.
+  session_->set_origin_text(debug_log_path);
 
   session_->set_launcher_path(!clone_path.empty() ? clone_path : own_module_path(module));
   if (!session_->launcher_folder().empty()) settings.media_folder = session_->launcher_folder();
+  if (settings.first_launcher_path.empty()) settings.first_launcher_path = session_->launcher_path();
 
   CommandLineInfo args(argc, argv);
   if (!args.for_each_switch(&Session::process_switch, *session_)) {

@@ -12,7 +12,7 @@
 #include "package/IniProfile.h"
 #include "package/SetupPrereqMgrCallback.h"
 #include "package/stream.h"
-#include "session_dialog.h"
+#include "package/session_dialog.h"
 #include "session_state.h"
 
 struct LaunchSettings;

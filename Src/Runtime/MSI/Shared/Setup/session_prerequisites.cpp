@@ -3,6 +3,10 @@
 #include "session.h"
 
 #include "SetupPrereqMgr.h"
+#include "msi_rules.h"
+#include "password_mask.h"
+#include "support/utils.h"
+#include "test_hooks.h"
 
 bool Session::recognises_prerequisite_switches() const {
 #ifdef QZ_PREREQUISITES
@@ -14,7 +18,18 @@ bool Session::recognises_prerequisite_switches() const {
 
 #ifdef QZ_PREREQUISITES
 CSetupPrereqMgr& Session::prerequisite_manager() {
-  if (!prereq_mgr_) prereq_mgr_ = std::make_unique<CSetupPrereqMgr>(*this);
+  if (!prereq_mgr_) {
+    PrerequisiteHooks hooks;
+    hooks.show_dialog = [this](SessionDialog* dialog) { set_prerequisite_dialog(dialog); };
+    hooks.elevated = [] { return qz::IsElevatedAdministrator() && !test_hooks::limited_user(); };
+    hooks.merge_transform = [](const std::wstring& command_line, const std::wstring& transform) {
+      std::wstring merged = command_line;
+      msi_rules::merge_language_transform(merged, transform);
+      return merged;
+    };
+    hooks.loggable = [](const std::wstring& command_line) { return mask_password_in_command_line(command_line); };
+    prereq_mgr_ = std::make_unique<CSetupPrereqMgr>(*this, std::move(hooks));
+  }
   return *prereq_mgr_;
 }
 #endif

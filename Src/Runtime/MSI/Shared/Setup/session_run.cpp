@@ -64,8 +64,16 @@ void main_run(Session& session) {
   if (!check_code_page(session)) return;
   if (!select_transform(session)) return;
 #ifdef QZ_PREREQUISITES
-  if (session.prerequisite_manager().RunPrerequisites(1, std::wstring(), false, nullptr) !=
-      CSetupPrereqMgr::kCarryOn) {
+  // With the RunOnce entry a pass that ends for a restart resumes after it.
+  int prerequisites = session.prerequisite_manager().RunPrerequisites(1, std::wstring(), true, nullptr);
+  if (prerequisites != CSetupPrereqMgr::kCarryOn) {
+    // A restart this process leaves to others (the user, a deployment tool) ends
+    // with 3010; one the waiting parent performs ends with 7002 below.
+    if (prerequisites == CSetupPrereqMgr::kRestartPending && session.get_value(kValueChildRebootRequested).empty())
+      qzproc::set_exit_code(err::kRestartRequired);
+    // A stop whose step left no reason would otherwise end as a success.
+    if (prerequisites == CSetupPrereqMgr::kStop && qzproc::exit_code() == 0)
+      qzproc::set_exit_code(err::kPrerequisiteFailed);
     session.close_setup_dialog();
     return;
   }

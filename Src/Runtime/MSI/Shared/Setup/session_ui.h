@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "session_dialog.h"
+#include "package/session_dialog.h"
 
 class Session;
 struct LaunchSettings;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "support/number_text.h"
@@ -51,6 +52,13 @@ void pause_point(const wchar_t* point) {
   CloseHandle(f);
   const ULONGLONG until = GetTickCount64() + 120000;
   while (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES && GetTickCount64() < until) Sleep(20);
+}
+
+bool limited_user() {
+  int v = 0;
+  if (!read(L"QZ_TEST_LIMITED_USER", 16, &v)) return false;
+  const std::wstring line = GetCommandLineW();
+  return line.find(L"/runprerequisites") == std::wstring::npos;
 }
 
 }  // namespace test_hooks

@@ -8,6 +8,10 @@
 //   QZ_TEST_PAUSE_FILE          a file the launcher writes at its pause points
 //                               (the point's name in it) and that it waits to
 //                               see removed before it goes on
+//   QZ_TEST_LIMITED_USER        set: the launcher runs without administrative
+//                               rights, except a copy started for the elevated
+//                               prerequisite pass (/runprerequisites), as if the
+//                               system had elevated that one
 // A stray value in a user's environment must never change what a shipped
 // launcher does, so nothing else reads them.
 #pragma once
@@ -22,5 +26,6 @@ bool delete_pass_ms(unsigned* ms);
 // in-process run before the setup driver starts) until the pause file is removed,
 // for at most two minutes. Nothing without the value.
 void pause_point(const wchar_t* point);
+bool limited_user();
 
 }  // namespace test_hooks

@@ -9,5 +9,6 @@ bool msi_action_sleep_ms(unsigned*) { return false; }
 bool msi_action_result(int*) { return false; }
 bool delete_pass_ms(unsigned*) { return false; }
 void pause_point(const wchar_t*) {}
+bool limited_user() { return false; }
 
 }  // namespace test_hooks

@@ -3,7 +3,7 @@
 
 #include "package/LaunchSettings.h"
 #include "package/load_string.h"
-#include "ui/ProgressCalculator.h"
+#include "package/ProgressCalculator.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // portable
-#include "ui/ProgressCalculator.h"
+#include "package/ProgressCalculator.h"
 
 #include <cwchar>
 #include <vector>
