@@ -19,7 +19,7 @@
 #include "package/LaunchSettings.h"
 #include "package/stream.h"
 #include "packaged_setting.h"
-#include "password_mask.h"
+#include "secret_mask.h"
 #include "published_folder.h"
 #include "relaunch.h"
 #include "support/SwitchList.h"
@@ -209,7 +209,7 @@ void Launcher::startup() {
       log_value = dbglog::default_log_path();
     debug_log_path_ = log_value;
   }
-  QZ_LOG(L"Brackenwright setup.exe (Unicode) started, cmdline: %s", mask_password_in_command_line(text_).c_str());
+  QZ_LOG(L"Brackenwright setup.exe (Unicode) started, cmdline: %s", secret_mask::for_log(text_).c_str());
 }
 
 int Launcher::one_shot(const entry::OneShotCommand& command) {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "password_mask.h"
+#include "secret_mask.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/process_state.h"
@@ -94,7 +94,7 @@ std::wstring msiexec_path() {
 }
 
 bool launch_no_wait(const std::wstring& command_line, bool show) {
-  QZ_LOG(L"Attempting to launch (no wait): %s", mask_password_in_command_line(command_line).c_str());
+  QZ_LOG(L"Attempting to launch (no wait): %s", secret_mask::for_log(command_line).c_str());
   ProcessHandles p;
   bool created = create(command_line, show, true, p);
   QZ_LOG(L"Launch result %d", created ? 1 : 0);
@@ -104,7 +104,7 @@ bool launch_no_wait(const std::wstring& command_line, bool show) {
 }
 
 int launch_and_wait(const std::wstring& command_line, bool show) {
-  QZ_LOG(L"Attempting to launch: %s", mask_password_in_command_line(command_line).c_str());
+  QZ_LOG(L"Attempting to launch: %s", secret_mask::for_log(command_line).c_str());
   ProcessHandles p;
   if (!create(command_line, show, false, p)) return kNotStarted;
   for (;;) {

@@ -10,6 +10,7 @@
 #include "package/load_string.h"
 #include "package/positional_text.h"
 #include "packaged_setting.h"
+#include "secret_mask.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
@@ -225,6 +226,21 @@ std::wstring read_package_product_version(const std::wstring& package_path) {
     QZ_LOG(L"%s", e.description().c_str());
     return std::wstring();
   }
+}
+
+void learn_hidden_properties(const std::wstring& package_path) {
+  qzmsi::handle db, view, record;
+  if (qzmsi::OpenDatabase(package_path.c_str(), MSIDBOPEN_READONLY, db.receive()) != ERROR_SUCCESS) {
+    QZ_LOG(L"The package %s cannot be read: every property value stays hidden in the log", package_path.c_str());
+    return;
+  }
+  std::wstring hidden;
+  if (qzmsi::DatabaseOpenView(db.get(), L"SELECT `Value` FROM `Property` WHERE `Property`='MsiHiddenProperties'",
+                              view.receive()) == ERROR_SUCCESS &&
+      qzmsi::ViewExecute(view.get(), 0) == ERROR_SUCCESS && qzmsi::ViewFetch(view.get(), record.receive()) == ERROR_SUCCESS)
+    qzmsi::read_string(256, &hidden, [&](wchar_t* b, DWORD* n) { return qzmsi::RecordGetString(record.get(), 1, b, n); });
+  if (view) qzmsi::ViewClose(view.get());
+  secret_mask::set_hidden_properties(hidden);
 }
 
 bool package_product_version_matches(const std::wstring& package_path, const std::wstring& version) {
