@@ -151,6 +151,12 @@ class InstallTest(MsiTest):
         r = self.launch(setup, '', env={'QZ_TEST_CMD': 'expanded'})
         self.assertEqual(r.code, 0, r.stdout)
         self.assertEqual(harness.reg_query(PROPS_KEY, 'Cmd'), 'expanded x')
+        # A variable that brings a quote would end the value and add a property.
+        uninstall_directly()
+        r = self.launch(setup, '', env={'QZ_TEST_CMD': 'x" QZPROP="injected'})
+        self.assertEqual(r.code, 1153, r.stdout)
+        self.assertIn('CmdLine of setup.ini brings a double quote', self.log_text())
+        self.assertEqual(self.msiexec_commands(), [])
 
     def test_secret_properties_reach_the_package_but_not_the_log(self):
         # props.msi lists QZSECRET in MsiHiddenProperties; the other two are secret by
