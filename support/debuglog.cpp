@@ -51,13 +51,26 @@ std::wstring strip_long_prefix(const std::wstring& p) {
   return p;
 }
 
+// A text from a call that answers with its length, or with the size it needs
+// (terminator included) when the buffer is too small; empty when it fails.
+template <typename Call>
+std::wstring sized_text(Call call) {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD n = call(&buf[0], static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) return buf.substr(0, n);
+    buf.assign(n, L'\0');
+  }
+  return {};
+}
+
 std::wstring long_full_path(const std::wstring& path) {
-  std::vector<wchar_t> full(32768);
-  DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (n == 0 || n >= full.size()) return {};
-  std::vector<wchar_t> longer(32768);
-  DWORD m = GetLongPathNameW(full.data(), longer.data(), static_cast<DWORD>(longer.size()));
-  return m == 0 || m >= longer.size() ? std::wstring(full.data(), n) : std::wstring(longer.data(), m);
+  std::wstring full = sized_text([&](wchar_t* b, DWORD n) { return GetFullPathNameW(path.c_str(), n, b, nullptr); });
+  // Only a short name holds a tilde; looking every component up costs a line.
+  if (full.find(L'~') == std::wstring::npos) return full;
+  std::wstring longer = sized_text([&](wchar_t* b, DWORD n) { return GetLongPathNameW(full.c_str(), b, n); });
+  return longer.empty() ? full : longer;
 }
 
 // The open file is the one `path` names, by that name alone: no link on the way
@@ -69,14 +82,11 @@ bool names_only_this_file(HANDLE h, const std::wstring& path) {
   if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return false;
   if (info.nNumberOfLinks > 1) return false;
   using FinalFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-  auto final_name = qz::bound<FinalFn>(qz::kernel32_export("GetFinalPathNameByHandleW"));
+  static const auto final_name = qz::bound<FinalFn>(qz::kernel32_export("GetFinalPathNameByHandleW"));
   if (!final_name) return true;  // systems without it have no symbolic links either
-  std::vector<wchar_t> buf(32768);
-  DWORD n = final_name(h, buf.data(), static_cast<DWORD>(buf.size()), 0);
-  if (n == 0 || n >= buf.size()) return false;
+  const std::wstring actual = sized_text([&](wchar_t* b, DWORD n) { return final_name(h, b, n, 0); });
   const std::wstring expected = long_full_path(path);
-  const std::wstring actual = strip_long_prefix(std::wstring(buf.data(), n));
-  return !expected.empty() && qz::SamePath(expected, actual);
+  return !actual.empty() && !expected.empty() && qz::SamePath(expected, strip_long_prefix(actual));
 }
 
 // Deletes the file `h` was created as (never another one a path may name by now).
