@@ -105,12 +105,10 @@ int MsiAction::execute() {
     session().close_setup_dialog();
     return 0;
   }
-  if (type != kLocationWebInstall) {
-    package = qz::FullPath(package);
-    // Every command line and property list logged from here on hides what the
-    // package hides.
-    learn_hidden_properties(package);
-  }
+  if (type != kLocationWebInstall) package = qz::FullPath(package);
+  // Every command line and property list logged from here on hides what the
+  // package hides. A patch hides what its product does, which is not read here.
+  if (type != kLocationWebInstall && session().launch_mode() != kModePatch) learn_hidden_properties(package);
 #ifdef QZ_PREREQUISITES
   const std::wstring prereq_value = L"%QZ_PREREQCMD%-" + msi_setting(L"Startup", L"Product");
   bool prereq_value_written = false;
