@@ -1,15 +1,24 @@
 # The setup author's packing tool (both trees), the Windows front end over the
 # launcher's stream reader used by tests and benchmarks, and the benchmark helpers.
+# The packing tool's init reads packages with libmsi (msitools), natively only.
+file(GLOB QZ_MKSETUP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/mksetup/*.cpp)
 if(WIN32)
+  list(FILTER QZ_MKSETUP_SOURCES EXCLUDE REGEX "/init\\.cpp$")
+  add_executable(mksetup ${QZ_MKSETUP_SOURCES})
+  add_executable(streamx ${CMAKE_SOURCE_DIR}/tools/streamx.cpp)
   foreach(tool mksetup streamx)
-    add_executable(${tool} ${CMAKE_SOURCE_DIR}/tools/${tool}.cpp)
     qz_target_defaults(${tool})
-    target_link_libraries(${tool} PRIVATE qzlauncher_setup psapi)
     target_link_options(${tool} PRIVATE -municode -s)
   endforeach()
+  # verify reads the prerequisite list too.
+  target_link_libraries(mksetup PRIVATE qzlauncher_chain)
+  target_link_libraries(streamx PRIVATE qzlauncher_setup psapi)
 else()
-  add_executable(mksetup ${CMAKE_SOURCE_DIR}/tools/mksetup.cpp)
-  target_link_libraries(mksetup PRIVATE qzportable)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LIBMSI REQUIRED IMPORTED_TARGET libmsi-1.0)
+  add_executable(mksetup ${QZ_MKSETUP_SOURCES})
+  target_compile_definitions(mksetup PRIVATE QZ_MKSETUP_INIT)
+  target_link_libraries(mksetup PRIVATE qzportable PkgConfig::LIBMSI)
   target_compile_options(mksetup PRIVATE ${QZ_WARN})
   # Benchmark helper: plain zlib deflate/inflate file to file, the native baseline.
   add_executable(zbench ${CMAKE_SOURCE_DIR}/bench/zbench.cpp)

@@ -1,9 +1,16 @@
 # Cross build: the two launchers, the Windows build of the packing tool, unit and
 # integration tests run under Wine.
 enable_language(RC)
+# Reproducible images: no link time stamp, and no folder of this build inside them
+# (__FILE__ and debug paths are written relative to the tree), so two clean builds of
+# one commit give the same bytes (scripts/repro-check.sh).
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>
+                    $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>)
 set(QZ_WARN -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
 set(QZ_DEFS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-set(QZ_SYSLIBS z shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 comdlg32 version)
+# No comctl32: the common controls are bound on first use (support/dynload.h).
+set(QZ_SYSLIBS z shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 version)
 
 # The test-only values (test_hooks.h) are read by test programs alone: the library
 # carries the silent twin, test_hooks_none.cpp, and test programs link the reading

@@ -61,7 +61,13 @@ DecodeResult inflate_member(const MemberCoding& c, const ScrambleKey& key, const
     if (got == 0) break;
     if (blocks) key.descramble_blocks(in.data(), got, read_total);
     read_total += static_cast<uint32_t>(got);
-    if (progress) progress(std::min(read_total, c.stored_size), c.stored_size);
+    // A chunk of input may inflate to a thousand times its size: a cancel is seen
+    // after every chunk read and every chunk written.
+    const auto cancelled = [&] { return progress && progress(std::min(read_total, c.stored_size), c.stored_size); };
+    if (cancelled()) {
+      r.status = DecodeStatus::kCancelled;
+      return r;
+    }
     z.next_in = in.data();
     z.avail_in = static_cast<uInt>(got);
     while (z.avail_in > 0 || z.avail_out == 0) {
@@ -81,6 +87,10 @@ DecodeResult inflate_member(const MemberCoding& c, const ScrambleKey& key, const
       r.written += produced;
       if (rc == Z_STREAM_END) {
         r.status = DecodeStatus::kDone;
+        return r;
+      }
+      if (produced && cancelled()) {
+        r.status = DecodeStatus::kCancelled;
         return r;
       }
       if (rc == Z_BUF_ERROR) break;  // needs more input

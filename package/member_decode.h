@@ -36,8 +36,9 @@ MemberKeys member_keys(uint32_t type, uint32_t flags, uint32_t stored_size, bool
 using MemberRead = std::function<size_t(uint8_t* buffer, size_t count)>;
 // Writes decoded bytes; false when they could not all be written.
 using MemberWrite = std::function<bool(const uint8_t* data, size_t size)>;
-// Stored bytes consumed so far of the total. A stored member is cancelled when it
-// answers true; inflation reports progress but is not cancelled by it.
+// Stored bytes consumed so far of the total; answering true cancels the member. It
+// is asked after every chunk read and, for a compressed member, also after every
+// chunk written, so at most one chunk is written after the answer.
 using MemberProgress = std::function<bool(uint32_t done, uint32_t total)>;
 
 enum class DecodeStatus {

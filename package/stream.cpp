@@ -1,11 +1,15 @@
 #include "package/stream.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "package/member_decode.h"
 #include "support/debuglog.h"
+#include "support/new_file.h"
+#include "support/process_state.h"
+#include "support/utils.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\stream";
 
@@ -53,33 +57,24 @@ bool write_all(HANDLE h, const uint8_t* data, size_t size) {
   return WriteFile(h, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
 }
 
-// Undoes whole-file scrambling of an extracted file in place, a window at a time so
-// a large member never needs one huge view.
-bool descramble_file(const zpath& target, const ScrambleKey& key) {
-  qz::file_handle f(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f) return false;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(f.get(), &size)) return false;
-  if (size.QuadPart == 0) return true;
-  FILETIME c, a, w;
-  const bool have_times = GetFileTime(f.get(), &c, &a, &w);
-  qz::file_handle map(CreateFileMappingW(f.get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
-  if (!map) return false;
-  const uint64_t window = 16u << 20;  // a multiple of the allocation granularity
-  for (uint64_t off = 0; off < static_cast<uint64_t>(size.QuadPart); off += window) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(window, size.QuadPart - off));
-    void* view = MapViewOfFile(map.get(), FILE_MAP_WRITE, static_cast<DWORD>(off >> 32), static_cast<DWORD>(off), n);
-    if (!view) return false;
-    key.descramble(static_cast<uint8_t*>(view), n, static_cast<size_t>(off));
-    const bool flushed = FlushViewOfFile(view, n);
-    UnmapViewOfFile(view);
-    if (!flushed) return false;
+// The member's stored bytes in order, read at their offsets through the stream's
+// own handle.
+class MemberReader {
+ public:
+  MemberReader(HANDLE file, uint64_t offset) : source_(file), offset_(offset) {}
+  size_t operator()(uint8_t* buffer, size_t count) {
+    const size_t got = source_.read_at(offset_, buffer, count);
+    offset_ += got;
+    if (!got) error_ = source_.last_error();
+    return got;
   }
-  // Writing through the view touched the last-write time; keep the member's.
-  if (have_times) SetFileTime(f.get(), &c, &a, &w);
-  return true;
-}
+  DWORD error() const { return error_; }
+
+ private:
+  FileSource source_;
+  uint64_t offset_;
+  DWORD error_ = 0;
+};
 
 }  // namespace
 
@@ -97,6 +92,17 @@ std::wstring member_name_from_ansi(std::string_view s) {
   std::wstring w(n > 0 ? n : 0, L'\0');
   if (n > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
   return w;
+}
+
+// A stream on the launcher's own file reads through the file held since the start
+// of the run (null when that is another file or nothing is held).
+qz::file_handle STREAM::own_image_handle(const zpath& path) {
+  HANDLE own = qzproc::own_image();
+  if (!own || !qz::SamePath(path, qzproc::own_file_name())) return qz::file_handle();
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return qz::file_handle();
+  return qz::file_handle(copy);
 }
 
 const std::string& StreamEntry::narrow_name() const {
@@ -117,8 +123,10 @@ bool StreamNameLess::operator()(const zString& a, const zString& b) const {
 }
 
 STREAM::STREAM(const zpath& path) : path_(path) {
-  file_ = qz::file_handle(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  file_ = own_image_handle(path_);
+  if (!file_)
+    file_ = qz::file_handle(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) {
     last_error_ = GetLastError();
     QZ_LOG(L"Cannot open %s for the setup stream (error %u)", path_.c_str(), last_error_);
@@ -183,7 +191,9 @@ bool STREAM::extract(const zString& name, const zpath& target, IStreamProgress* 
   const StreamEntry* e = valid_ ? find(name) : nullptr;
   if (!e) return false;
   DWORD attrs = GetFileAttributesW(target.c_str());
-  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) && !(attrs & FILE_ATTRIBUTE_DIRECTORY))
+  // Never through a link: that would change its target's attributes.
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) &&
+      !(attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
     SetFileAttributesW(target.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
   return write_member(*e, target, progress);
 }
@@ -206,71 +216,95 @@ bool STREAM::extract_all(ChooseTarget choose, void* context, IStreamProgress* pr
   return any;
 }
 
+bool STREAM::decode(const StreamEntry& e, const qzstream::MemberWrite& sink, IStreamProgress* progress) {
+  const MemberKeys keys =
+      member_keys(e.stream_type, e.flags, e.stored_size, e.compressed != 0, e.narrow_name(), ansi_member_name(e.name));
+  MemberReader read(file_.get(), e.data_offset);
+  // Whole-file scrambling is undone on the way out, at each byte's offset in the
+  // content: no second pass over the written file (a mapped view would turn an
+  // I/O error into a crash).
+  const ScrambleKey whole_key(keys.whole ? keys.whole_key : std::string());
+  std::vector<uint8_t> piece;
+  uint64_t written = 0;
+  auto write = [&](const uint8_t* data, size_t size) {
+    if (keys.whole) {
+      piece.assign(data, data + size);
+      whole_key.descramble(piece.data(), size, static_cast<size_t>(written));
+      data = piece.data();
+    }
+    written += size;
+    return sink(data, size);
+  };
+  MemberProgress report;
+  if (progress) report = [&](uint32_t done, uint32_t total) { return progress->progress(done, total); };
+  const DecodeResult r = decode_member(keys.coding, std::ref(read), write, report);
+  if (r.status == DecodeStatus::kZlibError) {
+    last_error_ = ERROR_INVALID_DATA;
+    QZ_LOG(L"Setup stream member '%s': zlib error %d", e.name.c_str(), r.zlib_code);
+  } else if (r.status == DecodeStatus::kEndsEarly) {
+    last_error_ = read.error() ? read.error() : static_cast<DWORD>(ERROR_HANDLE_EOF);
+    QZ_LOG(e.compressed ? L"Setup stream member '%s': compressed data ends early" : L"Setup stream member '%s' ends early",
+           e.name.c_str());
+  } else if (r.status == DecodeStatus::kCancelled) {
+    last_error_ = ERROR_CANCELLED;
+  }
+  return r.status == DecodeStatus::kDone;
+}
+
 bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProgress* progress) {
   if (!is_safe_member_name(e.name)) {
     QZ_LOG(L"Refusing setup stream member '%s': not a plain file name", e.name.c_str());
     return false;
   }
-  qz::file_handle src(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!src) {
-    last_error_ = GetLastError();
-    return false;
-  }
-  LARGE_INTEGER at;
-  at.QuadPart = e.data_offset;
-  if (!SetFilePointerEx(src.get(), at, nullptr, FILE_BEGIN)) {
-    last_error_ = GetLastError();
-    return false;
-  }
   if (progress && progress->progress(0, e.stored_size)) return false;
-
-  const MemberKeys keys =
-      member_keys(e.stream_type, e.flags, e.stored_size, e.compressed != 0, e.narrow_name(), ansi_member_name(e.name));
-  bool ok = false;
-  bool created = false;
-  {
-    qz::file_handle out;
-    if (e.compressed && progress) progress->show_status(1, e.name);
-    // A compressed member's file may be read while it is written.
-    const DWORD share = e.compressed ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-    out = qz::file_handle(CreateFileW(target.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) {
-      last_error_ = GetLastError();
-      QZ_LOG(L"Cannot create %s (error %u)", target.c_str(), last_error_);
-      return false;
-    }
-    created = true;
-    auto read = [&](uint8_t* buffer, size_t count) -> size_t {
-      DWORD got = 0;
-      if (!ReadFile(src.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) return 0;
-      return got;
-    };
-    auto write = [&](const uint8_t* data, size_t size) {
-      if (write_all(out.get(), data, size)) return true;
-      last_error_ = GetLastError();
-      return false;
-    };
-    MemberProgress report;
-    if (progress) report = [&](uint32_t done, uint32_t total) { return progress->progress(done, total); };
-    const DecodeResult r = decode_member(keys.coding, read, write, report);
-    ok = r.status == DecodeStatus::kDone;
-    if (r.status == DecodeStatus::kCancelled) FlushFileBuffers(out.get());
-    if (r.status == DecodeStatus::kZlibError) QZ_LOG(L"Setup stream member '%s': zlib error %d", e.name.c_str(), r.zlib_code);
-    if (r.status == DecodeStatus::kEndsEarly)
-      QZ_LOG(e.compressed ? L"Setup stream member '%s': compressed data ends early" : L"Setup stream member '%s' ends early",
-             e.name.c_str());
-    if (ok && e.compressed) {
-      FlushFileBuffers(out.get());
-      FILETIME c = e.creation_time, a = e.last_access_time, w = e.last_write_time;
-      SetFileTime(out.get(), &c, &a, &w);
-    }
-  }
-  if (ok && keys.whole && !descramble_file(target, ScrambleKey(keys.whole_key))) {
+  if (e.compressed && progress) progress->show_status(1, e.name);
+  // A compressed member's file may be read while it is written.
+  qz::new_file out;
+  if (!out.create(target, e.compressed != 0)) {
     last_error_ = GetLastError();
-    ok = false;
+    QZ_LOG(L"Cannot create %s (error %u)", target.c_str(), last_error_);
+    return false;
   }
-  // A failed member leaves nothing behind that a caller could mistake for it.
-  if (!ok && created) DeleteFileW(target.c_str());
-  return ok;
+  auto sink = [&](const uint8_t* data, size_t size) {
+    if (write_all(out.get(), data, size)) return true;
+    last_error_ = GetLastError();
+    return false;
+  };
+  if (!decode(e, sink, progress)) {
+    if (last_error_ == ERROR_DISK_FULL || last_error_ == ERROR_HANDLE_DISK_FULL)
+      QZ_LOG(L"Setup stream member '%s': the disk is full", e.name.c_str());
+    return false;  // the partial file goes with `out`
+  }
+  if (e.compressed) {
+    FlushFileBuffers(out.get());
+    FILETIME c = e.creation_time, a = e.last_access_time, w = e.last_write_time;
+    SetFileTime(out.get(), &c, &a, &w);
+  }
+  if (!out.commit()) {
+    last_error_ = GetLastError();
+    QZ_LOG(L"Cannot put %s in place (error %u)", target.c_str(), last_error_);
+    return false;
+  }
+  return true;
+}
+
+bool STREAM::read_member(const zString& name, std::vector<uint8_t>* out, size_t limit) {
+  out->clear();
+  const StreamEntry* e = valid_ ? find(name) : nullptr;
+  if (!e) return false;
+  auto sink = [&](const uint8_t* data, size_t size) {
+    if (out->size() + size > limit) {
+      last_error_ = ERROR_FILE_TOO_LARGE;
+      return false;
+    }
+    out->insert(out->end(), data, data + size);
+    return true;
+  };
+  try {
+    if (decode(*e, sink, nullptr)) return true;
+  } catch (const std::bad_alloc&) {
+    last_error_ = ERROR_NOT_ENOUGH_MEMORY;
+  }
+  out->clear();
+  return false;
 }

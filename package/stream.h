@@ -1,6 +1,13 @@
 // The setup stream carried after the launcher's PE image: finds it, reads its member
-// directory and writes members to disk (descrambling, inflating, restoring file
-// times). The byte format lives in package/stream_format.h.
+// directory and writes members to disk or into memory (descrambling, inflating,
+// restoring file times). The byte format lives in package/stream_format.h.
+//
+// A stream on the launcher's own file reads through the handle the process holds
+// on it from its start (qzproc::own_image): what is read is the file that was
+// started, whatever lies under its name by now. A member is written under a fresh
+// name beside its target and takes the target's name only once complete, so a
+// failed or cancelled member leaves nothing, and nothing is written through an
+// entry (a link) already under the target's name.
 #pragma once
 #include <windows.h>
 
@@ -8,7 +15,9 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "package/member_decode.h"
 #include "package/stream_format.h"
 #include "support/handles.h"
 #include "support/zstring.h"
@@ -68,6 +77,9 @@ class STREAM {
   uint64_t total_size() const;
   bool extract(const zString& name, const zpath& target, IStreamProgress* progress);
   bool extract_all(ChooseTarget choose, void* context, IStreamProgress* progress);
+  // The member's content in memory, at most `limit` bytes; false (last_error says
+  // why) when it is missing, damaged, larger or cannot be read.
+  bool read_member(const zString& name, std::vector<uint8_t>* out, size_t limit);
 
   const Entries& entries() const { return entries_; }
   const StreamEntry* find(const zString& name) const;
@@ -76,7 +88,10 @@ class STREAM {
   uint32_t stream_type() const { return stream_type_; }
 
  private:
+  static qz::file_handle own_image_handle(const zpath& path);
   bool write_member(const StreamEntry& entry, const zpath& target, IStreamProgress* progress);
+  // The member's content, whole-file scrambling undone, handed to `sink` in order.
+  bool decode(const StreamEntry& entry, const qzstream::MemberWrite& sink, IStreamProgress* progress);
 
   zpath path_;
   qz::file_handle file_;

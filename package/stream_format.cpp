@@ -162,11 +162,12 @@ bool name_is(const Section& s, const char* want) {
 
 }  // namespace
 
-uint32_t pe_stream_start(ByteSource& source, bool with_certificates, uint32_t* error) {
-  if (error) *error = 0;
-  auto fail = [&]() -> uint32_t {
-    if (error) *error = kErrorBadExe;
-    return 0;
+PeLayout pe_layout(ByteSource& source) {
+  PeLayout layout;
+  auto fail = [&]() -> PeLayout {
+    layout = PeLayout{};
+    layout.error = kErrorBadExe;
+    return layout;
   };
   std::vector<uint8_t> h(4096);
   h.resize(source.read_at(0, h.data(), h.size()));
@@ -257,12 +258,21 @@ uint32_t pe_stream_start(ByteSource& source, bool with_certificates, uint32_t* e
       }
     }
   }
-  if (with_certificates) {
-    uint32_t cert_off, cert_size;
-    directory(4, cert_off, cert_size);
-    end += cert_size;
-  }
   if (end > 0xFFFFFFFFull) return fail();
+  layout.stream_start = static_cast<uint32_t>(end);
+  directory(4, layout.certificate_offset, layout.certificate_size);
+  return layout;
+}
+
+uint32_t pe_stream_start(ByteSource& source, bool with_certificates, uint32_t* error) {
+  const PeLayout layout = pe_layout(source);
+  if (error) *error = layout.error;
+  if (layout.error) return 0;
+  const uint64_t end = layout.stream_start + (with_certificates ? uint64_t{layout.certificate_size} : 0);
+  if (end > 0xFFFFFFFFull) {
+    if (error) *error = kErrorBadExe;
+    return 0;
+  }
   return static_cast<uint32_t>(end);
 }
 

@@ -95,6 +95,17 @@ using AnsiDecoder = std::wstring (*)(std::string_view);
 // the members before it stay. A read that fails ends it with the source's error.
 Directory read_directory(ByteSource& source, uint32_t start, AnsiDecoder ansi = nullptr);
 
+// The parts of a PE image the stream is placed by: where the plain stream starts
+// (the image end, plus debug data stored past it) and the certificate table as the
+// security directory gives it (a file offset and a size; both 0 when unsigned).
+// All zero and error 193 when the file is not a PE image.
+struct PeLayout {
+  uint32_t stream_start = 0;
+  uint32_t certificate_offset = 0, certificate_size = 0;
+  uint32_t error = 0;
+};
+PeLayout pe_layout(ByteSource& source);
+
 // Where the stream starts: the PE image end (headers + raw section data), plus debug
 // data stored past it, plus the certificate table when `with_certificates`. 0 when
 // the file is not a PE image (error 193 in *error).

@@ -17,12 +17,16 @@ rm -rf "$demo"; mkdir -p "$demo"
 product=$demo/product
 rm -rf "$product"; mkdir -p "$product/media"
 "$root/tests/data/demo/build-demo.sh" "$product/msi"
-# The settings name the package's own package code and version, as the upgrade
-# check and the removal compare them with the installed product's.
-printf '[Startup]\r\nPackageName=demo.msi\r\nProductCode={6E1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}\r\nPackageCode=%s\r\nProductVersion=1.0.0\r\nWaitInstallation=Y\r\n[demo.msi]\r\nType=1\r\n' "$(cat "$product/msi/demo.code")" > "$product/setup.ini"
-"$root/build/native/mksetup" pack -l "$win/setup.exe" -o "$product/media/setup.exe" "$product/setup.ini" "$product/msi/demo.msi"
+# The settings come from the package itself (init); its one language needs a string
+# table, and an empty one keeps the launcher's own texts. verify reads the setup as
+# the launcher will before it is run.
+mksetup=$root/build/native/mksetup
+"$mksetup" init "$product/msi/demo.msi" -o "$product/setup.ini" --force
+: > "$product/0x0409.ini"
+"$mksetup" pack -l "$win/setup.exe" -o "$product/media/setup.exe" "$product/setup.ini" "$product/msi/demo.msi" "$product/0x0409.ini"
+"$mksetup" verify "$product/media/setup.exe"
 echo "packed $product/media/setup.exe:"
-"$root/build/native/mksetup" list "$product/media/setup.exe" | sed 's/^/  /'
+"$mksetup" list "$product/media/setup.exe" | sed 's/^/  /'
 echo 'running: setup.exe /s /v"/qn" (installs the demo product)'
 setup_win=$(winepath -w "$product/media/setup.exe")
 # The exact command line goes through the environment: wine would re-quote /v"/qn".

@@ -3,9 +3,11 @@
 
 A launcher must be a 64-bit (PE32+, x86-64) GUI program whose file ends where its
 PE image ends (its data stream is appended there and found there), that imports
-neither the MinGW runtime nor zlib nor a library that is bound on first use, and
-that carries its manifest (administrator level, common controls 6, DPI awareness,
-the supportedOS ids Vista to 10), a version resource and an icon.
+only known system libraries (which the loader takes from the system folder before
+the launcher's first instruction, whatever lies beside it or in a ".local" folder;
+everything else is bound on first use), and that carries its manifest
+(administrator level, common controls 6, DPI awareness, the supportedOS ids Vista
+to 10), a version resource and an icon.
 
 Prints what is wrong with each file and exits 1 when any check fails, else 0.
 Written from the PE/COFF format description; only the standard library is used."""
@@ -21,9 +23,10 @@ RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 
 # The C runtime comes from the system (msvcrt); everything of the toolchain is static.
 RUNTIME_DLLS = ('libgcc_s', 'libstdc++', 'libwinpthread', 'zlib', 'libz')
-# Libraries that may be missing on a system: bound by name when first used.
-BOUND_ON_USE = {'version.dll', 'msi.dll', 'wininet.dll', 'mpr.dll', 'shcore.dll', 'wintrust.dll',
-                'crypt32.dll'}
+# The only imports allowed: known DLLs of every supported system (the
+# KnownDLLs list), never searched for beside the program nor redirected.
+ALLOWED_IMPORTS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'shell32.dll', 'ole32.dll',
+                   'oleaut32.dll', 'comdlg32.dll', 'shlwapi.dll', 'msvcrt.dll'}
 SUPPORTED_OS = {
     '{e2011457-1546-43c5-a5fe-008deee3d3f0}',  # Vista
     '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',  # 7
@@ -225,8 +228,9 @@ def check(path):
             low = dll.lower()
             if low.startswith(RUNTIME_DLLS):
                 problems.append(f'imports the runtime library {dll}')
-            elif low in BOUND_ON_USE:
-                problems.append(f'imports {dll}, which must be bound when first used')
+            elif low not in ALLOWED_IMPORTS:
+                problems.append(f'imports {dll}: only known system libraries may be imported, '
+                                'anything else must be bound when first used')
         tree = image.resources()
         manifests = tree.get(RT_MANIFEST, {}).get(1)
         if not manifests:

@@ -2,7 +2,20 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 namespace qz {
+
+// A system library by its full path; its own dependencies come from the system
+// folder as well.
+HMODULE load_system_library(const std::wstring& path);
+// A library that ships with the setup (the external user interface), by its full
+// path; its dependencies come from its own folder and the system folder only.
+HMODULE load_library_beside(const std::wstring& path);
+// The common controls, bound on first use like the other libraries (a static
+// import would be loaded before the launcher can refuse a ".local" redirection),
+// and InitCommonControlsEx for the classes (ICC_*); false when unavailable.
+bool init_common_controls(DWORD classes);
 
 // The export `name` of the system library `library` (loaded from the system
 // folder, never from the launcher's own folder, and kept loaded). Null with the

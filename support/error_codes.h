@@ -24,6 +24,7 @@ inline constexpr int kInvalidCommandLine = 1203;      // a switch is not recogni
 inline constexpr int kCodePageMissing = 1208;         // the chosen language's ANSI code page is not installed
 inline constexpr int kWrongPassword = 1209;           // the setup password is missing or wrong, or nobody could be asked
 inline constexpr int kAnotherInstanceRunning = 2197;  // another launcher of this product runs (MultipleExeLaunch)
+inline constexpr int kLibraryRedirection = 1158;      // "<launcher>.local" exists: libraries would load from it (log only)
 
 // ---- the package -------------------------------------------------------------
 inline constexpr int kNoCacheFolder = 1610;           // the package cannot be cached and no other folder was chosen

@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "support/handles.h"
+#include "support/hold.h"
 #include "support/kfile.h"
 #include "support/support_rules.h"
 #include "support/utils.h"
@@ -92,7 +93,7 @@ std::wstring CreateOwnTemporaryFile(const std::wstring& folder, const std::wstri
 
 const wchar_t kSecureFolderAccess[] = L"D:P(A;OICI;GA;;;BA)(A;OICI;GRGX;;;BU)";
 
-std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name) {
+std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name, file_handle* hold) {
   std::wstring dir = base.empty() ? user_temp_folder() : base;
   if (dir.empty() || !CreateFolderTree(dir)) return std::wstring();
   // Protected from the parent's entries (a shared temporary folder may let any
@@ -107,7 +108,12 @@ std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name) {
     std::wstring name = guid_name(short_name);
     if (name.empty()) return std::wstring();
     std::wstring path = zpath(dir).join(name);
-    if (kfile::create_directory(path.c_str(), &security)) return path;
+    if (hold) {
+      *hold = create_held_folder(path, &security);
+      if (*hold) return path;
+    } else if (kfile::create_directory(path.c_str(), &security)) {
+      return path;
+    }
     if (GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
   }
   return std::wstring();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/errors.h"
+#include "support/handles.h"
 
 namespace qz {
 
@@ -94,8 +95,9 @@ void set_url_source_opener(UrlSourceOpener opener);
 // folder is created). An extension (without dot) replaces the name's extension.
 std::wstring TemporaryName(int kind, const std::wstring& folder, const std::wstring& extension, bool short_name);
 // A new "{GUID}" folder under base (or the user's temporary folder), Administrators
-// full control, Users read and execute; empty when any step fails.
-std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name);
+// full control, Users read and execute; empty when any step fails. With `hold`, the
+// folder is created held (create_held_folder) and the hold handed back there.
+std::wstring SecureTemporaryFolder(const std::wstring& base, bool short_name, file_handle* hold = nullptr);
 // The access list those folders are made with, in the system's descriptor language.
 extern const wchar_t kSecureFolderAccess[];
 std::wstring GuidText();

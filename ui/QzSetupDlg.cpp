@@ -10,6 +10,7 @@
 #include "package/load_string.h"
 #include "session.h"
 #include "support/debuglog.h"
+#include "support/dynload.h"
 #include "support/error_codes.h"
 #include "support/handles.h"
 #include "support/message_pump.h"
@@ -87,8 +88,7 @@ LRESULT CALLBACK picture_proc(HWND window, UINT message, WPARAM wparam, LPARAM l
 }
 
 void register_window_classes() {
-  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&icc);
+  qz::init_common_controls(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
   WNDCLASSW wc = {};
   if (GetClassInfoW(ui::launcher_instance(), kPictureClass, &wc)) return;
   wc.lpfnWndProc = picture_proc;
@@ -403,7 +403,14 @@ bool QzSetupDlg::set_progress(int percent) {
   HWND dialog = window();
   if (!dialog) return qzproc::cancelled();
   HWND bar = GetDlgItem(dialog, kProgressBar);
-  if (static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)) == percent) return false;
+  // A large member stays at one percent for a long time: its messages (the Cancel
+  // button among them) are still looked at several times a second.
+  constexpr ULONGLONG kPumpInterval = 100;
+  static ULONGLONG last_pump = 0;
+  const ULONGLONG now = GetTickCount64();
+  if (static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)) == percent && now - last_pump < kPumpInterval)
+    return qzproc::cancelled();
+  last_pump = now;
   pump();
   if (window()) SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
   return qzproc::cancelled();

@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DecodeResult r = decode_member(coding, read, write, progress);
   FUZZ_CHECK(pos <= stored.size());
   if (whole && r.status == DecodeStatus::kDone) {
-    // As the launcher does over the written file: in windows at their offsets.
+    // As the launcher does on the way out: each byte at its offset in the content.
     const size_t window = 4096;
     for (size_t off = 0; off < content.size(); off += window)
       key.descramble(content.data() + off, std::min(window, content.size() - off), off);

@@ -1,5 +1,6 @@
 """The launchers as built: their PE shape, and that they start under Wine."""
 import os
+import struct
 import subprocess
 import sys
 import unittest
@@ -31,6 +32,8 @@ class BuildShape(harness.WineTest):
              'not requireAdministrator'),
             ('imports zlib', good.replace(b'msvcrt.dll\0', b'zlib1.dll\0\0'), 'runtime library zlib1.dll'),
             ('imports VERSION.dll', good.replace(b'SHELL32.dll\0', b'VERSION.dll\0'), 'bound when first used'),
+            # Not a known system library: a planted copy beside the launcher would load first.
+            ('imports COMCTL32.dll', good.replace(b'ADVAPI32.dll\0', b'COMCTL32.dll\0'), 'only known system'),
             ('no Windows 10', good.replace(b'8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a', b'0' * 36), 'supportedOS'),
             ('not a program', b'MZ' + b'\0' * 100, 'not a readable PE image'),
         ]
@@ -53,9 +56,21 @@ class BuildShape(harness.WineTest):
                 with open(os.path.join(harness.BUILD, exe), 'rb') as f:
                     data = f.read()
                 names[exe] = {n for n in ('QZ_TEST_MSIACTION_RESULT', 'QZ_TEST_MSIACTION_SLEEP_MS',
-                                          'QZ_TEST_DELETE_PASS_MS') if n.encode('utf-16-le') in data}
+                                          'QZ_TEST_DELETE_PASS_MS', 'QZ_TEST_PAUSE_FILE')
+                              if n.encode('utf-16-le') in data}
             self.assertEqual(names[shipped], set(), shipped)
-            self.assertEqual(len(names[test_build]), 3, test_build)
+            self.assertEqual(len(names[test_build]), 4, test_build)
+
+    def test_images_carry_no_link_time_or_build_folder(self):
+        # Either would make two clean builds of one commit differ (scripts/repro-check.sh).
+        for exe in LAUNCHERS:
+            with open(exe, 'rb') as f:
+                data = f.read()
+            pe = struct.unpack_from('<I', data, 60)[0]
+            self.assertEqual(struct.unpack_from('<I', data, pe + 8)[0], 0, exe)
+            for folder in (harness.SRC, harness.BUILD):
+                for form in (folder.encode(), folder.encode('utf-16-le'), folder.replace('/', '\\').encode()):
+                    self.assertNotIn(form, data, (exe, folder))
 
     def test_runner_reports_full_exit_code(self):
         # cmd's exit passes its number through; wine alone would cut 3010 to 194.

@@ -5,10 +5,13 @@ import os
 import re
 import shutil
 import subprocess
+import threading
 import time
 import unittest
+import zlib
 
 import harness
+from test_stream import stream_bytes
 
 WORKBENCH = r'HKCU\SOFTWARE\Brackenwright\31.0\Workbench'
 # A line of either form: date, time, message (and the source in the long form).
@@ -152,6 +155,100 @@ class EntryTest(EntryCase):
         self.assertEqual(r.code, 0)  # the parent waits for a prerequisite pass
         clone = self.clone_command(self.messages())
         self.assertIn(' /eprq', clone)
+
+    # ---- what the launcher holds ----------------------------------------------
+
+    def test_the_launcher_and_its_folder_cannot_be_swapped_while_setup_runs(self):
+        # Whoever runs in the temporary folder holds it, and the parent holds the file
+        # it was started from: someone who may write these folders can rename or
+        # replace neither before the copy is made nor while the copy runs, and a link
+        # planted in the folder is replaced, never written through.
+        self.exe = self.copy_launcher('setup_t.exe', 'setup.exe')
+        self.write_ini(WaitInstallation='Y')
+        with open(self.exe, 'rb') as f:
+            original = f.read()
+        victim = os.path.join(self.dir, 'victim.txt')
+        with open(victim, 'w') as f:
+            f.write('victim')
+        pause = os.path.join(self.dir, 'pause')
+        # The folder is made here rather than in %TEMP%, where tests running beside
+        # this one count the folders.
+        args = f'/s /debuglog /tempextractpath"{harness.winpath(self.dir)}" notaswitch'
+        box = {}
+        run = threading.Thread(target=lambda: box.setdefault('r', harness.run(
+            self.exe, args, env={'QZ_TEST_PAUSE_FILE': harness.winpath(pause)}, timeout=120)))
+        run.start()
+
+        def paused_at(point):
+            def there():
+                try:
+                    with open(pause, 'rb') as f:
+                        return f.read().decode('utf-16-le') == point
+                except OSError:
+                    return False
+            self.assertTrue(harness.wait_until(there, 60), f'never paused at {point}')
+
+        def moved(src, dst):
+            harness.wine('cmd', '/c', 'move', harness.winpath(src), harness.winpath(dst))
+            return os.path.exists(dst)
+
+        paused_at('copy')
+        temp = harness.unixpath(next(m for m in self.messages() if m.startswith('Temporary folder '))[17:])
+        self.temp_folders.append(harness.winpath(temp))
+        self.assertFalse(moved(self.exe, self.exe + '.moved'))
+        harness.wine('cmd', '/c', 'copy', '/y', harness.winpath(victim), harness.winpath(self.exe))
+        with open(self.exe, 'rb') as f:
+            self.assertTrue(f.read() == original)
+        self.assertFalse(moved(temp, temp + '-moved'))
+        os.symlink(victim, os.path.join(temp, 'Setup.INI'))
+        os.remove(pause)
+
+        paused_at('run')  # the clone, which the parent no longer waits to start
+        self.assertFalse(moved(temp, temp + '-moved'))
+        self.assertFalse(moved(os.path.join(temp, 'setup.exe'), os.path.join(temp, 'other.exe')))
+        self.assertFalse(os.path.islink(os.path.join(temp, 'Setup.INI')))
+        with open(victim) as f:
+            self.assertEqual(f.read(), 'victim')
+        os.remove(pause)
+        run.join(120)
+        self.assertEqual(box['r'].code, 1203)
+        self.assertTrue(moved(self.exe, self.exe + '.moved'))  # once the run is over, the command works
+
+    def test_a_dot_local_beside_the_launcher_stops_it_before_it_loads_anything(self):
+        # No /s: the refusal shows nothing (a dialog would hang the run).
+        local = self.exe + '.local'
+        for kind in ('folder', 'file'):
+            with self.subTest(kind):
+                if kind == 'folder':
+                    os.makedirs(local)
+                else:
+                    open(local, 'w').close()
+                r = self.launch('/debuglog')
+                self.assertEqual(r.code, 1158)
+                msgs = self.messages()
+                self.assertTrue(any(m.endswith('.local exists: the system would load this program\'s libraries from '
+                                               'it. Setup does not run.') for m in msgs), msgs)
+                self.assertFalse([m for m in msgs if 'started, cmdline' in m or 'Temporary folder' in m], msgs)
+                shutil.rmtree(local) if kind == 'folder' else os.remove(local)
+                os.remove(self.log)
+
+    def test_a_settings_member_that_cannot_be_read_ends_with_1153(self):
+        # Read as empty, WaitInstallation would be off and the parent would end with 0;
+        # ValidateSetupAndMSISignatures (Setting.INI) off, the signer check skipped.
+        with open(self.exe, 'rb') as f:
+            image = f.read()
+        cut = zlib.compress(b'[Startup]\r\nWaitInstallation=Y\r\n' * 20)[:-8]
+        for member in ('Setup.INI', 'Setting.INI'):
+            with self.subTest(member):
+                with open(self.exe, 'wb') as f:
+                    f.write(image + stream_bytes([(member, 0, 1, cut)]))
+                r = self.launch('/s /debuglog')
+                self.assertEqual(r.code, 1153)
+                msgs = self.messages()
+                self.assertIn('Error 1153: Error reading setup initialization file', msgs)
+                self.assertTrue(any(m.startswith(f'Cannot read {member} from the setup stream') for m in msgs), msgs)
+                self.assertNotIn('Relaunching setup from temp', msgs)
+                os.remove(self.log)
 
     # ---- the debug log ---------------------------------------------------------
 

@@ -364,13 +364,18 @@ class StreamTest(harness.WineTest):
         self.assertFalse(os.path.exists(os.path.join(self.dir, 'evil.txt')))
 
     def test_cancel_fails_the_member_and_removes_the_part(self):
-        member = self.write(os.path.join('in', 'data.bin'), random_bytes(100000, 13))
+        # Stored, and compressed (where inflation used to go on to the end).
+        self.write(os.path.join('in', 'data.bin'), random_bytes(100000, 13))
+        self.write(os.path.join('in', 'text.bin'), compressible(4 << 20, 13))
+        self.write('members.txt', b'in/data.bin\tstore\nin/text.bin\talways-compress\n')
         setup = os.path.join(self.dir, 's.exe')
-        self.mksetup('pack', '-l', LAUNCHER, '-o', setup, member)
-        target = os.path.join(self.dir, 'data.bin')
-        r = self.streamx('extract', winpath(setup), 'data.bin', winpath(target), '--cancel-at', '4096')
-        self.assertEqual(r.code, 1, r.stdout)
-        self.assertFalse(os.path.exists(target))
+        self.mksetup('pack', '-l', LAUNCHER, '-o', setup, '@' + os.path.join(self.dir, 'members.txt'))
+        for name in ('data.bin', 'text.bin'):
+            target = os.path.join(self.dir, name)
+            r = self.streamx('extract', winpath(setup), name, winpath(target), '--cancel-at', '4096')
+            self.assertEqual(r.code, 1, (name, r.stdout))
+            self.assertFalse(os.path.exists(target), name)
+            self.assertEqual([n for n in os.listdir(self.dir) if n.startswith('~')], [], name)
 
     def test_tool_defaults_listing_and_windows_build(self):
         data = {'Setup.ini': compressible(20000, 14), 'raw.bin': random_bytes(3000, 15)}

@@ -52,7 +52,10 @@ class FakeSession : public SessionState {
     return folder_creatable;
   }
   bool can_write_in_folder(const std::wstring&) override { return writable; }
-  void temp_folder_given(const std::wstring& folder) override { temp_folder = folder; }
+  bool temp_folder_given(const std::wstring& folder) override {
+    temp_folder = folder;
+    return true;
+  }
   bool recognises_prerequisite_switches() const override { return prerequisites; }
 };
 

@@ -55,12 +55,24 @@ struct SessionSwitches : ::testing::Test {
 }  // namespace
 
 TEST_F(SessionSwitches, TemporaryFolderPlaceholderIsReadAndDeleted) {
+  CreateDirectoryW(L"C:\\qz temp", nullptr);
   set_hklm(kKey, L"%QZ_E%", L"\"C:\\qz temp\"");
   ASSERT_TRUE(session.process_switch(L"e%QZ_E%"));
   EXPECT_EQ(session.temp_folder_override(), L"C:\\qz temp");
   EXPECT_EQ(qzproc::temp_folder(), L"C:\\qz temp");
   EXPECT_EQ(settings.setup_ini_path, L"C:\\qz temp\\Setup.INI");
   EXPECT_FALSE(hklm_has(kKey, L"%QZ_E%"));
+  // The run holds the folder it works in.
+  EXPECT_FALSE(MoveFileW(L"C:\\qz temp", L"C:\\qz moved"));
+  qzproc::release_folder(L"C:\\qz temp");
+  RemoveDirectoryW(L"C:\\qz temp");
+  // A folder that is not there, or a file, is never worked in.
+  EXPECT_FALSE(session.process_switch(L"eC:\\qz temp"));
+  HANDLE file = CreateFileW(L"C:\\qz file", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  CloseHandle(file);
+  EXPECT_FALSE(session.process_switch(L"eC:\\qz file"));
+  DeleteFileW(L"C:\\qz file");
+  qzproc::set_temp_folder(L"");
 }
 
 TEST_F(SessionSwitches, SourcePlaceholderIsUnquotedAndDeleted) {

@@ -9,6 +9,7 @@
 #include "cleanup.h"
 #include "launch.h"
 #include "relaunch.h"
+#include "support/hold.h"
 #include "support/process_state.h"
 #include "support/utils.h"
 
@@ -81,8 +82,23 @@ TEST_F(DeletionList, CompanionFilesAreCopiedAndRecorded) {
     touch(src + L"\\" + n);
   touch(dir_ + L"\\escape.ini");
   qzproc::set_temp_folder(tmp);
-  copy_companion_files(src, tmp, L"setup.exe");
+  // The launcher's bytes come from the file it was started from, held, not from
+  // whatever lies under its name beside it.
+  qz::file_handle image = qz::hold_file(own);
+  ASSERT_TRUE(image);
+  qz::file_handle copy = copy_companion_files(image.get(), src, tmp, L"setup.exe");
   DeleteFileW(ini.c_str());
+  ASSERT_TRUE(copy);
+  LARGE_INTEGER own_size{}, copy_size{};
+  GetFileSizeEx(image.get(), &own_size);
+  GetFileSizeEx(copy.get(), &copy_size);
+  EXPECT_EQ(copy_size.QuadPart, own_size.QuadPart);
+  // The copy stays as it is while held.
+  EXPECT_EQ(CreateFileW((tmp + L"\\setup.exe").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(MoveFileW((tmp + L"\\setup.exe").c_str(), (tmp + L"\\other.exe").c_str()));
+  copy.reset();
   for (const wchar_t* n : {L"setup.exe", L"Setup.INI", L"my.qzn", L"0x0409.ini", L"1033.mst", L"0x0407.ini"}) {
     EXPECT_TRUE(exists(tmp + L"\\" + n)) << n;
     EXPECT_EQ(profile(L"Files", n), tmp + L"\\" + n);
@@ -91,6 +107,12 @@ TEST_F(DeletionList, CompanionFilesAreCopiedAndRecorded) {
   EXPECT_EQ(profile(L"Files", L"QZSetup.dll"), tmp + L"\\QZSetup.dll");  // listed although not copied
   EXPECT_EQ(profile(L"Files", L"1031.mst"), L"<none>");                   // not there, not listed
   EXPECT_EQ(profile(L"Files", L"escape.ini"), L"<none>");
+  // Without a launcher to copy, nothing stands in its name.
+  std::wstring empty = dir_ + L"\\empty";
+  CreateDirectoryW(empty.c_str(), nullptr);
+  qzproc::set_temp_folder(tmp);
+  EXPECT_FALSE(copy_companion_files(nullptr, empty, tmp + L"\\again", L"setup.exe"));
+  EXPECT_FALSE(exists(tmp + L"\\again\\setup.exe"));
 }
 
 int g_reboots = 0;
@@ -126,6 +148,9 @@ TEST(ParentEnd, RestartRequestedByTheCloneAndCustomCodes) {
   EXPECT_EQ(started_clone_exit_code(plain), 0);
   EXPECT_EQ(started_clone_exit_code(custom), 16);
   EXPECT_EQ(started_clone_exit_code(custom_unset), 0);
+  EXPECT_EQ(copy_failed_exit_code(plain), 1151);  // the copy of the launcher could not be made
+  EXPECT_EQ(copy_failed_exit_code(custom), 5);
+  EXPECT_EQ(copy_failed_exit_code(custom_unset), 1151);
   qz::set_reboot_hook(nullptr);
 }
 

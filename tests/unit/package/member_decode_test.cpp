@@ -26,6 +26,7 @@ struct DecodeRun {
   DecodeResult result;
   Bytes content;
   std::vector<uint32_t> progress;
+  size_t at_cancel = 0;  // bytes written when the cancel was answered
 };
 
 // Decodes `stored` served at most `read_cap` bytes per read; `cancel_at` stops it at
@@ -50,7 +51,9 @@ DecodeRun Decode(const MemberCoding& c, const Bytes& stored, size_t read_cap = S
       },
       [&](uint32_t done, uint32_t) {
         run.progress.push_back(done);
-        return static_cast<int>(run.progress.size()) - 1 == cancel_at;
+        const bool cancel = static_cast<int>(run.progress.size()) - 1 == cancel_at;
+        if (cancel) run.at_cancel = run.content.size();
+        return cancel;
       });
   return run;
 }
@@ -130,12 +133,18 @@ TEST(MemberDecode, ShortDamagedCancelledAndRefused) {
   r = Decode({0, static_cast<uint32_t>(bad.size()), true, ""}, bad);
   EXPECT_EQ(r.result.status, DecodeStatus::kZlibError);
   EXPECT_EQ(r.result.zlib_code, Z_DATA_ERROR);
-  // Cancelling stops a stored member at once; inflation goes on to the end.
+  // Cancelling stops a stored member at once, and inflation between two chunks even
+  // where one chunk of input inflates to megabytes.
   r = Decode({0, static_cast<uint32_t>(content.size()), false, ""}, content, SIZE_MAX, 2);
   EXPECT_EQ(r.result.status, DecodeStatus::kCancelled);
   EXPECT_EQ(r.content.size(), 3 * kCopyChunk);
-  r = Decode({0, static_cast<uint32_t>(packed.size()), true, ""}, packed, 100, 0);
-  EXPECT_EQ(r.result.status, DecodeStatus::kDone);
+  const Bytes bomb = Deflate(Bytes(32u << 20, 0));
+  for (int cancel_at : {0, 1, 40}) {
+    r = Decode({0, static_cast<uint32_t>(bomb.size()), true, ""}, bomb, SIZE_MAX, cancel_at);
+    EXPECT_EQ(r.result.status, DecodeStatus::kCancelled) << cancel_at;
+    EXPECT_LE(r.content.size() - r.at_cancel, kZlibChunk) << cancel_at;
+    EXPECT_LT(r.content.size(), 1u << 20) << cancel_at;
+  }
   // A refused write ends the member.
   for (bool compressed : {false, true}) {
     const Bytes& s = compressed ? packed : content;

@@ -11,6 +11,7 @@
 #include "support/debuglog.h"
 #include "support/dynload.h"
 #include "support/handles.h"
+#include "support/new_file.h"
 #include "support/utils.h"
 
 namespace prq {
@@ -199,7 +200,11 @@ class WindowsSystem final : public PrereqSystem {
   std::wstring copy_to_temporary(const std::wstring& path) override {
     std::wstring copy = qz::CreateOwnTemporaryFile(L"", L"_qz");
     if (copy.empty()) return copy;
-    if (!CopyFileW(path.c_str(), copy.c_str(), FALSE)) {
+    // Written as a new file that replaces the placeholder: whatever another user put
+    // under its name in %TEMP% meanwhile (a link) is replaced, never written through.
+    qz::file_handle source(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source || !qz::copy_to_new_file(source.get(), copy)) {
       DeleteFileW(copy.c_str());
       return std::wstring();
     }

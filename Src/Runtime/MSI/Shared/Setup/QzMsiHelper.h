@@ -21,7 +21,9 @@ class QzMsiHelper {
   // (*folder; empty when there are none or the script mode wants none).
   static bool extract_runtime_files(Session& session, const std::wstring& package_path, std::wstring* folder);
 
-  // Loads the library at once; on failure the result code becomes 1670 and the
+  // Loads the library at once (qz::load_library_beside: the search by name is the
+  // system folder's alone in every role, so its dependencies are looked for beside
+  // it and in the system folder); on failure the result code becomes 1670 and the
   // error is reported (initialise then answers false).
   explicit QzMsiHelper(const std::wstring& library);
   ~QzMsiHelper();

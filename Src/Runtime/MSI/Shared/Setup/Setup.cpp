@@ -17,6 +17,7 @@
 #include "net/internet.h"
 #include "net/trust.h"
 #include "package/LaunchSettings.h"
+#include "package/error_display.h"
 #include "package/stream.h"
 #include "packaged_setting.h"
 #include "secret_mask.h"
@@ -27,9 +28,12 @@
 #include "support/dynload.h"
 #include "support/error_codes.h"
 #include "support/handles.h"
+#include "support/hold.h"
 #include "support/process_state.h"
+#include "support/support_rules.h"
 #include "support/utils.h"
 #include "support/zstring.h"
+#include "test_hooks.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\Setup";
 
@@ -77,20 +81,16 @@ class Argv {
   wchar_t** argv_ = nullptr;
 };
 
+// Libraries loaded by name come from the system folder alone, in every role: the
+// launcher's own folder and the current one (a download folder, removable media)
+// may hold anything. Without the call (an old system) the current folder at least
+// leaves the search.
 void restrict_dll_search() {
-  if (auto fn = qz::bound<BOOL(WINAPI*)(DWORD)>(qz::kernel32_export("SetDefaultDllDirectories")))
+  if (auto fn = qz::bound<BOOL(WINAPI*)(DWORD)>(qz::kernel32_export("SetDefaultDllDirectories"))) {
     fn(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-void init_common_controls() {
-  qz::module_handle cc(LoadLibraryW(L"COMCTL32"));
-  if (!cc) return;
-  if (auto ex = qz::module_export<BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*)>(cc.get(), "InitCommonControlsEx")) {
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS};
-    ex(&icc);
-  } else if (auto plain = qz::module_export<void(WINAPI*)()>(cc.get(), MAKEINTRESOURCEA(17))) {
-    plain();
+    return;
   }
+  SetDllDirectoryW(L"");
 }
 
 std::wstring system_temp_folder() {
@@ -99,12 +99,20 @@ std::wstring system_temp_folder() {
   return n > 0 && n <= MAX_PATH ? std::wstring(buf, n) : std::wstring();
 }
 
-// A new uniquely named folder under base (the system temporary folder when empty).
+// A new uniquely named folder under base (the system temporary folder when empty),
+// created held for the run: no other folder can take its place.
 std::wstring new_folder_under(const std::wstring& base) {
-  if (qz::IsElevatedAdministrator()) return qz::SecureTemporaryFolder(base, false);
-  // A kind-0 name only names the folder (its parent is made): create it here.
-  std::wstring folder = qz::TemporaryName(0, base.empty() ? system_temp_folder() : base, L"", false);
-  if (folder.empty() || !CreateDirectoryW(folder.c_str(), nullptr)) return std::wstring();
+  qz::file_handle hold;
+  std::wstring folder;
+  if (qz::IsElevatedAdministrator()) {
+    folder = qz::SecureTemporaryFolder(base, false, &hold);
+  } else {
+    // A kind-0 name only names the folder (its parent is made): create it here.
+    folder = qz::TemporaryName(0, base.empty() ? system_temp_folder() : base, L"", false);
+    if (!folder.empty()) hold = qz::create_held_folder(folder, nullptr);
+  }
+  if (folder.empty() || !hold) return std::wstring();
+  qzproc::adopt_folder_hold(folder, std::move(hold));
   return folder;
 }
 
@@ -118,7 +126,12 @@ class Launcher {
   int run();
 
  private:
+  int refuse_redirection(const std::wstring& local);
   void startup();
+  void start_debug_log();
+  // A numbered error of the parent, which the setup driver has not run for: /s
+  // still means no dialog.
+  void report(int code);
   int one_shot(const entry::OneShotCommand& command);
   int resume_after_reboot();
   bool remove_major_upgrade(int* code);
@@ -145,7 +158,14 @@ class Launcher {
 };
 
 int Launcher::run() {
+  // Before anything is loaded by name, in every role.
+  restrict_dll_search();
+  const bool held = qzproc::hold_own_image();
+  const DWORD hold_error = held ? 0 : GetLastError();
+  const std::wstring local = qzproc::own_file_name() + L".local";
+  if (qz::PathExists(local)) return refuse_redirection(local);
   startup();
+  if (!held) QZ_LOG(L"The launcher's own file cannot be held open (error %u); it is read by its name", hold_error);
   // The system folder is looked up only for the one command that starts msiexec.
   const bool percent = text_.size() >= 2 && text_[1] == L'%';
   entry::OneShotCommand command =
@@ -155,6 +175,10 @@ int Launcher::run() {
   if (!run_from_temp_ || switches_.find(L"Q")) {
     int code = 0;
     if (remove_major_upgrade(&code)) return code;
+  }
+  if (!packaged_settings_readable()) {
+    report(err::kSettingsUnreadable);
+    return qzproc::exit_code();
   }
   bool parent = clone_path_.empty() || (has_prerequisites_ && !eprq_);
   choose_temp_folder(parent);
@@ -166,6 +190,25 @@ int Launcher::run() {
       return code;
   }
   return in_process();
+}
+
+// A file or folder "<launcher>.local" makes the system take the libraries the
+// launcher loads from there instead: nothing may be loaded, so nothing is shown
+// either; the reason goes to the log alone.
+int Launcher::refuse_redirection(const std::wstring& local) {
+  switches_.set_text(text_);
+  qzproc::set_module(module_);
+  start_debug_log();
+  QZ_LOG(L"%s exists: the system would load this program's libraries from it. Setup does not run.", local.c_str());
+  return err::kLibraryRedirection;
+}
+
+void Launcher::report(int code) {
+  std::wstring text = text_;
+  LaunchSettings switches;
+  switches.apply_settings_switches(text);
+  settings_->silent = settings_->silent || switches.silent;
+  report_error(*settings_, code);
 }
 
 void Launcher::startup() {
@@ -182,8 +225,6 @@ void Launcher::startup() {
   if (has_prerequisites_) eprq_ = switches_.find(L"eprq", nullptr, false, true);
   has_reboot_ = switches_.find(L"reboot", &reboot_value_);
 
-  if (!has_reboot_ && !(!clone_path_.empty() && (!has_prerequisites_ || eprq_))) restrict_dll_search();
-
   com_.init();
   if (qz::OsMajorVersion() >= 6) set_process_com_security();
   qz::install_internet_transport();
@@ -198,6 +239,11 @@ void Launcher::startup() {
   qzproc::set_temp_folder(L"");
   qzproc::set_exit_code(0);
 
+  start_debug_log();
+  QZ_LOG(L"Brackenwright setup.exe (Unicode) started, cmdline: %s", secret_mask::for_log(text_).c_str());
+}
+
+void Launcher::start_debug_log() {
   std::wstring log_value;
   if (switches_.find(L"debuglog", &log_value, false, true)) {
     dbglog::enable();
@@ -209,7 +255,6 @@ void Launcher::startup() {
       log_value = dbglog::default_log_path();
     debug_log_path_ = log_value;
   }
-  QZ_LOG(L"Brackenwright setup.exe (Unicode) started, cmdline: %s", secret_mask::for_log(text_).c_str());
 }
 
 int Launcher::one_shot(const entry::OneShotCommand& command) {
@@ -260,19 +305,28 @@ bool Launcher::remove_major_upgrade(int* code) {
     return true;
   }
   std::wstring library = QzMsiHelper::default_location(own_);
-  std::wstring temp_library;
+  std::wstring temp_library, library_folder;
+  qz::file_handle library_hold;
   if (!qz::PathExists(library, qz::kPathFile)) {
     library.clear();
-    std::wstring tmp = system_temp_folder();
-    const std::wstring name = tmp.empty() ? std::wstring() : qz::CreateOwnTemporaryFile(tmp, L"QZ_");
-    if (!name.empty()) {
-      if (extract_stream_member(L"QZSetup.dll", name))
-        library = temp_library = name;
-      else
-        DeleteFileW(name.c_str());  // the empty placeholder must not stay behind
+    // The carried library goes into a folder of its own, held, and stays open (for
+    // reading only) while the engine uses it: between its writing and its loading
+    // nobody else can change or replace it.
+    library_folder = new_folder_under(L"");
+    const std::wstring guid = qz::GuidText();
+    if (!library_folder.empty() && guid.size() > 8) {
+      const std::wstring name = zpath(library_folder).join(L"QZ_" + guid.substr(1, 8) + L".tmp");
+      if (extract_stream_member(L"QZSetup.dll", name)) {
+        library_hold = qz::hold_file(name);
+        if (library_hold) library = temp_library = name;
+      }
     }
   }
   if (library.empty()) {
+    if (!library_folder.empty()) {
+      qzproc::release_folder(library_folder);
+      qz::RemoveFolderTree(library_folder);
+    }
     *code = err::kNoEngineLibrary;
     return true;
   }
@@ -285,7 +339,12 @@ bool Launcher::remove_major_upgrade(int* code) {
       result = engine.major_upgrade_removal(parts[0], entry::leading_decimal(parts[1]),
                                             entry::leading_decimal(parts[2]), parts[3]);
   }  // the library is released before its temporary copy goes
+  library_hold.reset();
   if (!temp_library.empty()) DeleteFileW(temp_library.c_str());
+  if (!library_folder.empty()) {
+    qzproc::release_folder(library_folder);
+    RemoveDirectoryW(library_folder.c_str());
+  }
   if (!called) {
     *code = qzproc::exit_code();
     return true;
@@ -299,6 +358,15 @@ void Launcher::choose_temp_folder(bool parent) {
   std::wstring candidate, given;
   bool made = false;  // this process created the folder
   if (switches_.find(L"tempdisk1folder", &given)) candidate = unquote_text(given);
+  // A folder handed on is worked in only when it is one, not a link nor a file, and
+  // held from now on; otherwise the run makes its own. (One too long for the run's
+  // folder is refused as such below.)
+  if (!candidate.empty() && qz::rules::fits_temp_folder(zpath(candidate).remove_backslash()) &&
+      !qzproc::hold_folder(candidate)) {
+    QZ_LOG(L"The temporary folder %s is not used: it is no folder that can be held (error %u)", candidate.c_str(),
+           GetLastError());
+    candidate.clear();
+  }
   std::wstring extract;
   switches_.find(L"tempextractpath", &extract, false, !given.empty());
   extract = unquote_text(extract);
@@ -326,6 +394,7 @@ void Launcher::choose_temp_folder(bool parent) {
     qzproc::set_temp_folder(folder);
   }
   settings_->temp_folder = folder;
+  if (!folder.empty()) QZ_LOG(L"Temporary folder %s", folder.c_str());
   // The mark lets the clean-up remove the folder whole; a parent passes it on to
   // its clone through the deletion list.
   if (made && !folder.empty()) record_created_folder(folder, parent);
@@ -337,7 +406,21 @@ bool Launcher::relaunch(int* code) {
   zpath source = zpath(argv0).folder();
   if (source.empty() || !qz::PathExists(source, qz::kPathFolder)) source = zpath(own_).folder();
   const zpath temp = qzproc::temp_folder();
-  copy_companion_files(source, temp, name);
+  test_hooks::pause_point(L"copy");
+  qz::file_handle copy = copy_companion_files(qzproc::own_image(), source, temp, name);
+  if (!copy) {
+    // Starting a partial copy would run something else than this setup.
+    QZ_LOG(L"The copy of the launcher in %s could not be made whole; it is not started", temp.c_str());
+    process_deletion_list();
+    report(err::kNoTemporaryLocation);
+    *code = copy_failed_exit_code(read_return_code_settings());
+    return true;
+  }
+  // The clone inherits the holds on its folder and its file and keeps them for as
+  // long as it runs; this process lets go of its own once the clone has started.
+  HandedOver handed;
+  handed.push_back(std::move(copy));
+  handed.push_back(qzproc::take_folder_hold(temp));
 
   std::wstring first;
   if (switches_.find(L"q", &first, false, true)) first = unquote_text(first);
@@ -364,27 +447,33 @@ bool Launcher::relaunch(int* code) {
   bool clone_wait = switches_.find(L"clone_wait", nullptr, true, true);
 
   if ((has_prerequisites_ || codes.wait_installation || clone_wait) && !skip_wait) {
-    int result = launch_and_wait(line + entry::wait_tail(rest), true);
+    // Everything this process reads from its own file has been read; the first
+    // launcher's file need not stay while the clone runs (removable media).
+    qzproc::release_own_image();
+    int result = launch_and_wait(line + entry::wait_tail(rest), true, &handed);
+    if (!handed.empty()) qzproc::adopt_folder_hold(temp, std::move(handed.back()));
     published_.close();
     // A clone that never ran cannot clean up the copies made for it.
     if (result == err::kNotStarted) process_deletion_list();
     *code = finish_waited_clone(result, codes);
     return true;
   }
-  if (launch_no_wait(line + entry::no_wait_tail(rest), true)) {
+  if (launch_no_wait(line + entry::no_wait_tail(rest), true, &handed)) {
     published_.close();
     *code = started_clone_exit_code(codes);
     return true;
   }
   QZ_LOG(L"The copy could not be started; setup runs in this process");
+  if (!handed.empty()) qzproc::adopt_folder_hold(temp, std::move(handed.back()));
   return false;
 }
 
 int Launcher::in_process() {
+  test_hooks::pause_point(L"run");
   std::wstring unc;
   if (switches_.find(L"unc", &unc, false, true)) settings_->unc_path = unquote_text(unc);
   settings_->waiting_for_child_process = switches_.find(L"waitingforchildprocess", nullptr, false, true);
-  init_common_controls();
+  qz::init_common_controls(ICC_PROGRESS_CLASS);
 
   QzSetup setup;
   bool initialised = setup.init(module_, argv_.count(), argv_.get(), clone_path_, debug_log_path_, *settings_);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "cleanup_rules.h"
+#include "folder_names.h"
 #include "package/IniProfile.h"
 #include "support/debuglog.h"
 #include "support/handles.h"
@@ -17,7 +18,7 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\cleanup"
 
 namespace {
 
-const wchar_t kListName[] = L"_QZMSIDEL.INI";
+const auto& kListName = folder_names::kDeletionList;
 const wchar_t kNewListSuffix[] = L".new";  // the next list while it is written
 const wchar_t kWindowClass[] = L"BrackenwrightMSIDelete10";
 const wchar_t kFiles[] = L"Files";
@@ -236,6 +237,7 @@ void start_self_removal(const std::wstring& own) {
 // (true: nothing more to do with it).
 bool remove_temp_folder(const std::wstring& folder) {
   if (!made_by_run(folder)) return true;
+  qzproc::release_folder(folder);  // held for the run until now
   return remove_folder(folder);
 }
 

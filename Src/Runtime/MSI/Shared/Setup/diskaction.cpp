@@ -119,14 +119,14 @@ bool free_space_kb(const std::wstring& path, uint32_t* kb) {
   return true;
 }
 
+// The probe is created new and goes when it is closed: an entry already under its
+// name (a link another user planted in %TEMP%, say) is never opened, written or
+// deleted, and the folder does not count as writable.
 bool folder_writable(const std::wstring& folder) {
   std::wstring probe = zpath(folder).join(L"_MSI5166._QZ");
-  qz::file_handle file(CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  bool closed = file.close();
-  bool deleted = DeleteFileW(probe.c_str()) != FALSE;
-  return closed && deleted;
+  qz::file_handle file(CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  return file && file.close();
 }
 
 std::wstring find_temporary_location(uint64_t need_kb, const std::wstring& run_folder) {

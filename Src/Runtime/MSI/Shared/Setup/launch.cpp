@@ -7,6 +7,7 @@
 
 #include "secret_mask.h"
 #include "session.h"
+#include "support/dynload.h"
 #include "support/debuglog.h"
 #include "support/process_state.h"
 
@@ -46,23 +47,79 @@ bool transient_start_failure(DWORD error) {
   }
 }
 
-bool create(const std::wstring& command_line, bool show, bool inherit, ProcessHandles& out) {
+// The attribute list that limits inheritance to the handed-over handles.
+class InheritList {
+ public:
+  using Init = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD, PSIZE_T);
+  using Update = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T, PVOID, PSIZE_T);
+  using Delete = VOID(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST);
+
+  explicit InheritList(const HandedOver* handles) {
+    if (handles)
+      for (const qz::file_handle& h : *handles)
+        if (h) handles_.push_back(h.get());
+    if (handles_.empty()) return;
+    auto init = qz::bound<Init>(qz::kernel32_export("InitializeProcThreadAttributeList"));
+    auto update = qz::bound<Update>(qz::kernel32_export("UpdateProcThreadAttribute"));
+    delete_ = qz::bound<Delete>(qz::kernel32_export("DeleteProcThreadAttributeList"));
+    for (HANDLE h : handles_) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    SIZE_T size = 0;
+    if (!init || !update || !delete_) return;  // the marked handles are inherited with any others
+    init(nullptr, 1, 0, &size);
+    buffer_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    if (!init(list, 1, 0, &size)) return;
+    if (!update(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(), handles_.size() * sizeof(HANDLE),
+                nullptr, nullptr)) {
+      delete_(list);
+      return;
+    }
+    list_ = list;
+  }
+  ~InheritList() {
+    if (list_) delete_(list_);
+    for (HANDLE h : handles_) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+  }
+  InheritList(const InheritList&) = delete;
+  InheritList& operator=(const InheritList&) = delete;
+
+  bool any() const { return !handles_.empty(); }
+  LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
+
+ private:
+  std::vector<HANDLE> handles_;
+  std::vector<unsigned char> buffer_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+  Delete delete_ = nullptr;
+};
+
+bool create(const std::wstring& command_line, bool show, bool inherit, HandedOver* hand_over, ProcessHandles& out) {
   if (command_line.empty() || command_line[0] == L' ' || command_line.compare(0, 2, L"\"\"") == 0) {
     // Without a program name the system would look for one in the launcher's folder.
     QZ_LOG(L"The program could not be started, error %u", static_cast<unsigned>(ERROR_FILE_NOT_FOUND));
     return false;
   }
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = show ? SW_SHOWNORMAL : SW_HIDE;
+  STARTUPINFOEXW si{};
+  si.StartupInfo.cb = sizeof(si.StartupInfo);
+  si.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+  si.StartupInfo.wShowWindow = show ? SW_SHOWNORMAL : SW_HIDE;
+  InheritList handed(hand_over);
+  DWORD flags = NORMAL_PRIORITY_CLASS;
+  if (handed.list()) {
+    si.StartupInfo.cb = sizeof(si);
+    si.lpAttributeList = handed.list();
+    flags |= EXTENDED_STARTUPINFO_PRESENT;
+  }
+  const BOOL inherits = inherit || handed.any() ? TRUE : FALSE;
   // CreateProcessW may write into the command line: hand it a private copy.
   std::vector<wchar_t> text(command_line.begin(), command_line.end());
   text.push_back(0);
   for (int attempt = 0;; ++attempt) {
-    if (CreateProcessW(nullptr, text.data(), nullptr, nullptr, inherit ? TRUE : FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                       nullptr, &si, &out.pi))
+    if (CreateProcessW(nullptr, text.data(), nullptr, nullptr, inherits, flags, nullptr, nullptr, &si.StartupInfo,
+                       &out.pi)) {
+      if (hand_over) hand_over->clear();  // the program holds them now
       return true;
+    }
     DWORD error = GetLastError();
     QZ_LOG(L"The program could not be started, error %u", static_cast<unsigned>(error));
     // A missing or unusable program stays so; anything else (a busy or short-of-memory
@@ -93,20 +150,20 @@ std::wstring msiexec_path() {
   return std::wstring(folder, n) + L"\\MSIEXEC.EXE";
 }
 
-bool launch_no_wait(const std::wstring& command_line, bool show) {
+bool launch_no_wait(const std::wstring& command_line, bool show, HandedOver* hand_over) {
   QZ_LOG(L"Attempting to launch (no wait): %s", secret_mask::for_log(command_line).c_str());
   ProcessHandles p;
-  bool created = create(command_line, show, true, p);
+  bool created = create(command_line, show, true, hand_over, p);
   QZ_LOG(L"Launch result %d", created ? 1 : 0);
   if (!created) return false;
   WaitForInputIdle(p.pi.hProcess, 1000);
   return true;
 }
 
-int launch_and_wait(const std::wstring& command_line, bool show) {
+int launch_and_wait(const std::wstring& command_line, bool show, HandedOver* hand_over) {
   QZ_LOG(L"Attempting to launch: %s", secret_mask::for_log(command_line).c_str());
   ProcessHandles p;
-  if (!create(command_line, show, false, p)) return kNotStarted;
+  if (!create(command_line, show, false, hand_over, p)) return kNotStarted;
   for (;;) {
     DWORD r = MsgWaitForMultipleObjects(1, &p.pi.hProcess, FALSE, INFINITE, QS_ALLINPUT);
     if (r != WAIT_OBJECT_0 + 1) break;  // the program ended, or the wait failed

@@ -3,6 +3,9 @@
 // code is stored in the process-wide exit code.
 #pragma once
 #include <string>
+#include <vector>
+
+#include "support/handles.h"
 
 class Session;
 
@@ -17,6 +20,12 @@ using err::kNotStarted;
 // folder cannot be read.
 std::wstring msiexec_path();
 
-bool launch_no_wait(const std::wstring& command_line, bool show);
-int launch_and_wait(const std::wstring& command_line, bool show);
+// Handles handed to a started program: it inherits these (and no other handle) and
+// this process closes its own once the program has started, so what they hold
+// stays held without a gap for as long as the program runs. Left open when the
+// program could not be started.
+using HandedOver = std::vector<qz::file_handle>;
+
+bool launch_no_wait(const std::wstring& command_line, bool show, HandedOver* hand_over = nullptr);
+int launch_and_wait(const std::wstring& command_line, bool show, HandedOver* hand_over = nullptr);
 int shell_execute_and_wait(const std::wstring& file, const std::wstring& parameters, bool show, Session* session);

@@ -248,7 +248,7 @@ bool MsiAction::try_billboards(const std::wstring& package, const std::wstring& 
     return false;
   }
   QZ_LOG(L"Loading QZExternalUI.dll from '%s'", path.c_str());
-  qz::module_handle library(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  qz::module_handle library(qz::load_library_beside(path));
   if (!library) {
     QZ_LOG(L"Failed to load UI DLL, last error %x, install will run without billboards", GetLastError());
     return false;

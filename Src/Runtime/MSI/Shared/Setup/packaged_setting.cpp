@@ -10,6 +10,7 @@
 
 #include "package/IniProfile.h"
 #include "package/LaunchSettings.h"
+#include "package/qzfile.h"
 #include "package/stream.h"
 #include "support/debuglog.h"
 #include "support/process_state.h"
@@ -64,37 +65,23 @@ struct MemberSettings {
   std::shared_ptr<const qz::IniProfile> profile;
 };
 
-// Extracting a member costs opening the stream, a temporary file, an inflate and a
-// flush, and the entry and the driver read a dozen values from the same member:
-// each member is read once per process and kept.
+// Decoding a member costs opening the stream and an inflate, and the entry and the
+// driver read a dozen values from the same member: each member is read once per
+// process and kept.
 std::mutex g_members_lock;
 std::map<FileIdentity, MemberSettings> g_members;
 
-// Extracts the member to a fresh "~" file in the system temporary folder, reads
-// it and deletes the file again. Null when the member could not be read.
-std::shared_ptr<const qz::IniProfile> extract_member_profile_once(STREAM& stream, const wchar_t* member) {
-  const std::wstring file = qz::CreateOwnTemporaryFile(std::wstring(), L"~");
-  if (file.empty()) return nullptr;
-  std::shared_ptr<qz::IniProfile> profile;
-  if (stream.extract(member, zpath(file), nullptr)) {
-    profile = std::make_shared<qz::IniProfile>(file);
-    if (!profile->load()) profile.reset();
+// The member decoded in memory: no file in a folder another user could reach
+// between the writing and the reading. Null when it could not be read.
+std::shared_ptr<const qz::IniProfile> read_member_profile(STREAM& stream, const wchar_t* member) {
+  std::vector<uint8_t> bytes;
+  if (!stream.read_member(member, &bytes, qz::kMaxTextFileBytes)) {
+    QZ_LOG(L"Cannot read %s from the setup stream (error %u)", member, stream.last_error());
+    return nullptr;
   }
-  DeleteFileW(file.c_str());
+  auto profile = std::make_shared<qz::IniProfile>();
+  profile->load_bytes(bytes, qz::system_ansi_decode);
   return profile;
-}
-
-// A member that is there must not read as empty because of a passing clash in the
-// temporary folder: an empty WaitInstallation, say, lets the first launcher end
-// with success while the installation still runs. A few quick tries, then give up.
-std::shared_ptr<const qz::IniProfile> extract_member_profile(STREAM& stream, const wchar_t* member) {
-  constexpr int kTries = 3;
-  for (int i = 0; i < kTries; ++i) {
-    if (i) Sleep(100);
-    if (auto profile = extract_member_profile_once(stream, member)) return profile;
-  }
-  QZ_LOG(L"Cannot read %s from the setup stream (error %u)", member, stream.last_error());
-  return nullptr;
 }
 
 MemberSettings member_settings(const std::wstring& launcher, const wchar_t* member) {
@@ -109,10 +96,9 @@ MemberSettings member_settings(const std::wstring& launcher, const wchar_t* memb
   {
     STREAM stream{zpath(launcher)};
     m.present = stream.contains(member);
-    if (m.present) m.profile = extract_member_profile(stream, member);
+    if (m.present) m.profile = read_member_profile(stream, member);
   }
-  // A member that could not be read may be read later (a full or busy temporary folder).
-  if (known && (!m.present || m.profile)) {
+  if (known) {
     std::lock_guard<std::mutex> hold(g_members_lock);
     g_members[id] = m;
   }
@@ -144,6 +130,19 @@ std::wstring read_packaged_setting_ini_from(const std::wstring& launcher, const 
   const MemberSettings m = member_settings(launcher, L"Setting.INI");
   return m.profile ? profile_value(*m.profile, section, key, capacity) : std::wstring();
 }
+
+bool packaged_settings_readable_from(const std::wstring& launcher) {
+  qz::LastErrorKeeper keep;
+  // Setting.INI holds ValidateSetupAndMSISignatures: read as empty, the signer
+  // comparison would be skipped.
+  for (const wchar_t* member : {L"Setup.INI", L"Setting.INI"}) {
+    const MemberSettings m = member_settings(launcher, member);
+    if (m.present && !m.profile) return false;
+  }
+  return true;
+}
+
+bool packaged_settings_readable() { return packaged_settings_readable_from(qzproc::own_file_name()); }
 
 std::wstring read_packaged_setting(const std::wstring& section, const std::wstring& key, size_t capacity) {
   return read_packaged_setting_from(qzproc::own_file_name(), section, key, capacity);

@@ -12,6 +12,8 @@
 #include "support/debuglog.h"
 #include "support/dynload.h"
 #include "support/error_codes.h"
+#include "support/hold.h"
+#include "support/new_file.h"
 #include "support/process_state.h"
 #include "support/utils.h"
 #include "support/zstring.h"
@@ -20,8 +22,17 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\relaunch
 
 namespace {
 
-bool copy_into(const zpath& source, const zpath& temp, const std::wstring& name) {
-  return CopyFileW(source.join(name).c_str(), temp.join(name).c_str(), FALSE) != FALSE;
+// A copy of everything `from` holds as a new file `to`, held once complete; null,
+// with nothing left behind, when it could not be made whole.
+qz::file_handle copy_into_new(HANDLE from, const std::wstring& to) {
+  return qz::hold_written_file(qz::copy_to_new_file(from, to), to);
+}
+
+qz::file_handle copy_into(const zpath& source, const zpath& temp, const std::wstring& name) {
+  qz::file_handle from(CreateFileW(source.join(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!from) return from;
+  return copy_into_new(from.get(), temp.join(name));
 }
 
 // Names read from setup.ini become file names inside the temporary folder:
@@ -36,13 +47,18 @@ void copy_optional(const zpath& source, const zpath& temp, const std::wstring& n
 
 }  // namespace
 
-void copy_companion_files(const std::wstring& source_folder, const std::wstring& temp_folder,
-                          const std::wstring& copy_name) {
+qz::file_handle copy_companion_files(HANDLE launcher, const std::wstring& source_folder,
+                                     const std::wstring& temp_folder, const std::wstring& copy_name) {
   zpath source(source_folder), temp(temp_folder);
-  for (const std::wstring& name : {copy_name, std::wstring(L"Setup.INI"), std::wstring(L"QZSetup.dll")}) {
-    // Setup.INI and QZSetup.dll beside the launcher are optional; the launcher itself is not.
-    if (!copy_into(source, temp, name) && name == copy_name)
-      QZ_LOG(L"Copying %s into %s failed, error %u", name.c_str(), temp.c_str(), static_cast<unsigned>(GetLastError()));
+  // The launcher is copied from the file that was started, held since then; by its
+  // name only where that could not be held.
+  qz::file_handle copy = launcher ? copy_into_new(launcher, temp.join(copy_name)) : copy_into(source, temp, copy_name);
+  if (!copy)
+    QZ_LOG(L"Copying %s into %s failed, error %u", copy_name.c_str(), temp.c_str(), static_cast<unsigned>(GetLastError()));
+  record_file(temp.join(copy_name));
+  // Setup.INI and QZSetup.dll beside the launcher are optional.
+  for (const std::wstring& name : {std::wstring(L"Setup.INI"), std::wstring(L"QZSetup.dll")}) {
+    copy_into(source, temp, name);
     record_file(temp.join(name));
   }
   std::wstring skin = read_packaged_setting(L"Startup", L"Skin", 260);
@@ -51,6 +67,7 @@ void copy_companion_files(const std::wstring& source_folder, const std::wstring&
     copy_optional(source, temp, f.ini);
     copy_optional(source, temp, f.mst);
   }
+  return copy;
 }
 
 std::wstring universal_name(const std::wstring& folder) {
@@ -95,6 +112,10 @@ int finish_waited_clone(int result, const ReturnCodeSettings& codes) {
   }
   if (result == kNotStarted && codes.custom && codes.on_fail != -1) result = codes.on_fail;
   return result;
+}
+
+int copy_failed_exit_code(const ReturnCodeSettings& codes) {
+  return codes.custom && codes.on_fail != -1 ? codes.on_fail : err::kNoTemporaryLocation;
 }
 
 int started_clone_exit_code(const ReturnCodeSettings& codes) {

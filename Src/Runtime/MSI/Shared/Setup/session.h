@@ -191,7 +191,7 @@ class Session : public IStreamProgress, public CSetupPrereqMgrCallback, public S
   void delete_resume_entry() override;
   bool ensure_folder(const std::wstring& folder) override;
   bool can_write_in_folder(const std::wstring& folder) override;
-  void temp_folder_given(const std::wstring& folder) override;
+  bool temp_folder_given(const std::wstring& folder) override;
   bool recognises_prerequisite_switches() const override;
 
  private:

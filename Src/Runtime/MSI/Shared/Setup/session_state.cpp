@@ -223,9 +223,9 @@ bool SessionState::apply_e(const std::wstring& rest) {
   }
   folder = unquote_text(folder);
   if (folder.empty() || !fits_temp_folder(folder)) return false;
+  if (!temp_folder_given(folder)) return false;
   temp_folder_override_ = folder;
   settings_.temp_folder = folder;
-  temp_folder_given(folder);
   quiet_ = true;
   started_with_c_or_e_ = true;
   settings_.setup_ini_path = zpath(folder).join(L"Setup.INI");

@@ -136,8 +136,9 @@ class SessionState {
   virtual bool ensure_folder(const std::wstring& folder) { return true; }
   // A test file can be created and deleted in the folder.
   virtual bool can_write_in_folder(const std::wstring& folder) { return true; }
-  // The run's temporary folder was given on the command line.
-  virtual void temp_folder_given(const std::wstring& folder) {}
+  // The run's temporary folder was given on the command line; false refuses it
+  // (the switch is then invalid).
+  virtual bool temp_folder_given(const std::wstring& folder) { return true; }
   // The prerequisite-capable build recognises /runprerequisites here.
   virtual bool recognises_prerequisite_switches() const { return false; }
 

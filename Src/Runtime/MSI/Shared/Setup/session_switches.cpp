@@ -65,20 +65,21 @@ bool Session::ensure_folder(const std::wstring& folder) {
   return qz::PathExists(folder, qz::kPathFolder) || qz::CreateFolderTree(folder);
 }
 
-bool Session::can_write_in_folder(const std::wstring& folder) {
-  std::wstring probe = folder.empty() ? std::wstring(L"_MSI5166._QZ") : zpath(folder).join(L"_MSI5166._QZ");
-  qz::file_handle file(CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  if (!file.close()) return false;
-  return DeleteFileW(probe.c_str()) != FALSE;
-}
+bool Session::can_write_in_folder(const std::wstring& folder) { return folder_writable(folder); }
 
-void Session::temp_folder_given(const std::wstring& folder) {
+// The run works in the folder from now on: it must be a folder, not a link or a
+// file, and it stays held.
+bool Session::temp_folder_given(const std::wstring& folder) {
+  if (!qzproc::hold_folder(folder)) {
+    QZ_LOG(L"The temporary folder %s cannot be used: it is no folder that can be held (error %u)", folder.c_str(),
+           GetLastError());
+    return false;
+  }
   const std::wstring before = qzproc::temp_folder();
   if (qzproc::set_temp_folder(folder) && !before.empty() &&
       !wide_iequals(zpath(before).remove_backslash(), zpath(folder).remove_backslash()))
     record_left_temp_folder(before);
+  return true;
 }
 
 std::wstring usage_message_text(const LaunchSettings& settings) {

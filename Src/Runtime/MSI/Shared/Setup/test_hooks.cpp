@@ -39,4 +39,18 @@ bool delete_pass_ms(unsigned* ms) {
   return true;
 }
 
+void pause_point(const wchar_t* point) {
+  wchar_t path[MAX_PATH];
+  DWORD n = GetEnvironmentVariableW(L"QZ_TEST_PAUSE_FILE", path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return;
+  HANDLE f = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;  // another launcher of the test pauses there now
+  DWORD written = 0;
+  WriteFile(f, point, static_cast<DWORD>(wcslen(point) * sizeof(wchar_t)), &written, nullptr);
+  CloseHandle(f);
+  const ULONGLONG until = GetTickCount64() + 120000;
+  while (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES && GetTickCount64() < until) Sleep(20);
+}
+
 }  // namespace test_hooks

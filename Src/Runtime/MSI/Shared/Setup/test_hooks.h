@@ -5,6 +5,9 @@
 //   QZ_TEST_MSIACTION_SLEEP_MS  milliseconds to wait before the installer action
 //   QZ_TEST_MSIACTION_RESULT    decimal exit code stored instead of running it
 //   QZ_TEST_DELETE_PASS_MS      milliseconds between clean-up passes
+//   QZ_TEST_PAUSE_FILE          a file the launcher writes at its pause points
+//                               (the point's name in it) and that it waits to
+//                               see removed before it goes on
 // A stray value in a user's environment must never change what a shipped
 // launcher does, so nothing else reads them.
 #pragma once
@@ -15,5 +18,9 @@ namespace test_hooks {
 bool msi_action_sleep_ms(unsigned* ms);
 bool msi_action_result(int* code);
 bool delete_pass_ms(unsigned* ms);
+// Pauses at the named point ("copy": the parent before it copies itself; "run": the
+// in-process run before the setup driver starts) until the pause file is removed,
+// for at most two minutes. Nothing without the value.
+void pause_point(const wchar_t* point);
 
 }  // namespace test_hooks

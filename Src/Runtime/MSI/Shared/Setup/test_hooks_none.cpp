@@ -8,5 +8,6 @@ namespace test_hooks {
 bool msi_action_sleep_ms(unsigned*) { return false; }
 bool msi_action_result(int*) { return false; }
 bool delete_pass_ms(unsigned*) { return false; }
+void pause_point(const wchar_t*) {}
 
 }  // namespace test_hooks
