@@ -62,6 +62,22 @@ int setting_int(std::wstring_view text, int default_value, int radix) {
 
 bool is_secret_key(std::wstring_view key) { return wide_iequals(key, L"Password"); }
 
+bool expansion_keeps_quotes(const std::wstring& text, const std::wstring& expanded,
+                            const std::function<std::wstring(const std::wstring&)>& expand) {
+  std::wstring joined;
+  size_t start = 0;
+  for (;;) {
+    const size_t quote = text.find(L'"', start);
+    const std::wstring part = expand(text.substr(start, quote == std::wstring::npos ? quote : quote - start));
+    if (part.find(L'"') != std::wstring::npos) return false;
+    joined += part;
+    if (quote == std::wstring::npos) break;
+    joined += L'"';
+    start = quote + 1;
+  }
+  return joined == expanded;
+}
+
 bool is_click_once(std::wstring_view value) { return !value.empty() && value[0] != L' '; }
 
 int upgrade_policy(int on_upgrade, bool silent_or_auto) {

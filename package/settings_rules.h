@@ -3,6 +3,7 @@
 // over a document already parsed by inifilex, and the small value rules the
 // on-demand readers share. No file or system access here.
 #pragma once
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,14 @@ void apply_launch_settings(LaunchSettings& settings, qz::inifilex& doc, bool all
 int setting_int(std::wstring_view text, int default_value, int radix);
 // Keys whose value never reaches the debug log.
 bool is_secret_key(std::wstring_view key);
+// True when `expanded`, the environment expansion of the CmdLine `text` that
+// `expand` (the system's expansion) makes, holds only the double quotes the text
+// itself holds: each stretch between the text's quotes expands to text without
+// one, and together they give `expanded`. Otherwise a variable brought a quote,
+// or a quote stood inside a variable reference, and the property list would end
+// up other than the author wrote it.
+bool expansion_keeps_quotes(const std::wstring& text, const std::wstring& expanded,
+                            const std::function<std::wstring(const std::wstring&)>& expand);
 // ClickOncePackage: not empty and not beginning with a blank.
 bool is_click_once(std::wstring_view value);
 // OnUpgrade (1 ask / do not ask when silent or auto, 2 do not ask, else skip)

@@ -4,7 +4,7 @@
 // relaunch and engine command lines are built, stripped and masked.
 #include "fuzz_input.h"
 #include "package/LaunchSettings.h"
-#include "password_mask.h"
+#include "secret_mask.h"
 #include "session_state.h"
 
 namespace {
@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::wstring command_line = session.relaunch_command_line();
   session.append_relaunch_switches(command_line);
   if (settings.launcher_path.size() >= 3) (void)session.strip_relaunch_switches(command_line);
-  (void)mask_password_in_command_line(command_line);
-  (void)mask_password_in_command_line(session.engine_command_line());
+  (void)secret_mask::mask(command_line, secret_mask::Names());
+  (void)secret_mask::mask(session.engine_command_line(), secret_mask::Names{true, {lines[0]}});
   session.clear_setup_password();
   FUZZ_CHECK(session.setup_password().empty());
   return 0;

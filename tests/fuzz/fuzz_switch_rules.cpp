@@ -2,7 +2,7 @@
 // recorded switches, relaunch switch texts, stripping and password masking. Line 1
 // is the text, line 2 a switch (or the launcher path), line 3 a password.
 #include "fuzz_input.h"
-#include "password_mask.h"
+#include "secret_mask.h"
 #include "switch_rules.h"
 
 using namespace switch_rules;
@@ -45,10 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   r.password = lines[2];
   std::wstring tail = relaunch_switches_text(r);
 
-  std::wstring masked = mask_password_in_command_line(text);
-  (void)mask_password_in_command_line(tail);
-  // Masking only replaces token values: it never lengthens the text by more than
-  // the mask per token, and a text without switches stays as it is.
-  if (text.find(L'/') == std::wstring::npos && text.find(L'-') == std::wstring::npos) FUZZ_CHECK(masked == text);
+  const secret_mask::Names known{true, {sw}};
+  std::wstring masked = secret_mask::mask(text, known);
+  (void)secret_mask::mask(tail, secret_mask::Names());
+  // Masking only replaces values: a text without switches and without "=" stays
+  // as it is.
+  if (text.find_first_of(L"/-=") == std::wstring::npos) FUZZ_CHECK(masked == text);
   return 0;
 }

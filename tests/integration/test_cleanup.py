@@ -20,7 +20,7 @@ import harness
 CLONE_FOLDER = re.compile(r'/tempdisk1folder"([^"]*)"')
 SECRET = 'Secr3tPw'
 INI = ('[Startup]\r\nWaitInstallation=Y\r\nPackageName=p.msi\r\nProductName=Tidy\r\n'
-       f'Password={SECRET}\r\n[Languages]\r\nSupported=0x0409,0x0407\r\nDefault=0x0409\r\n')
+       f'Password={SECRET}\r\nDBPwd=x{SECRET}\r\n[Languages]\r\nSupported=0x0409,0x0407\r\nDefault=0x0409\r\n')
 MEMBERS = {'Setup.INI': INI, '0x0409.ini': '[Strings]\r\n', '0x0407.ini': '[Strings]\r\n'}
 
 
@@ -104,6 +104,7 @@ class CleanupTest(harness.WineTest):
         self.assertIn('PackageName=p.msi', text)
         self.assertNotIn(SECRET, text)
         self.assertNotRegex(text, r'(?i)password=')
+        self.assertIn('DBPwd=***', text)
 
     def test_held_file_stays_after_the_tenth_pass_the_rest_goes(self):
         exe = self.pack(os.path.join(self.dir, 'setup.exe'))

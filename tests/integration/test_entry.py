@@ -314,7 +314,17 @@ class EntryTest(EntryCase):
         self.assertEqual(r.code, 1621)
 
     def test_resume_after_restart_cleans_the_named_folder(self):
-        def folder_with_list(name, made=True):
+        # Beside the folder: a file its list reaches through "..", and a sibling whose
+        # name begins with the folder's name.
+        sibling = os.path.join(self.dir, 'plain2')
+        os.makedirs(sibling)
+        for p in (os.path.join(self.dir, 'keep.txt'), os.path.join(sibling, 'b.txt')):
+            with open(p, 'w') as f:
+                f.write('mine')
+        outside = (f'up={harness.winpath(self.dir)}\\plain\\..\\keep.txt\r\n'
+                   f'b.txt={harness.winpath(sibling)}\\b.txt\r\n[Folders]\r\nplain2={harness.winpath(sibling)}\r\n')
+
+        def folder_with_list(name, made=True, extra=''):
             d = os.path.join(self.dir, name)
             os.makedirs(d)
             with open(os.path.join(d, 'a.txt'), 'w') as f:
@@ -322,12 +332,14 @@ class EntryTest(EntryCase):
             # As the run before the restart left it: the folder marked as its own.
             mark = f'[Created]\r\n{name}={harness.winpath(d)}\r\n' if made else ''
             with open(os.path.join(d, '_QZMSIDEL.INI'), 'w', newline='') as f:
-                f.write(f'{mark}[Files]\r\na.txt={harness.winpath(os.path.join(d, "a.txt"))}\r\n')
+                f.write(f'{mark}[Files]\r\na.txt={harness.winpath(os.path.join(d, "a.txt"))}\r\n{extra}')
             return d
-        plain = folder_with_list('plain')
+        plain = folder_with_list('plain', extra=outside)
         r = self.launch(f'/reboot /cleanuptempfolder"{harness.winpath(plain)}" /debuglog')
         self.assertEqual(r.code, 0)
         self.assertFalse(os.path.exists(plain))
+        self.assertTrue(os.path.exists(os.path.join(self.dir, 'keep.txt')))
+        self.assertEqual(os.listdir(sibling), ['b.txt'])
         self.assertIn('Running after reboot', self.messages())
         # A folder the launcher did not make only loses what was listed.
         foreign = folder_with_list('foreign', made=False)

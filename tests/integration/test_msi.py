@@ -151,6 +151,30 @@ class InstallTest(MsiTest):
         r = self.launch(setup, '', env={'QZ_TEST_CMD': 'expanded'})
         self.assertEqual(r.code, 0, r.stdout)
         self.assertEqual(harness.reg_query(PROPS_KEY, 'Cmd'), 'expanded x')
+        # A variable that brings a quote would end the value and add a property.
+        uninstall_directly()
+        r = self.launch(setup, '', env={'QZ_TEST_CMD': 'x" QZPROP="injected'})
+        self.assertEqual(r.code, 1153, r.stdout)
+        self.assertIn('CmdLine of setup.ini brings a double quote', self.log_text())
+        self.assertEqual(self.msiexec_commands(), [])
+
+    def test_secret_properties_reach_the_package_but_not_the_log(self):
+        # props.msi lists QZSECRET in MsiHiddenProperties; the other two are secret by
+        # their names. Before the package is read (the first lines) every value is hidden.
+        setup = self.make_setup('props.msi', 1, startup='CmdLine=/qn QZSECRET=fromini DBPWD=fromini\r\n')
+        r = self.launch(setup, '/v"/qn QZSECRET=\\"cmd secret\\" DBPASSWORD=hunter2 QZPROP=visible"')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'Secret'), 'cmd secret', self.registry_report(PROPS_KEY))
+        self.assertEqual(harness.reg_query(PROPS_KEY, 'Password'), 'hunter2')
+        text = self.log_text()
+        for secret in ('cmd secret', 'hunter2', 'fromini'):
+            self.assertNotIn(secret, text)
+        starts = [l for l in text.split('\r\n') if 'started, cmdline: ' in l]
+        self.assertEqual(len(starts), 2)
+        for line in starts:
+            self.assertIn('QZPROP=***"', line)
+        self.assertIn(' QZSECRET=*** DBPASSWORD=*** QZPROP=visible ', self.msiexec_commands()[-1])
+        self.assertIn('CmdLine=/qn QZSECRET=*** DBPWD=***', text)
 
     def test_odd_package_path_and_long_values_pass_unchanged(self):
         long_value = 'L' * 9000

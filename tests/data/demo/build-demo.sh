@@ -1,9 +1,9 @@
 #!/bin/sh
 # Builds the demo packages with wixl into OUT: demo.msi (x64, 1.0.0), demo2.msi
 # (x64, 2.0.0, same product), demo32.msi (x86), corrupt.msi (not a database),
-# props.msi (records QZPROP, QZCMD, AFTERREBOOT and SETUPEXEDIR in the registry),
-# reboot.msi (the same product asking for a restart), prq.msi (a prerequisite package
-# recording PRQPROP), and text files with each
+# props.msi (records QZPROP, QZCMD, AFTERREBOOT, SETUPEXEDIR and the secret QZSECRET
+# and DBPASSWORD in the registry), reboot.msi (the same product asking for a restart),
+# prq.msi (a prerequisite package recording PRQPROP), and text files with each
 # package's package code. Given the user-exit custom-action library as a second argument,
 # also cancel.msi (an installation that ends as cancelled by the user, 1602).
 set -eu

@@ -162,8 +162,10 @@ TEST_F(Cleanup, HeldFileGoesOnAPassAfterItIsFreed) {
   EXPECT_FALSE(exists(dir_));
 }
 
-// The temporary folder (and a listed folder) that the run did not make: only
-// what the run recorded goes, the user's own files and the folders stay.
+// The temporary folder that the run did not make: only what the run recorded
+// goes, the user's own files and the folder stay. Entries outside it (a folder
+// beside it, one whose name begins with its name, one reached by "..") are
+// dropped untouched.
 TEST_F(Cleanup, FoldersTheRunDidNotMakeOnlyLoseRecordedFiles) {
   std::wstring user = root_ + L"\\Documents";
   CreateDirectoryW(user.c_str(), nullptr);
@@ -171,15 +173,22 @@ TEST_F(Cleanup, FoldersTheRunDidNotMakeOnlyLoseRecordedFiles) {
   touch(user + L"\\extracted.ini");
   touch(in(L"mine.txt"));
   touch(in(L"Setup.INI"));
+  const std::wstring sibling = dir_ + L"2";
+  CreateDirectoryW(sibling.c_str(), nullptr);
+  touch(sibling + L"\\b.txt");
   record_file(in(L"Setup.INI"));
   record_file(user + L"\\extracted.ini");
+  record_file(in(L"..\\Documents\\thesis.doc"));
+  record_file_as(sibling + L"\\b.txt", L"b");
   record_folder(user);
+  record_folder(sibling);
 
   DeleteAction action;
   action.set_pass_interval(10);
   action.run(GetModuleHandleW(nullptr));
   EXPECT_FALSE(exists(in(L"Setup.INI")));
-  EXPECT_FALSE(exists(user + L"\\extracted.ini"));
+  EXPECT_TRUE(exists(user + L"\\extracted.ini"));
+  EXPECT_TRUE(exists(sibling + L"\\b.txt"));
   EXPECT_TRUE(exists(user + L"\\thesis.doc"));
   EXPECT_TRUE(exists(in(L"mine.txt")));
   EXPECT_FALSE(exists(deletion_list_path()));

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/links.h"
+
 namespace {
 
 // Removes a scratch folder and everything in it.
@@ -291,6 +293,47 @@ TEST_F(DebugLog, LongMessagesArriveWhole) {
   size_t colon = lines[0].find(L"]: ");
   ASSERT_NE(colon, std::wstring::npos);
   EXPECT_EQ(lines[0].substr(colon + 3), big + L"|");
+}
+
+// An elevated launcher (as every process under Wine is) never writes through a
+// link: a hard link, a link to a file or a folder link on the way, whether named
+// by the switch or by VerboseLogPath, is refused and the lines go to the
+// launcher's own place, which says why.
+TEST_F(DebugLog, NoLineGoesThroughALink) {
+  const std::wstring target = path(L"target.txt"), other = path(L"other.txt"), real = path(L"real"),
+                     fallback = path(L"fallback");
+  for (const std::wstring& f : {target, other}) std::ofstream(f.c_str(), std::ios::binary) << "precious";
+  CreateDirectoryW(real.c_str(), nullptr);
+  CreateDirectoryW(fallback.c_str(), nullptr);
+  ASSERT_TRUE(CreateHardLinkW(path(L"hard.log").c_str(), target.c_str(), nullptr));
+  ASSERT_TRUE(test_links::make_file_link(path(L"sym.log"), other));  // one name: only the link betrays it
+  ASSERT_TRUE(test_links::make_directory_link(path(L"dirlink"), real));
+  struct { std::wstring switch_path, verbose_folder; } rows[] = {
+      {path(L"hard.log"), L""},
+      {path(L"sym.log"), L""},
+      {path(L"dirlink\\via.log"), L""},
+      {L"", path(L"dirlink")},
+  };
+  for (const auto& r : rows) {
+    dbglog::reset_for_tests();
+    set_string(L"VerboseLogPath", r.verbose_folder);
+    dbglog::enable();
+    dbglog::set_default_folder(fallback);
+    if (!r.switch_path.empty()) dbglog::set_log_path(r.switch_path);
+    QZ_LOG(L"one");
+    QZ_LOG(L"two");
+    const std::wstring refused = r.switch_path.empty() ? r.verbose_folder + L"\\Brackenwright.log" : r.switch_path;
+    std::vector<std::wstring> lines = lines_of(log_text(fallback + L"\\Brackenwright.log"));
+    ASSERT_EQ(lines.size(), 3u) << refused;
+    EXPECT_NE(lines[0].find(L"The log file " + refused + L" is a link"), std::wstring::npos) << lines[0];
+    DeleteFileW((fallback + L"\\Brackenwright.log").c_str());
+  }
+  EXPECT_EQ(read_bytes(target), "precious");
+  EXPECT_EQ(read_bytes(other), "precious");
+  EXPECT_FALSE(exists(real + L"\\via.log"));
+  EXPECT_FALSE(exists(real + L"\\Brackenwright.log"));
+  test_links::drop_link(path(L"dirlink"));
+  test_links::run_host(L"Z:\\bin\\rm", L"-f \"" + test_links::unix_name(path(L"sym.log")) + L"\"");
 }
 
 }  // namespace

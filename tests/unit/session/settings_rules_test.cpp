@@ -178,3 +178,32 @@ TEST(SettingsRules, SecretsClickOnceAndUpgradePolicy) {
   } rows[] = {{1, false, 0}, {1, true, 1}, {2, false, 1}, {2, true, 1}, {0, false, 2}, {3, true, 2}};
   for (auto r : rows) EXPECT_EQ(upgrade_policy(r.key, r.silent), r.want) << r.key << r.silent;
 }
+
+TEST(SettingsRules, CmdLineExpansionKeepsTheAuthorsQuotes) {
+  // A stand-in for the system's expansion: %Q% holds a quote, %P% a plain value;
+  // unknown references stay as written.
+  auto expand = [](const std::wstring& t) {
+    std::wstring out;
+    for (size_t i = 0; i < t.size();) {
+      size_t close = t[i] == L'%' ? t.find(L'%', i + 1) : std::wstring::npos;
+      std::wstring name = close == std::wstring::npos ? L"" : t.substr(i + 1, close - i - 1);
+      const wchar_t* value = name == L"Q" ? L"x\" QZ=1 \"" : name == L"P" ? L"C:\\Program Files" : name == L"A\"B" ? L"v" : nullptr;
+      if (value) {
+        out += value;
+        i = close + 1;
+      } else {
+        out += t[i++];
+      }
+    }
+    return out;
+  };
+  struct { const wchar_t* text; bool keeps; } rows[] = {
+      {L"/qn DIR=\"%P%\\App\" X=1", true},
+      {L"/qn %UNKNOWN% \"a\"\"b\"", true},
+      {L"", true},
+      {L"/qn DIR=\"%Q%\"", false},
+      {L"/qn %Q%", false},
+      {L"/qn V=%A\"B%", false},  // the quote stands inside a reference
+  };
+  for (auto& r : rows) EXPECT_EQ(expansion_keeps_quotes(r.text, expand(r.text), expand), r.keeps) << r.text;
+}

@@ -49,10 +49,27 @@ inline bool make_directory_link(const std::wstring& link, const std::wstring& ta
   return is_link(link);
 }
 
+// A file link `link` -> `target` (an existing file), made as above; under Wine it
+// does not show as a reparse point, only as the file it leads to.
+inline bool make_file_link(const std::wstring& link, const std::wstring& target) {
+  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), 0) && is_link(link)) return true;
+  std::wstring t = unix_name(target), l = unix_name(link);
+  if (t.empty() || l.empty() || !run_host(L"Z:\\bin\\ln", L"-s \"" + t + L"\" \"" + l + L"\"")) return false;
+  for (int i = 0; i < 100 && GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // Removes a link the code under test may have left (Wine cannot remove host links).
 inline void drop_link(const std::wstring& link) {
   if (!is_link(link)) return;
-  if (RemoveDirectoryW(link.c_str()) || !run_host(L"Z:\\bin\\rm", L"-f \"" + unix_name(link) + L"\"")) return;
+  // Under Wine the host removes its own link: RemoveDirectoryW would remove an
+  // empty target folder instead and leave the link.
+  const std::wstring name = unix_name(link);
+  if (name.empty()) {
+    RemoveDirectoryW(link.c_str());
+    return;
+  }
+  if (!run_host(L"Z:\\bin\\rm", L"-f \"" + name + L"\"")) return;
   for (int i = 0; i < 100 && is_link(link); ++i) Sleep(50);
 }
 

@@ -11,6 +11,7 @@
 #include "package/languages.h"
 #include "package/load_string.h"
 #include "packaged_setting.h"
+#include "secret_mask.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/error_codes.h"
@@ -132,7 +133,7 @@ int QzSetup::advertise() {
   const std::wstring transforms = session.prerequisite_manager().transform_list();
   if (!transforms.empty()) arguments += L" /v\"/t \\\"" + transforms + L"\\\"\"";
   if (!session.debug_log_path().empty()) arguments += L" /debuglog\"" + session.debug_log_path() + L"\"";
-  QZ_LOG(L"Advertising installation with parameters: %s", arguments.c_str());
+  QZ_LOG(L"Advertising installation with parameters: %s", secret_mask::for_log(arguments).c_str());
   return shell_execute_and_wait(own_module_path(module_), arguments, true, &session);
 }
 #endif

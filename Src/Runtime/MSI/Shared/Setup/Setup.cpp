@@ -20,7 +20,7 @@
 #include "package/error_display.h"
 #include "package/stream.h"
 #include "packaged_setting.h"
-#include "password_mask.h"
+#include "secret_mask.h"
 #include "published_folder.h"
 #include "relaunch.h"
 #include "support/SwitchList.h"
@@ -240,7 +240,7 @@ void Launcher::startup() {
   qzproc::set_exit_code(0);
 
   start_debug_log();
-  QZ_LOG(L"Brackenwright setup.exe (Unicode) started, cmdline: %s", mask_password_in_command_line(text_).c_str());
+  QZ_LOG(L"Brackenwright setup.exe (Unicode) started, cmdline: %s", secret_mask::for_log(text_).c_str());
 }
 
 void Launcher::start_debug_log() {

@@ -255,9 +255,18 @@ bool through_link(const std::wstring& path, const std::wstring& temp) {
   return false;
 }
 
+// The list lies in a folder others can write (a folder named on the command line,
+// the user's %TEMP%): an entry naming anything outside the temporary folder, "..",
+// a sibling whose name merely begins with the folder's, is not the run's to delete.
+bool outside(const std::wstring& path, const std::wstring& temp) {
+  if (cleanup_rules::lies_below(path, temp)) return false;
+  QZ_LOG(L"%s does not lie below %s; it is not deleted", path.c_str(), temp.c_str());
+  return true;
+}
+
 // One [Folders] entry; true when it can leave the list.
 bool remove_listed_folder(const std::wstring& path, const std::wstring& temp) {
-  if (through_link(path, temp)) return true;  // later passes cannot change that
+  if (outside(path, temp) || through_link(path, temp)) return true;  // later passes cannot change that
   if (remove_folder(path)) return true;
   if (!qz::PathExists(path, qz::kPathFolder)) return qz::RemoveFolderTree(path);  // missing: removed; a file: kept
   if (made_by_run(path)) return qz::RemoveFolderTree(path);
@@ -337,7 +346,7 @@ bool DeleteAction::pass() {
   bool changed = false;
   for (const std::wstring& key : files) {
     std::wstring path = value_of(list, kFiles, key);
-    if (through_link(path, folder) || delete_file(path) || qz::SamePath(path, own))
+    if (outside(path, folder) || through_link(path, folder) || delete_file(path) || qz::SamePath(path, own))
       changed |= list.write_string(kFiles, key.c_str(), nullptr);
   }
   // Folders only once their recorded files are gone: those may be inside them.

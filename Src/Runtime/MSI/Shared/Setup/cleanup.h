@@ -9,6 +9,8 @@
 // it becomes empty. A removal with contents never follows a junction or symbolic
 // link; it removes the link itself. An entry whose path passes through a link
 // below the temporary folder is not touched at all: it names the link's far end.
+// Nor is an entry that does not lie below the temporary folder (by the rule of
+// cleanup_rules::lies_below): it leaves the list unused.
 #pragma once
 #include <windows.h>
 

@@ -7,6 +7,7 @@
 #include "package/IniProfile.h"
 #include "package/LaunchSettings.h"
 #include "package/error_display.h"
+#include "package/settings_rules.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/error_codes.h"
@@ -41,6 +42,7 @@ int startup_int(const qz::IniProfile& profile, const wchar_t* key, int default_v
 // `CmdLine` with environment variables expanded, as the property list holds at most
 // 1023 characters. Longer, before or after the expansion, it is refused (false,
 // logged): a cut list would hand the installer other properties than the author's.
+// So is a list into which a variable brings a double quote.
 bool expand_command_line(const std::wstring& text, std::wstring* out) {
   out->clear();
   if (text.size() >= kCommandLineCapacity) {
@@ -55,6 +57,19 @@ bool expand_command_line(const std::wstring& text, std::wstring* out) {
     QZ_LOG(L"CmdLine of setup.ini has more than %u characters once its environment variables are expanded; "
            L"setup stops",
            static_cast<unsigned>(kCommandLineCapacity - 1));
+    return false;
+  }
+  // The list reaches the elevated msiexec: a quote from the environment could
+  // close the author's value and add properties or transforms of its own.
+  auto expand = [](const std::wstring& part) {
+    DWORD size = ExpandEnvironmentStringsW(part.c_str(), nullptr, 0);
+    std::wstring out(size ? size : 1, L'\0');
+    DWORD n = size ? ExpandEnvironmentStringsW(part.c_str(), &out[0], size) : 0;
+    out.resize(n && n <= size ? n - 1 : 0);
+    return out;
+  };
+  if (!settings_rules::expansion_keeps_quotes(text, buffer, expand)) {
+    QZ_LOG(L"An environment variable in CmdLine of setup.ini brings a double quote; setup stops");
     return false;
   }
   out->assign(buffer);

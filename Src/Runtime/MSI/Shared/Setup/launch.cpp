@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "password_mask.h"
+#include "secret_mask.h"
 #include "session.h"
 #include "support/dynload.h"
 #include "support/debuglog.h"
@@ -151,7 +151,7 @@ std::wstring msiexec_path() {
 }
 
 bool launch_no_wait(const std::wstring& command_line, bool show, HandedOver* hand_over) {
-  QZ_LOG(L"Attempting to launch (no wait): %s", mask_password_in_command_line(command_line).c_str());
+  QZ_LOG(L"Attempting to launch (no wait): %s", secret_mask::for_log(command_line).c_str());
   ProcessHandles p;
   bool created = create(command_line, show, true, hand_over, p);
   QZ_LOG(L"Launch result %d", created ? 1 : 0);
@@ -161,7 +161,7 @@ bool launch_no_wait(const std::wstring& command_line, bool show, HandedOver* han
 }
 
 int launch_and_wait(const std::wstring& command_line, bool show, HandedOver* hand_over) {
-  QZ_LOG(L"Attempting to launch: %s", mask_password_in_command_line(command_line).c_str());
+  QZ_LOG(L"Attempting to launch: %s", secret_mask::for_log(command_line).c_str());
   ProcessHandles p;
   if (!create(command_line, show, false, hand_over, p)) return kNotStarted;
   for (;;) {

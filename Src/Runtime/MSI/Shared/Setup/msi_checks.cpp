@@ -1,5 +1,6 @@
 #include "msi_checks.h"
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -10,10 +11,12 @@
 #include "package/load_string.h"
 #include "package/positional_text.h"
 #include "packaged_setting.h"
+#include "secret_mask.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
 #include "support/error_codes.h"
+#include "support/handles.h"
 #include "support/process_state.h"
 #include "support/support_rules.h"
 
@@ -225,6 +228,44 @@ std::wstring read_package_product_version(const std::wstring& package_path) {
     QZ_LOG(L"%s", e.description().c_str());
     return std::wstring();
   }
+}
+
+namespace {
+
+// 1 when the file begins with the compound-file signature every installer
+// database has, 0 when it is read and does not, -1 when it cannot be read.
+int is_compound_file(const std::wstring& path) {
+  static const unsigned char kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  qz::file_handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return -1;
+  unsigned char head[8] = {};
+  DWORD got = 0;
+  if (!ReadFile(file.get(), head, sizeof(head), &got, nullptr)) return -1;
+  return got == sizeof(head) && memcmp(head, kSignature, sizeof(head)) == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+void learn_hidden_properties(const std::wstring& package_path) {
+  qzmsi::handle db, view, record;
+  if (qzmsi::OpenDatabase(package_path.c_str(), MSIDBOPEN_READONLY, db.receive()) != ERROR_SUCCESS) {
+    // A file that is no installer database at all hides nothing from anyone.
+    if (is_compound_file(package_path) == 0) {
+      QZ_LOG(L"The package %s is no installer database: no property value is hidden", package_path.c_str());
+      secret_mask::set_hidden_properties(L"");
+    } else {
+      QZ_LOG(L"The package %s cannot be read: every property value stays hidden in the log", package_path.c_str());
+    }
+    return;
+  }
+  std::wstring hidden;
+  if (qzmsi::DatabaseOpenView(db.get(), L"SELECT `Value` FROM `Property` WHERE `Property`='MsiHiddenProperties'",
+                              view.receive()) == ERROR_SUCCESS &&
+      qzmsi::ViewExecute(view.get(), 0) == ERROR_SUCCESS && qzmsi::ViewFetch(view.get(), record.receive()) == ERROR_SUCCESS)
+    qzmsi::read_string(256, &hidden, [&](wchar_t* b, DWORD* n) { return qzmsi::RecordGetString(record.get(), 1, b, n); });
+  if (view) qzmsi::ViewClose(view.get());
+  secret_mask::set_hidden_properties(hidden);
 }
 
 bool package_product_version_matches(const std::wstring& package_path, const std::wstring& version) {

@@ -67,3 +67,7 @@ bool package_product_version_matches(const std::wstring& package_path, const std
 bool ReadPackageCode(const std::wstring& package_path, std::wstring* package_code);
 // The package's ProductVersion property, empty when it cannot be read.
 std::wstring read_package_product_version(const std::wstring& package_path);
+// Reads the package's MsiHiddenProperties into the names the log hides. A package
+// that cannot be opened leaves them unknown (every property value stays hidden),
+// unless it is no installer database at all.
+void learn_hidden_properties(const std::wstring& package_path);

@@ -16,6 +16,7 @@
 #include "package/error_display.h"
 #include "package/languages.h"
 #include "package_cache.h"
+#include "secret_mask.h"
 #include "session.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
@@ -105,6 +106,9 @@ int MsiAction::execute() {
     return 0;
   }
   if (type != kLocationWebInstall) package = qz::FullPath(package);
+  // Every command line and property list logged from here on hides what the
+  // package hides. A patch hides what its product does, which is not read here.
+  if (type != kLocationWebInstall && session().launch_mode() != kModePatch) learn_hidden_properties(package);
 #ifdef QZ_PREREQUISITES
   const std::wstring prereq_value = L"%QZ_PREREQCMD%-" + msi_setting(L"Startup", L"Product");
   bool prereq_value_written = false;
@@ -375,7 +379,14 @@ void MsiAction::Reboot(const std::wstring& properties) {
     in.compressed = compressed;
     in.debug_log_path = session().debug_log_path();
     msi_rules::RebootCommand rc = msi_rules::compose_reboot_command(in);
-    QZ_LOG(L"MsiAction::Reboot command line %s", rc.command.c_str());
+    {
+      // The property list goes into the entry unescaped, inside quotes of its own:
+      // it is masked as the list it is before the entry is masked.
+      msi_rules::RebootCommandInput shown = in;
+      shown.properties = secret_mask::for_log(properties);
+      QZ_LOG(L"MsiAction::Reboot command line %s",
+             secret_mask::for_log(msi_rules::compose_reboot_command(shown).command).c_str());
+    }
     HKEY target = key.get();
     qz::reg_key sub;
     if (selection == 1 && RegCreateKeyExW(key.get(), L"0001", 0, nullptr, 0, KEY_SET_VALUE, nullptr, sub.receive(),

@@ -13,6 +13,7 @@
 #include "package/positional_text.h"
 #include "package/settings_rules.h"
 #include "packaged_setting.h"
+#include "secret_mask.h"
 #include "session_ui.h"
 #include "support/debuglog.h"
 #include "support/error_codes.h"
@@ -291,7 +292,10 @@ void Session::dump_settings() {
     QZ_LOG(L"Section: %s", section.c_str());
     for (const auto& [key, value] : keys) {
       if (settings_rules::is_secret_key(key)) continue;
-      QZ_LOG(L"%s=%s", key.c_str(), value.c_str());
+      // A value can be a property list (CmdLine); a key named like a password is
+      // as secret as a property of that name.
+      const bool secret = secret_mask::is_secret(key, secret_mask::Names{true, {}});
+      QZ_LOG(L"%s=%s", key.c_str(), secret ? L"***" : secret_mask::for_log(value).c_str());
     }
   }
 }

@@ -4,7 +4,7 @@
 
 #include "SetupPrereqMgr.h"
 #include "msi_rules.h"
-#include "password_mask.h"
+#include "secret_mask.h"
 #include "support/utils.h"
 #include "test_hooks.h"
 
@@ -27,7 +27,7 @@ CSetupPrereqMgr& Session::prerequisite_manager() {
       msi_rules::merge_language_transform(merged, transform);
       return merged;
     };
-    hooks.loggable = [](const std::wstring& command_line) { return mask_password_in_command_line(command_line); };
+    hooks.loggable = [](const std::wstring& command_line) { return secret_mask::for_log(command_line); };
     prereq_mgr_ = std::make_unique<CSetupPrereqMgr>(*this, std::move(hooks));
   }
   return *prereq_mgr_;
