@@ -512,6 +512,11 @@ int Launcher::in_process() {
 }  // namespace
 
 int launcher_main(HINSTANCE module, const wchar_t* command_line) {
-  Launcher launcher(module, command_line);
-  return launcher.run();
+  int code = 0;
+  {
+    Launcher launcher(module, command_line);
+    code = launcher.run();
+  }
+  start_pending_self_removal();
+  return code;
 }

@@ -200,7 +200,14 @@ bool remove_links_below(const std::wstring& folder) {
 // The launcher cannot delete its own running file: an interpreter started now
 // removes the folder once the launcher has ended. Only a folder the run made is
 // handed over, and only without links in it.
-void start_self_removal(const std::wstring& own) {
+// The interpreter's command that removes the folder the running launcher lives in,
+// started only when the launcher is about to end (start_pending_self_removal).
+std::wstring& pending_self_removal() {
+  static std::wstring command;
+  return command;
+}
+
+void prepare_self_removal(const std::wstring& own) {
   if (!qz::PathExists(own, qz::kPathFile)) return;
   std::wstring folder = zpath(own).folder();
   if (!made_by_run(folder)) {
@@ -215,22 +222,7 @@ void start_self_removal(const std::wstring& own) {
   UINT n = GetSystemDirectoryW(sys, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return;
   zpath interpreter = zpath(std::wstring(sys, n)).join(L"cmd.exe");
-  std::wstring line = zString::format(L"\"%s\" /c rmdir /s /q \"%s\"", interpreter.c_str(), folder.c_str());
-  std::vector<wchar_t> text(line.begin(), line.end());
-  text.push_back(0);
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION pi{};
-  if (CreateProcessW(nullptr, text.data(), nullptr, nullptr, FALSE, IDLE_PRIORITY_CLASS | CREATE_NO_WINDOW, nullptr,
-                     nullptr, &si, &pi)) {
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    QZ_LOG(L"Started the removal of %s", folder.c_str());
-  } else {
-    QZ_LOG(L"Could not start %s (%u)", line.c_str(), GetLastError());
-  }
+  pending_self_removal() = zString::format(L"\"%s\" /c rmdir /s /q \"%s\"", interpreter.c_str(), folder.c_str());
 }
 
 // The temporary folder itself, once empty. A folder the run did not make is left
@@ -362,7 +354,7 @@ bool DeleteAction::pass() {
 }
 
 void DeleteAction::finish(bool launcher_inside) {
-  if (launcher_inside) start_self_removal(qzproc::own_file_name());
+  if (launcher_inside) prepare_self_removal(qzproc::own_file_name());
 }
 
 LRESULT CALLBACK DeleteAction::window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -465,3 +457,25 @@ void process_deletion_list() {
   if (!left.empty()) qzproc::set_temp_folder(current);
 }
 
+void start_pending_self_removal() {
+  std::wstring line;
+  line.swap(pending_self_removal());
+  if (line.empty()) return;
+  // The interpreter removes nothing of a folder whose program still runs: it starts
+  // as the launcher's very last step, so the launcher has ended before it looks.
+  std::vector<wchar_t> text(line.begin(), line.end());
+  text.push_back(0);
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION pi{};
+  if (CreateProcessW(nullptr, text.data(), nullptr, nullptr, FALSE, IDLE_PRIORITY_CLASS | CREATE_NO_WINDOW, nullptr,
+                     nullptr, &si, &pi)) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    QZ_LOG(L"Started the removal of %s", zpath(qzproc::own_file_name()).folder().c_str());
+  } else {
+    QZ_LOG(L"Could not start %s (%u)", line.c_str(), GetLastError());
+  }
+}

@@ -73,6 +73,10 @@ class DeleteAction {
   UINT interval_ = kPassInterval;
 };
 
+// When a clean-up found the running launcher inside the folder it cleans, the
+// command interpreter that removes the folder after the launcher has ended; the
+// entry starts it as its very last step (nothing when no clean-up asked for it).
+void start_pending_self_removal();
 // DeleteAction::run for the process's module, for the temporary folder and then for
 // each folder the run left; the exit paths of the launcher call this. The test
 // launchers may shorten the wait between passes (test_hooks.h).
