@@ -150,6 +150,25 @@ class EntryTest(EntryCase):
                 self.assertEqual(r.code, 1203)
                 self.assertEqual(refused in self.messages(), refuse)
 
+    def test_folder_given_by_e_must_be_a_folder(self):
+        # The run would work in whatever /e names: a file or nothing there is an
+        # invalid command line, never a place to extract into.
+        temp = os.path.join(self.dir, 'given')
+        os.makedirs(temp)
+        plain = os.path.join(self.dir, 'plain.txt')
+        with open(plain, 'w') as f:
+            f.write('not a folder')
+        for name in (plain, os.path.join(self.dir, 'missing')):
+            with self.subTest(name=os.path.basename(name)):
+                if os.path.exists(self.log):
+                    os.remove(self.log)
+                r = self.launch(f'/q"{harness.winpath(self.exe)}" /tempdisk1folder"{harness.winpath(temp)}" '
+                                f'/s /debuglog /e"{harness.winpath(name)}"')
+                self.assertEqual(r.code, 1203)
+                self.assertTrue(any('cannot be used' in m for m in self.messages()), self.messages())
+        with open(plain) as f:
+            self.assertEqual(f.read(), 'not a folder')
+
     def test_setup_without_prerequisites_ends_with_0(self):
         r = self.launch('/runprerequisites"x" /s /debuglog')
         self.assertEqual(r.code, 0)  # the parent waits for a prerequisite pass
