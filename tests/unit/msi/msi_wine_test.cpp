@@ -411,8 +411,8 @@ TEST(MsiInstall, NoPackageStartsNothing) {
   }
 }
 
-// This build cannot load the script engine: a script-driven package with the
-// engine library beside the launcher is refused with the library's load failure.
+// A script-driven package with an engine library beside the launcher that cannot
+// be loaded is refused with the library's load failure.
 TEST(MsiInstall, ScriptEngineThatCannotRunIsNoSuccess) {
   uninstall_quietly();
   MsiRun run(L"engine", startup_ini(L"demo.msi", L"ScriptDriven=1"));
