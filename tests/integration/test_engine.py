@@ -145,8 +145,7 @@ class LocationTest(EngineTest):
         call = self.calls()[0]
         self.assertEqual(call[5], 'setup.exe')
         # The engine row's resources were in place while the engine ran, in the folder
-        # named by the 32-bit rule, and the package was told where.
-        self.assertIn('QZ_RUNTIME_FILES_LOCATION=', call[3])
+        # named by the 32-bit rule.
         self.assertEqual(sorted(call[8].replace('runtime=', '').split(';')),
                          ['{E3B5B7C5}\\QzConfig.ini', '{E3B5B7C5}\\resource.txt'])
         self.assertIn('Extracting resource: resource.txt', self.log_text())
@@ -175,30 +174,40 @@ class RestartTest(EngineTest):
 
     def test_restart_asked_by_the_engine_resumes_with_the_saved_properties(self):
         setup = self.make_setup(engine_in_stream=True)
+        before = self.temp_folders()
+        # A long property list: the restart saves it whole for the run after it.
         value = 'after restart ' + 'p' * 1973
         properties = f'QZPROP="{value}"'
+        self.assertEqual(len(properties), 1996)
         r = self.launch(setup, f'/v"{properties.replace(chr(34), chr(92) + chr(34))}"', results='-8,0')
         self.assertEqual(r.signed, -8, self.log_text()[-3000:])
         with open(self.restarts) as f:
             self.assertEqual(f.read(), 'restart\n')  # silent: the restart follows without a question
         command = harness.reg_query(RUNONCE, 'QZSetup')
         self.assertIsNotNone(command, self.log_text()[-3000:])
+        self.assertTrue(command.startswith(f'"{harness.winpath(setup)}" /k '), command)
         self.assertIn('/v"%QZ_V%"', command)
         saved = harness.reg_query(CURRENT, '%QZ_V%')
-        self.assertIn(value, saved)
-        self.assertTrue(saved.endswith(' AFTERREBOOT=1'), saved[-100:])
+        self.assertTrue(saved.startswith(properties + ' ') and saved.endswith(' AFTERREBOOT=1'), saved[-300:])
+        kept = harness.reg_query(CURRENT, '%QZ_E%')
+        self.assertTrue(os.path.isdir(harness.unixpath(kept)), kept)  # kept for the run after the restart
 
-        env = harness.wine_env(self.env('-8,0'))
-        subprocess.run(['wine', 'wineboot', '-r'], env=env, capture_output=True, timeout=120)
-        resumed = harness.wait_until(lambda: len(self.calls()) >= 2, timeout=60)
+        subprocess.run(['wine', 'wineboot', '-r'], env=harness.wine_env(self.env('-8,0')), capture_output=True,
+                       timeout=120)
+        resumed = harness.wait_until(lambda: self.log_text().count('Setup returning 0') == 1, timeout=60)
         self.assertTrue(resumed, self.log_text()[-3000:])
-        again = self.calls()[1]
-        self.assertIn(value, again[3])
-        self.assertIn('AFTERREBOOT=1', again[3])
+        first, again = self.calls()
+        # The run after the restart hands the engine the package it kept.
+        self.assertEqual(again[1], first[1])
+        self.assertTrue(first[1].startswith(kept + '\\'), first[1])
+        self.assertIn(f"Getting file from temp location, '{first[1]}'", self.log_text())
+        for name in ('%QZ_T%', '%QZ_E%', '%QZ_V%'):
+            self.assertIsNone(harness.reg_query(CURRENT, name), name)
         self.assertIsNone(harness.reg_query(RUNONCE, 'QZSetup'))
-        self.assertIsNone(harness.reg_query(CURRENT, '%QZ_V%'))
         with open(self.restarts) as f:
             self.assertEqual(f.read(), 'restart\n')  # the resumed run asked for none
+        ok = harness.wait_until(lambda: not (self.temp_folders() - before), timeout=15)
+        self.assertTrue(ok, f'left behind: {self.temp_folders() - before}')
 
 
 class RoleTest(EngineTest):
@@ -221,13 +230,14 @@ class RemovalTest(EngineTest):
         before = self.temp_folders()
         r = self.launch(setup, removal, results='1605')
         self.assertEqual(r.code, 1605)
-        self.assertEqual(self.calls(), [['removal', '{11111111-2222-3333-4444-555555555555}', '12', '0', 'text']])
+        # Integers by their leading digits.
+        self.assertEqual(self.calls(), [['removal', '{11111111-2222-3333-4444-555555555555}', '12', '-3', 'text']])
         self.assertEqual(self.temp_folders() - before, set())
         # Beside the launcher, three parts: the fourth is empty.
         setup = self.make_setup(engine_beside=ENGINE, folder='beside')
         r = self.launch(setup, removal.rsplit(';', 1)[0], results='0')
         self.assertEqual(r.code, 0)
-        self.assertEqual(self.calls(), [['removal', '{11111111-2222-3333-4444-555555555555}', '12', '0', '']])
+        self.assertEqual(self.calls(), [['removal', '{11111111-2222-3333-4444-555555555555}', '12', '-3', '']])
 
 
 if __name__ == '__main__':

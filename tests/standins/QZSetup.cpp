@@ -1,6 +1,7 @@
 // Stand-in for the product's script engine library, for tests only. Each call is
 // appended as one UTF-8 line to the file named by QZ_ENGINE_RESULTS:
 //   setup|<target>|<flag>|<command line>|<language>|<setup name>|qi=<0/1>|end=<hr>|runtime=<files>
+// (the runtime files found beside the package, see runtime_files)
 //   removal|<text>|<first>|<second>|<text>
 // and answers the next entry of QZ_ENGINE_RESULT (comma-separated, one per call
 // already recorded, the last one repeating; default 0). It drives the progress
@@ -11,15 +12,17 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-const IID kProgressIid = {0xB47B5571, 0x6E39, 0x46D9, {0x80, 0x4A, 0xC8, 0x97, 0x99, 0x1B, 0x4F, 0x3F}};
-
+// Outside the anonymous namespace: with internal linkage the compiler would know
+// that no class in the program implements it and drop the calls.
 struct IProgress : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE begin() = 0;
   virtual HRESULT STDMETHODCALLTYPE progress(int percent) = 0;
   virtual HRESULT STDMETHODCALLTYPE end() = 0;
 };
+
+namespace {
+
+const IID kProgressIid = {0xB47B5571, 0x6E39, 0x46D9, {0x80, 0x4A, 0xC8, 0x97, 0x99, 0x1B, 0x4F, 0x3F}};
 
 std::wstring env(const wchar_t* name) {
   wchar_t buffer[4096] = {};
@@ -64,34 +67,35 @@ int record_and_answer(const std::wstring& line) {
   return results[calls < results.size() ? calls : results.size() - 1];
 }
 
-// The files one level below each folder of the runtime location the command line
-// names, as "<folder>\<file>" joined by ";".
-std::wstring runtime_files(const std::wstring& command_line) {
-  const std::wstring key = L"QZ_RUNTIME_FILES_LOCATION=";
-  size_t at = command_line.find(key);
-  if (at == std::wstring::npos) return L"";
-  at += key.size();
-  bool quoted = at < command_line.size() && command_line[at] == L'"';
-  if (quoted) ++at;
-  size_t end = command_line.find(quoted ? L'"' : L' ', at);
-  std::wstring base = command_line.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at);
-  if (!base.empty() && base.back() == L'\\') base.pop_back();
+// The engine's runtime files as the launcher laid them out beside the package:
+// "<resource folder>\<file>" for each file in a folder "{...}" inside a folder of
+// the package's folder, joined by ";".
+std::wstring runtime_files(const std::wstring& package) {
+  std::wstring base = package.substr(0, package.find_last_of(L'\\'));
   std::wstring out;
-  WIN32_FIND_DATAW folder;
-  HANDLE f = FindFirstFileW((base + L"\\*").c_str(), &folder);
-  if (f == INVALID_HANDLE_VALUE) return L"(none)";
+  WIN32_FIND_DATAW runtime;
+  HANDLE r = FindFirstFileW((base + L"\\{*").c_str(), &runtime);
+  if (r == INVALID_HANDLE_VALUE) return out;
   do {
-    if (!(folder.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || folder.cFileName[0] == L'.') continue;
-    WIN32_FIND_DATAW file;
-    HANDLE g = FindFirstFileW((base + L"\\" + folder.cFileName + L"\\*").c_str(), &file);
-    if (g == INVALID_HANDLE_VALUE) continue;
+    if (!(runtime.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    std::wstring folder = base + L"\\" + runtime.cFileName;
+    WIN32_FIND_DATAW resources;
+    HANDLE f = FindFirstFileW((folder + L"\\{*").c_str(), &resources);
+    if (f == INVALID_HANDLE_VALUE) continue;
     do {
-      if (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      out += std::wstring(out.empty() ? L"" : L";") + folder.cFileName + L"\\" + file.cFileName;
-    } while (FindNextFileW(g, &file));
-    FindClose(g);
-  } while (FindNextFileW(f, &folder));
-  FindClose(f);
+      if (!(resources.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+      WIN32_FIND_DATAW file;
+      HANDLE g = FindFirstFileW((folder + L"\\" + resources.cFileName + L"\\*").c_str(), &file);
+      if (g == INVALID_HANDLE_VALUE) continue;
+      do {
+        if (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        out += std::wstring(out.empty() ? L"" : L";") + resources.cFileName + L"\\" + file.cFileName;
+      } while (FindNextFileW(g, &file));
+      FindClose(g);
+    } while (FindNextFileW(f, &resources));
+    FindClose(f);
+  } while (FindNextFileW(r, &runtime));
+  FindClose(r);
   return out;
 }
 
@@ -119,7 +123,7 @@ extern "C" __declspec(dllexport) int WINAPI RunQZMSISetup(const wchar_t* target,
   std::wstring line = std::wstring(L"setup|") + text(target) + L"|" + std::to_wstring(is_product_code) + L"|" +
                       text(command_line) + L"|" + std::to_wstring(language) + L"|" + text(setup_name) +
                       L"|qi=" + (same ? L"1" : L"0") + L"|end=" + hr + L"|runtime=" +
-                      runtime_files(text(command_line));
+                      runtime_files(text(target));
   return record_and_answer(line);
 }
 
