@@ -13,7 +13,7 @@ import harness
 
 MKSETUP = os.path.join(harness.NATIVE, 'mksetup')
 ENGINE = os.path.join(harness.BUILD, 'QZSetup.dll')
-PRODUCT = '{8A3E4C5D-6F70-4182-AC9D-1E2F3A4B5C6D}'
+PRODUCT = '{D51E7A20-3B9C-4E61-8F02-6A4C9B7E1D35}'
 TEMP_PATH_GUID = '{E3B5B7C5-1111-2222-3333-0123456789AB}'
 RUNONCE = r'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'
 CURRENT = r'HKLM\Software\Microsoft\Windows\CurrentVersion'
@@ -23,11 +23,11 @@ CURRENT = r'HKLM\Software\Microsoft\Windows\CurrentVersion'
 WXS = f'''<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
   <Product Id="{PRODUCT}" Name="Brackenwright Engine" Language="1033" Version="1.0.0"
-           Manufacturer="Brackenwright" UpgradeCode="{{9B4F5D6E-7081-4293-BDAE-2F3A4B5C6D7E}}">
+           Manufacturer="Brackenwright" UpgradeCode="{{D51E7A21-3B9C-4E61-8F02-6A4C9B7E1D35}}">
     <Package InstallerVersion="405" Compressed="yes" InstallScope="perMachine"/>
     <Binary Id="QZSetup.dll.old" SourceFile="engine_packed.dll"/>
     <Directory Id="TARGETDIR" Name="SourceDir">
-      <Component Id="Registry" Guid="{{3C4D5E6F-7081-4293-A4B5-C6D7E8F9A0B1}}" Win64="yes">
+      <Component Id="Registry" Guid="{{D51E7A22-3B9C-4E61-8F02-6A4C9B7E1D35}}" Win64="yes">
         <RegistryValue Root="HKLM" Key="Software\\Brackenwright\\Engine" Name="V" Type="string" Value="1"
                        KeyPath="yes"/>
       </Component>
