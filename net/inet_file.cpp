@@ -231,17 +231,9 @@ void CALLBACK wininet_async_handle::status_callback(HINTERNET, DWORD_PTR context
     case INTERNET_STATUS_HANDLE_CLOSING:
       SetEvent(self->closing_);
       break;
-    case INTERNET_STATUS_REDIRECT:
-      // WinINet follows redirections on its own; past the limit it is a loop.
-      if (InterlockedIncrement(&self->redirects_) > inet::kMaxRedirects) {
-        self->last_error_ = inet::kErrorRedirectFailed;
-        SetEvent(self->complete_);
-      }
-      break;
     case INTERNET_STATUS_REQUEST_COMPLETE: {
       auto* r = static_cast<INTERNET_ASYNC_RESULT*>(info);
       if (!r || length < sizeof(INTERNET_ASYNC_RESULT)) break;
-      if (self->redirects_ > inet::kMaxRedirects) break;  // already reported
       self->result_ = r->dwResult;
       if (r->dwResult == 1) {
         self->on_success(r->dwError);
@@ -353,31 +345,45 @@ bool inet_file::send_request(bool resend) {
     if (!resend) return true;
     ResetEvent(complete_);
     last_error_ = 0;
-    redirects_ = 0;
     bool ok = a->HttpSendRequestW(handle_, hdrs, hdrs_len, nullptr, 0) ? check_response()
                                                                         : wait_for_completion(timeout_, complete_, false);
     return ok && accept_answer();
   }
-  ResetEvent(complete_);
-  last_error_ = 0;
-  redirects_ = 0;
-  HINTERNET h = open_request(session_.handle(), url_, request_headers_, flags_, reinterpret_cast<DWORD_PTR>(this));
-  if (!h && GetLastError() == ERROR_INVALID_PARAMETER && (flags_ & INTERNET_FLAG_PRAGMA_NOCACHE)) {
-    flags_ &= ~INTERNET_FLAG_PRAGMA_NOCACHE;
-    h = open_request(session_.handle(), url_, request_headers_, flags_, reinterpret_cast<DWORD_PTR>(this));
+  // Redirections are followed here, not by WinINet, so that a loop ends at the limit.
+  for (int hop = 0;; ++hop) {
+    ResetEvent(complete_);
+    last_error_ = 0;
+    const bool ftp = CompareStringOrdinal(url_.c_str(), url_.size() < 6 ? -1 : 6, L"ftp://", 6, TRUE) == CSTR_EQUAL;
+    const DWORD flags = ftp ? flags_ : flags_ | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    HINTERNET h = open_request(session_.handle(), url_, request_headers_, flags, reinterpret_cast<DWORD_PTR>(this));
+    if (!h && GetLastError() == ERROR_INVALID_PARAMETER && (flags_ & INTERNET_FLAG_PRAGMA_NOCACHE)) {
+      flags_ &= ~INTERNET_FLAG_PRAGMA_NOCACHE;
+      h = open_request(session_.handle(), url_, request_headers_, flags & ~INTERNET_FLAG_PRAGMA_NOCACHE,
+                       reinterpret_cast<DWORD_PTR>(this));
+    }
+    bool ok;
+    if (!h) {
+      ok = wait_for_completion(timeout_, complete_, false);
+    } else {
+      handle_ = h;
+      ok = check_response();
+    }
+    if (ok && !handle_) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    if (!ok) return false;
+    std::wstring next;
+    if (!redirect_target(&next)) break;
+    close_request();
+    if (hop >= inet::kMaxRedirects) {
+      last_error_ = inet::kErrorRedirectFailed;
+      SetLastError(inet::kErrorRedirectFailed);
+      return false;
+    }
+    url_ = next;
   }
-  bool ok;
-  if (!h) {
-    ok = wait_for_completion(timeout_, complete_, false);
-  } else {
-    handle_ = h;
-    ok = check_response();
-  }
-  if (ok && !handle_) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return false;
-  }
-  return ok && accept_answer();
+  return accept_answer();
 }
 
 HINTERNET inet_file::open_request(HINTERNET session, const std::wstring& url, const std::wstring& headers, DWORD flags,
@@ -553,13 +559,12 @@ bool http_file::check_response() {
   DWORD status = 0, size = sizeof(status), index = 0;
   bool have = wi()->HttpQueryInfoW(handle_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
   // A server that answered with something other than a status line gave no usable answer.
-  std::wstring raw = query_text(handle_, HTTP_QUERY_RAW_HEADERS_CRLF);
-  std::wstring first = raw.substr(0, raw.find(L'\r'));
-  if (!have || raw.empty() || !inet::status_line_valid(first)) {
+  if (!have || !inet::answer_headers_valid(query_text(handle_, HTTP_QUERY_RAW_HEADERS_CRLF))) {
     last_error_ = inet::kErrorInvalidResponse;
     SetLastError(inet::kErrorInvalidResponse);
     return false;
   }
+  if (status >= 300 && status <= 399 && !query_text(handle_, HTTP_QUERY_LOCATION).empty()) return true;
   if (DWORD e = inet::http_status_error(status)) {
     last_error_ = static_cast<LONG>(e);
     SetLastError(e);
@@ -589,6 +594,20 @@ bool http_file::accept_answer() {
     resume_offset_ = 0;
   }
   return true;
+}
+
+bool http_file::redirect_target(std::wstring* next) {
+  DWORD status = 0, size = sizeof(status), index = 0;
+  if (!wi()->HttpQueryInfoW(handle_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index) ||
+      (status != 301 && status != 302 && status != 303 && status != 307 && status != 308))
+    return false;
+  std::wstring location = query_text(handle_, HTTP_QUERY_LOCATION);
+  if (location.empty() || inet::check_url(location)) return false;
+  std::vector<wchar_t> buffer(url_.size() + location.size() + 64);
+  DWORD n = static_cast<DWORD>(buffer.size());
+  if (!wi()->InternetCombineUrlW(url_.c_str(), location.c_str(), buffer.data(), &n, ICU_BROWSER_MODE)) return false;
+  next->assign(buffer.data(), n);
+  return inet::check_url(*next) == 0;
 }
 
 int64_t http_file::seek(int64_t offset, int origin) {

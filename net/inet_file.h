@@ -94,7 +94,6 @@ class wininet_async_handle {
   DWORD* pending_count_ = nullptr;  // the byte counter of the read in progress
   DWORD timeout_ = 30000;
   volatile LONG handle_ref_ = 0;  // 1 while WinINet's reference for the open handle is held
-  volatile LONG redirects_ = 0;
   volatile DWORD_PTR result_ = 0;
 };
 
@@ -151,6 +150,8 @@ class inet_file : public wininet_async_handle {
   bool read_pieces(BYTE* buffer, DWORD length, DWORD* got);
   // Called after each answer to a (re)sent request: judges whether it continues the file.
   virtual bool accept_answer() { return true; }
+  // The address an answer redirects to (made absolute); false when it is no redirection.
+  virtual bool redirect_target(std::wstring* next) { return false; }
   // The file's size as its first answer announced it (0 unknown).
   uint64_t expected_total_ = 0;
   // Bytes of a restarted body still to drop before it reaches what is had.
@@ -192,6 +193,7 @@ class http_file : public inet_file {
 
  protected:
   bool accept_answer() override;
+  bool redirect_target(std::wstring* next) override;
 };
 
 class ftp_file : public inet_file {

@@ -97,6 +97,14 @@ bool status_line_valid(std::wstring_view line) {
   return line.size() == 12 || line[12] == L' ' || line[12] == L'\r' || line[12] == L'\n';
 }
 
+bool answer_headers_valid(std::wstring_view raw) {
+  size_t end = raw.find(L"\r\n");
+  if (end == std::wstring_view::npos || !status_line_valid(raw.substr(0, end))) return false;
+  std::wstring_view rest = raw.substr(end + 2);
+  size_t next = rest.find(L"\r\n");
+  return !rest.empty() && next != 0;
+}
+
 bool parse_content_range(std::wstring_view value, ContentRange* out) {
   size_t pos = 0;
   skip_blanks(value, &pos);

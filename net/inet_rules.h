@@ -50,6 +50,10 @@ std::wstring user_info_backslashes(std::wstring_view original, std::wstring cano
 // A status line WinINet parsed from a real answer: "HTTP/<digit>.<digit> <3 digits>"
 // (text after it free). A server that sent something else gave none.
 bool status_line_valid(std::wstring_view line);
+// A raw header block (CR LF separated) WinINet got from a real HTTP/1.x answer: a
+// valid status line and at least one header line. WinINet makes up a bare
+// "HTTP/1.0 200 OK" for an answer without a status line.
+bool answer_headers_valid(std::wstring_view raw);
 
 // "bytes <first>-<last>/<total or *>".
 struct ContentRange {

@@ -26,6 +26,7 @@ Binding make_binding() {
   bind(&a.InternetSetStatusCallbackW, "InternetSetStatusCallbackW", e);
   bind(&a.InternetCloseHandle, "InternetCloseHandle", e);
   bind(&a.InternetCanonicalizeUrlW, "InternetCanonicalizeUrlW", e);
+  bind(&a.InternetCombineUrlW, "InternetCombineUrlW", e);
   bind(&a.InternetCrackUrlW, "InternetCrackUrlW", e);
   bind(&a.InternetOpenUrlW, "InternetOpenUrlW", e);
   bind(&a.InternetConnectW, "InternetConnectW", e);

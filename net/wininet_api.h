@@ -11,6 +11,7 @@ struct Api {
   decltype(&::InternetSetStatusCallbackW) InternetSetStatusCallbackW;
   decltype(&::InternetCloseHandle) InternetCloseHandle;
   decltype(&::InternetCanonicalizeUrlW) InternetCanonicalizeUrlW;
+  decltype(&::InternetCombineUrlW) InternetCombineUrlW;
   decltype(&::InternetCrackUrlW) InternetCrackUrlW;
   decltype(&::InternetOpenUrlW) InternetOpenUrlW;
   decltype(&::InternetConnectW) InternetConnectW;

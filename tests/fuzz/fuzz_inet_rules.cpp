@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!r.total_known || r.last < r.total);
   }
   if (status_line_valid(lines[1])) FUZZ_CHECK(lines[1].size() >= 12 && lines[1].compare(0, 5, L"HTTP/") == 0);
+  if (answer_headers_valid(lines[1])) FUZZ_CHECK(lines[1].find(L"\r\n") != std::wstring::npos);
 
   // Only slashes of the canonical form change, and only into backslashes.
   std::wstring out = user_info_backslashes(lines[2], lines[3]);

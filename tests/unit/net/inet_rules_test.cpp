@@ -45,6 +45,10 @@ TEST(InetRules, StatusLines) {
   EXPECT_FALSE(status_line_valid(L"GARBAGE"));
   EXPECT_FALSE(status_line_valid(L"HTTP/1.1 2000"));
   EXPECT_FALSE(status_line_valid(L""));
+  EXPECT_TRUE(answer_headers_valid(L"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n"));
+  EXPECT_FALSE(answer_headers_valid(L"HTTP/1.0 200 OK\r\n\r\n"));  // made up for a headerless answer
+  EXPECT_FALSE(answer_headers_valid(L"GARBAGE\r\nX: y\r\n\r\n"));
+  EXPECT_FALSE(answer_headers_valid(L""));
 }
 
 TEST(InetRules, ContentRanges) {
