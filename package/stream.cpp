@@ -275,8 +275,9 @@ bool STREAM::write_member(const StreamEntry& e, const zpath& target, IStreamProg
       QZ_LOG(L"Setup stream member '%s': the disk is full", e.name.c_str());
     return false;  // the partial file goes with `out`
   }
+  // No flush: readers of the member (the installer) read it through the system's
+  // cache, and a file of this run is worth nothing after a crash of the machine.
   if (e.compressed) {
-    FlushFileBuffers(out.get());
     FILETIME c = e.creation_time, a = e.last_access_time, w = e.last_write_time;
     SetFileTime(out.get(), &c, &a, &w);
   }

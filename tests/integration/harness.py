@@ -22,8 +22,8 @@ def wine_env(extra=None):
     env = dict(os.environ)
     env['WINEPREFIX'] = PREFIX
     env.setdefault('WINEDEBUG', '-all')
-    # The launcher's clean-up waits a second between passes; tests that need the
-    # real pace pass QZ_TEST_DELETE_PASS_MS=''.
+    # The launcher's clean-up waits a second after a pass that finds something in
+    # use; tests that need the real pace pass QZ_TEST_DELETE_PASS_MS=''.
     env.setdefault('QZ_TEST_DELETE_PASS_MS', '100')
     if extra:
         env.update(extra)

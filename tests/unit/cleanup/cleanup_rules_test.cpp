@@ -93,3 +93,22 @@ TEST(CleanupRules, KeysTheListCanHold) {
     EXPECT_EQ(again.find(L"Files", r.key), L"C:\\Temp\\x") << r.wanted;
   }
 }
+
+// Only a pass that made progress with nothing in use goes on at once; only the
+// passes that wait count toward the limit.
+TEST(CleanupRules, PaceOfThePasses) {
+  struct Row {
+    bool shortened;
+    bool in_use;
+    bool wait;
+  } rows[] = {
+      {true, false, false},
+      {true, true, true},    // progress, but the held entry needs time
+      {false, true, true},   // a held file, or a list that cannot be read or written
+      {false, false, true},  // no progress: an immediate pass would find the same
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(must_wait(r.shortened, r.in_use), r.wait) << r.shortened << r.in_use;
+    EXPECT_EQ(waited_passes(3, r.shortened, r.in_use), r.wait ? 4 : 3) << r.shortened << r.in_use;
+  }
+}

@@ -26,6 +26,7 @@ const wchar_t kFolders[] = L"Folders";
 const wchar_t kCreated[] = L"Created";
 const wchar_t kNoKeyValue[] = L"NO_KEY_VALUE";
 constexpr UINT_PTR kTimerId = 1500;
+constexpr UINT kPassNow = WM_APP + 1;  // the next pass without a timer period
 
 // Folders this process made for the run or learnt of from a list's [Created].
 std::vector<std::wstring>& made_folders() {
@@ -304,6 +305,7 @@ bool remove_made_folder(const std::wstring& folder) { return made_by_run(folder)
 
 bool DeleteAction::pass() {
   qz::LastErrorKeeper keep;
+  wait_ = false;
   const std::wstring folder = zpath(qzproc::temp_folder()).remove_backslash();
   if (folder.empty()) return true;
   const std::wstring own = qzproc::own_file_name();
@@ -317,44 +319,71 @@ bool DeleteAction::pass() {
     return true;
   }
   if (passes_ >= kMaxPasses) {
-    QZ_LOG(L"Clean-up ends after %d passes; what is still listed stays", passes_);
+    QZ_LOG(L"Clean-up ends after %d passes that found something in use; what is still listed stays", passes_);
     delete_list(list_path);
     finish(inside);
     return true;
   }
   qz::IniProfile list(list_path);
-  if (!list.load()) {
-    ++passes_;  // held by someone for a moment: try again
-    return false;
-  }
+  if (!list.load()) return counted(false, true);  // held by someone for a moment: try again
   learn_created(list, folder);
 
   std::vector<std::wstring> files = keys_of(list, kFiles);
   const bool files_empty = files.empty();
-  if (files_empty && keys_of(list, kFolders).empty() && delete_list(list_path) && remove_temp_folder(folder)) {
-    finish(inside);
-    return true;
+  if (files_empty && keys_of(list, kFolders).empty()) {
+    if (!delete_list(list_path)) return counted(false, true);
+    if (remove_temp_folder(folder)) {
+      finish(inside);
+      return true;
+    }
+    return counted(true, false);  // the next pass finds the list gone and ends
   }
-  bool changed = false;
+  bool changed = false, in_use = false;
   for (const std::wstring& key : files) {
     std::wstring path = value_of(list, kFiles, key);
     if (outside(path, folder) || through_link(path, folder) || delete_file(path) || qz::SamePath(path, own))
       changed |= list.write_string(kFiles, key.c_str(), nullptr);
+    else
+      in_use = true;
   }
   // Folders only once their recorded files are gone: those may be inside them.
   if (files_empty) {
     for (const std::wstring& key : keys_of(list, kFolders)) {
       if (remove_listed_folder(value_of(list, kFolders, key), folder))
         changed |= list.write_string(kFolders, key.c_str(), nullptr);
+      else
+        in_use = true;
     }
   }
-  if (changed && qz::PathExists(list_path, qz::kPathFile)) save_list(list, list_path);
-  ++passes_;
+  // A list that cannot be written back is as good as held: the next pass would
+  // find the same entries.
+  if (changed && qz::PathExists(list_path, qz::kPathFile) && !save_list(list, list_path)) return counted(false, true);
+  return counted(changed, in_use);
+}
+
+bool DeleteAction::counted(bool shortened, bool in_use) {
+  wait_ = cleanup_rules::must_wait(shortened, in_use);
+  passes_ = cleanup_rules::waited_passes(passes_, shortened, in_use);
+  if (wait_) QZ_LOG(L"Clean-up pass: something is still in use; the next pass follows in %u ms", interval_);
   return false;
 }
 
 void DeleteAction::finish(bool launcher_inside) {
   if (launcher_inside) prepare_self_removal(qzproc::own_file_name());
+}
+
+// One pass, and the trigger of the next: a posted message, or the timer after a
+// pass that found something in use.
+void DeleteAction::step(HWND window) {
+  if (in_pass) return;  // the running pass schedules the next one
+  KillTimer(window, kTimerId);
+  in_pass = true;
+  bool done = pass();
+  in_pass = false;
+  if (done)
+    DestroyWindow(window);
+  else if (wait_ || !PostMessageW(window, kPassNow, 0, 0))
+    SetTimer(window, kTimerId, interval_, nullptr);
 }
 
 LRESULT CALLBACK DeleteAction::window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -363,16 +392,14 @@ LRESULT CALLBACK DeleteAction::window_proc(HWND window, UINT message, WPARAM wpa
     case WM_CREATE: {
       action = static_cast<DeleteAction*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
       SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(action));
-      SetTimer(window, kTimerId, action->interval_, nullptr);
+      if (!PostMessageW(window, kPassNow, 0, 0)) SetTimer(window, kTimerId, action->interval_, nullptr);
       return 0;
     }
     case WM_TIMER:
-      if (wparam == kTimerId && action && !in_pass) {
-        in_pass = true;
-        bool done = action->pass();
-        in_pass = false;
-        if (done) DestroyWindow(window);
-      }
+      if (wparam == kTimerId && action) action->step(window);
+      return 0;
+    case kPassNow:
+      if (action) action->step(window);
       return 0;
     case WM_DESTROY:
       KillTimer(window, kTimerId);
@@ -402,10 +429,8 @@ bool DeleteAction::run(HINSTANCE module) {
     // Without a desktop there is no window, but the files must still go.
     QZ_LOG(L"The clean-up window could not be made (%u)", GetLastError());
     if (registered) UnregisterClassW(kWindowClass, module);
-    for (;;) {
-      Sleep(interval_);
-      if (pass()) break;
-    }
+    while (!pass())
+      if (wait_) Sleep(interval_);
     return false;
   }
   // A quit message left over from earlier must not end the clean-up: it is taken

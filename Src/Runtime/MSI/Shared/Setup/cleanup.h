@@ -41,35 +41,43 @@ void record_left_temp_folder(const std::wstring& folder);
 // The deletion list's full path ("" while there is no temporary folder).
 std::wstring deletion_list_path();
 
-// Works the deletion list of the process's temporary folder off, a pass per
-// timer tick of a hidden window, retrying files in use, for at most ten passes.
+// Works the deletion list of the process's temporary folder off from the message
+// loop of a hidden window: the first pass at once, the next one at once while
+// passes shorten the list, and one timer period after a pass that found something
+// still in use; after ten such waited passes what is still listed stays.
 class DeleteAction {
  public:
   static constexpr UINT kPassInterval = 1000;  // ms
-  static constexpr int kMaxPasses = 10;
+  static constexpr int kMaxPasses = 10;        // waited passes
 
   DeleteAction() = default;
   virtual ~DeleteAction() = default;
   DeleteAction(const DeleteAction&) = delete;
   DeleteAction& operator=(const DeleteAction&) = delete;
 
-  // Runs the passes from a message loop until one reports done. False only when
-  // the window could not be made; the passes then run on a plain timed wait.
+  // Runs the passes until one reports done. False only when the window could not
+  // be made; the passes then run on a plain timed wait at the same pace.
   bool run(HINSTANCE module);
   // One pass; true when the clean-up is done.
   bool pass();
 
+  // The passes after which the next one waited (or would wait) for the timer.
   int passes() const { return passes_; }
+  // Whether the pass just made wants a timer period before the next one.
+  bool wait_before_next() const { return wait_; }
   // Tests shorten the wait between passes.
   void set_pass_interval(UINT ms) { interval_ = ms ? ms : 1; }
   UINT pass_interval() const { return interval_; }
 
  private:
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  void step(HWND window);
+  bool counted(bool shortened, bool in_use);
   void finish(bool launcher_inside);
 
   HINSTANCE module_ = nullptr;
   int passes_ = 0;
+  bool wait_ = false;
   UINT interval_ = kPassInterval;
 };
 

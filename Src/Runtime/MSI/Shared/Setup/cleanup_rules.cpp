@@ -89,4 +89,10 @@ std::wstring list_key(std::wstring_view wanted) {
   return key;
 }
 
+// A pass without progress would find the same at once: it waits too, so the
+// passes can never spin.
+bool must_wait(bool shortened, bool in_use) { return in_use || !shortened; }
+
+int waited_passes(int before, bool shortened, bool in_use) { return before + (must_wait(shortened, in_use) ? 1 : 0); }
+
 }  // namespace cleanup_rules

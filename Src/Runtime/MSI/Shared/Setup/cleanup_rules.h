@@ -1,6 +1,6 @@
 // portable
-// Path rules of the clean-up: which recorded paths it may remove with all their
-// contents, and the keys it writes into the deletion list.
+// Rules of the clean-up: which recorded paths it may remove with all their
+// contents, the keys it writes into the deletion list, and the pace of its passes.
 #pragma once
 #include <string>
 #include <string_view>
@@ -30,5 +30,15 @@ bool made_by_run(std::wstring_view path, const std::vector<std::wstring>& made);
 // and tabs (which the reader trims) each become "|". No file name holds "|", so a changed key never
 // meets the key of another file's name.
 std::wstring list_key(std::wstring_view wanted);
+
+// The pace of the passes. A pass that shortened the list and found nothing in use
+// (an unreadable, undeletable or unsaveable list counts as in use) is followed by
+// the next one at once: waiting would only delay the end of the setup. After any
+// other pass the next one waits for the timer, giving a holder time to let go,
+// and only those waited passes count toward the limit, so a held file is still
+// retried for about the limit's number of timer periods.
+bool must_wait(bool shortened, bool in_use);
+// The count of waited passes after a pass that found `before`.
+int waited_passes(int before, bool shortened, bool in_use);
 
 }  // namespace cleanup_rules
