@@ -39,3 +39,9 @@ add_executable(reboot_driver ${CMAKE_SOURCE_DIR}/tests/drivers/reboot_driver.cpp
 qz_target_defaults(reboot_driver)
 target_link_libraries(reboot_driver PRIVATE qzlauncher_setup psapi)
 target_link_options(reboot_driver PRIVATE -municode -s)
+
+# Test driver linked with the launcher library: fetches an address through the transport.
+add_executable(inet_fetch ${CMAKE_SOURCE_DIR}/tests/drivers/inet_fetch.cpp)
+qz_target_defaults(inet_fetch)
+target_link_libraries(inet_fetch PRIVATE qzlauncher_setup)
+target_link_options(inet_fetch PRIVATE -municode -s)
