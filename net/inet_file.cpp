@@ -327,6 +327,8 @@ bool inet_file::send_request(bool resend) {
     SetLastError(ERROR_CANCELLED);
     return false;
   }
+  // A request already open is used as it is: nothing to dial for.
+  if (handle_ && !resend) return true;
   DWORD state = 0;
   if (!a->InternetGetConnectedState(&state, 0) && (state & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_CONFIGURED))) {
     if (!a->InternetAutodial(autodial_, owner_)) {

@@ -323,6 +323,12 @@ server.serve_forever(timeout=1)
                         code, data, out = self.fetch('file', url)
                         self.assertEqual(code, 0, out)
                         self.assertTrue(data == BODY)
+                        # A secure transfer that breaks off resumes over its own connection.
+                        code, data, out = self.fetch('inet', url.replace('/file', '/cut'))
+                        self.assertEqual(code, 0, out)
+                        self.assertTrue(data == BODY)
+                        with server.lock:
+                            self.assertIn(('cut', f'bytes={CUT}-'), server.log)
                     else:
                         self.assertNotEqual(code, 0, out)
                         self.assertIsNone(data)
