@@ -1,5 +1,6 @@
 // The entry point's text rules over settings and arguments: one-shot commands,
-// return-code settings, the removal value, copy names and the `Supported` list.
+// return-code settings, the removal value, copy names, the `Supported` list and
+// the signature check's child command.
 // Line 1 is the text, line 2 a second path.
 #include "entry_rules.h"
 #include "fuzz_input.h"
