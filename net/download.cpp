@@ -83,35 +83,16 @@ bool wininet_version(uint32_t version[4]) {
   return known == 1;
 }
 
-// The certificate the section's CertKey names, extracted into the temporary
-// folder. True with an empty path when none is named; false when it cannot be had.
-bool certificate_for(CSetupPrereqMgrCallback& session, const std::wstring& section, std::wstring* path) {
-  path->clear();
-  std::wstring key = session.get_setting(section, L"CertKey", L"");
-  if (key.empty()) return true;
-  std::wstring target = join(qzproc::temp_folder(), key);
-  if (qzproc::temp_folder().empty() || !session.extract_member(key, true, true, &target, true)) return false;
-  *path = target;
-  return true;
-}
-
+// The check of a fetched file against the certificate its section's CertKey
+// names; nothing to check when none is named.
 bool verify_file(CSetupPrereqMgrCallback& session, const DownloadEntry& entry) {
   std::wstring certificate;
-  if (!certificate_for(session, entry.name, &certificate)) {
+  if (!lookup_cert_key(session, entry.name, &certificate)) {
     QZ_LOG(L"The certificate for %s cannot be had", entry.name.c_str());
     return false;
   }
   if (certificate.empty()) return true;
-  const bool silent = is_silent(session);
-  int verdict = verify_against_certificate(entry.target, certificate, silent);
-  if (verdict == 0) return true;
-  size_t slash = entry.target.rfind(L'\\');
-  std::wstring leaf = slash == std::wstring::npos ? entry.target : entry.target.substr(slash + 1);
-  if (silent)
-    qzproc::set_exit_code(err::kNotTrusted);
-  else
-    report_error(session.get_launch_settings(), verdict, leaf);
-  return false;
+  return check_downloaded_file(session, entry.target, certificate, false);
 }
 
 class DisplayOn {

@@ -10,6 +10,7 @@ import subprocess
 import unittest
 
 import harness
+import test_trust
 import test_ui
 
 BUILD_WEB = os.path.join(harness.SRC, 'tests', 'data', 'web', 'build-web.sh')
@@ -68,7 +69,7 @@ class WebSetupCase(harness.WineTest):
         with open(self.server_log) as f:
             return f.read().splitlines()
 
-    def make_setup(self, section, type_=2, folder='media'):
+    def make_setup(self, section, type_=2, folder='media', members=None):
         with open(os.path.join(self.data, 'web.code')) as f:
             code = f.read().strip()
         ini = (f'[Startup]\r\nProduct=Web Demo\r\nPackageName=web.msi\r\nProductCode={PRODUCT}\r\n'
@@ -77,7 +78,7 @@ class WebSetupCase(harness.WineTest):
                f'[web.msi]\r\nType={type_}\r\n{section}')
         out = os.path.join(self.dir, folder, 'setup.exe')
         p = harness.pack_members(os.path.join(harness.BUILD, 'setup.exe'), out,
-                                 {'Setup.INI': ini, '0x0409.ini': '[0x0409]\r\n'}, self.dir)
+                                 dict({'Setup.INI': ini, '0x0409.ini': '[0x0409]\r\n'}, **(members or {})), self.dir)
         self.assertEqual(p.returncode, 0, p.stderr)
         return out
 
@@ -148,6 +149,23 @@ class DownloadTest(WebSetupCase):
                 if what == 'no room':
                     self.assertEqual(self.requests(), [])
                 self.assertTempFoldersCleanedUp(before)
+
+    def test_fetched_files_are_checked_against_their_certificate(self):
+        certs = test_trust.Certificates
+        for name in ('right', 'wrong'):
+            certs.sign(os.path.join(self.data, 'web.msi'), os.path.join(self.data, name + '.msi'), name)
+        with open(certs.element('right'), 'rb') as f:
+            element = f.read()
+        base = self.serve()
+        for signer, code in (('right', 0), ('wrong', 1621)):
+            with self.subTest(signer):
+                setup = self.make_setup(f'Location={base}/{signer}.msi\r\nCab0={base}/data1.cab\r\n'
+                                        f'CertKey=right.cer\r\n', folder=signer, members={'right.cer': element})
+                r = self.launch(setup)
+                self.assertEqual(r.code, code, self.log_text()[-3000:])
+                self.assertEqual(len(self.msiexec_commands()), 1 if code == 0 else 0)
+                self.assertEqual(os.path.exists(installed_payload()), code == 0)
+                uninstall()
 
     def test_web_installation_hands_the_address_to_msiexec(self):
         base = self.serve()

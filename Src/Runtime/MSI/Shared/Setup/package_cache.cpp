@@ -216,7 +216,7 @@ bool LocatePackage(Session& session, std::wstring* package_path, int* location_t
       session.close_setup_dialog();
       return false;
     }
-    if (*location_type == kLocationWebDownload && !recheck_downloaded_package(session, name)) {
+    if (*location_type == kLocationWebDownload && !recheck_downloaded_package(session, name, *package_path)) {
       session.close_setup_dialog();
       return false;
     }
