@@ -61,6 +61,14 @@ endforeach()
 set_tests_properties(integration_test_msi PROPERTIES COST 120)
 set_tests_properties(integration_test_entry integration_test_driver integration_test_ui integration_test_prerequisites
                      PROPERTIES COST 40)
+# The signer tests install and remove the product these three install too, in the
+# shared prefix: they run beside none of them.
+if(TEST integration_test_trust)
+  foreach(t msi prerequisites restart)
+    set_tests_properties(integration_test_${t} PROPERTIES RESOURCE_LOCK products_${t})
+  endforeach()
+  set_tests_properties(integration_test_trust PROPERTIES RESOURCE_LOCK "products_msi;products_prerequisites;products_restart")
+endif()
 # It turns on the debug log of every launcher in the shared prefix for a moment.
 if(TEST integration_test_registry_log)
   set_tests_properties(integration_test_registry_log PROPERTIES RUN_SERIAL TRUE)

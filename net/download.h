@@ -2,7 +2,9 @@
 // web location types (2 download, 3 web installation), with their progress, the
 // Retry/Cancel question, the clean-up record and the signature check.
 #pragma once
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "package/SetupPrereqMgrCallback.h"
 
@@ -13,9 +15,31 @@ struct WebPackageRequest {
   int type = 2;               // 2 download into the temporary folder, 3 web installation
   bool verify = true;         // check each file against its section's CertKey
   bool report_errors = true;  // show failures (the result code is set either way)
+  bool download_web_install = false;  // type 3 in script mode 1: the package is fetched too
+  // Records a fetched file for the clean-up at the end of the run.
+  std::function<void(const std::wstring&)> record_file;
 };
 
 // Downloads the package (type 2, cabinets too) or hands its URL on (type 3:
-// *package_path becomes the URL, or the downloaded file in script mode 1). False
-// with the result code set and, when reporting, the error shown.
+// *package_path becomes the URL, or the downloaded file with
+// download_web_install). False with the result code set and, when reporting, the
+// error shown.
 bool fetch_web_package(CSetupPrereqMgrCallback& session, const WebPackageRequest& request, std::wstring* package_path);
+
+struct DownloadEntry {
+  std::wstring source;  // URL or UNC path
+  std::wstring name;    // the settings section whose CertKey applies; shown to the user
+  std::wstring target;  // filled in when targets are not given
+};
+
+// Fetches the entries one after the other, each into its target (with
+// `targets_given` false: the temporary folder joined with the source's last
+// segment, refused with 1614 when that names no plain file). A failed transfer
+// is offered again (Retry/Cancel, Cancel without a user interface) from its
+// beginning. Every fetched file is recorded with `record_file`; with `verify`
+// each is checked against its section's CertKey. False with the result code set:
+// 1643 old WinInet, 1614 a file that could not be fetched, -1 the user cancelled,
+// or the verdict of the check.
+bool DownloadFiles(CSetupPrereqMgrCallback& session, std::vector<DownloadEntry>& entries, bool verify,
+                   bool targets_given, bool report_errors,
+                   const std::function<void(const std::wstring&)>& record_file);

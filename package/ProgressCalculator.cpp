@@ -6,6 +6,20 @@
 
 #include "package/positional_text.h"
 
+namespace {
+
+bool has_positional_marker(const std::wstring& text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != L'%') continue;
+    wchar_t c = text[i + 1];
+    if ((c >= L'1' && c <= L'9') || (c >= L'A' && c <= L'Z')) return true;
+    ++i;  // "%%" or another marker: the next character is taken
+  }
+  return false;
+}
+
+}  // namespace
+
 ProgressCalculator::ProgressCalculator(ProgressTexts texts, Clock clock) : texts_(std::move(texts)), clock_(clock) {}
 
 int progress_percent(uint32_t done, uint32_t total) {
@@ -50,6 +64,11 @@ std::wstring ProgressCalculator::transfer_text(uint32_t rate, uint32_t done, uin
   double divisor = kb ? 1024.0 : 1048576.0;
   wchar_t rate_text[64];
   std::swprintf(rate_text, 64, L"%.1f", rate / divisor);
-  return lang::fill_positional(texts_.transfer, {std::to_wstring(done >> shift), std::to_wstring(total >> shift),
-                                               rate_text, kb ? texts_.kilobytes : texts_.megabytes});
+  const std::wstring done_text = std::to_wstring(done >> shift), total_text = std::to_wstring(total >> shift);
+  const std::wstring& unit = kb ? texts_.kilobytes : texts_.megabytes;
+  if (has_positional_marker(texts_.transfer))
+    return lang::fill_positional(texts_.transfer, {done_text, total_text, rate_text, unit});
+  // The program's own text has printf markers ("%d %s of %d %s downloaded at %s
+  // %s/sec"): left as they are, the line would show the markers, not the figures.
+  return lang::fill_printf_style(texts_.transfer, {done_text, unit, total_text, unit, rate_text, unit});
 }

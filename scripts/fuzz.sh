@@ -21,7 +21,7 @@ targets=("$@")
 dict_for() {
   case $1 in
     fuzz_inifilex|fuzz_iniprofile|fuzz_settings) echo ini ;;
-    fuzz_paths) echo paths ;;
+    fuzz_paths|fuzz_download_rules) echo paths ;;
     fuzz_ui_texts) echo ui ;;
     fuzz_stream_*) echo stream ;;
     fuzz_msi_rules|fuzz_prq_run) echo msi ;;

@@ -36,6 +36,11 @@ inline constexpr int kSignerMismatch = 2161;          // the package is not sign
 inline constexpr int kNewerVersionInstalled = 1638;   // a later version of the product is installed (msiexec's own code)
 inline constexpr int kUserDeclined = 1602;            // the user answered No to going on (msiexec's own code)
 
+// ---- downloads ---------------------------------------------------------------
+inline constexpr int kNoRoomForCabinets = 1201;       // the temporary folder's drive has no room for the cabinets to fetch
+inline constexpr int kDownloadFailed = 1614;          // a file could not be fetched (failed, short or refused transfer)
+inline constexpr int kWinInetTooOld = 1643;           // WinInet.dll is older than 4.70.0.1300
+
 // ---- prerequisites -----------------------------------------------------------
 inline constexpr int kPrerequisiteFilesMissing = 1655;  // a prerequisite's files could not be placed (missing,
                                                         // failed copy or wrong checksum)

@@ -22,6 +22,11 @@ std::vector<std::pair<std::wstring, qz::file_handle>>& held_folders() {
   return folders;
 }
 
+std::vector<qz::file_handle>& held_files() {
+  static std::vector<qz::file_handle> files;
+  return files;
+}
+
 std::wstring without_backslash(const std::wstring& folder) {
   std::wstring f = folder;
   while (f.size() > 3 && (f.back() == L'\\' || f.back() == L'/')) f.pop_back();
@@ -102,4 +107,10 @@ HANDLE folder_hold(const std::wstring& folder) {
 }
 
 void release_folder(const std::wstring& folder) { take_folder_hold(folder); }
+
+void keep_file_hold(qz::file_handle hold) {
+  if (hold) held_files().push_back(std::move(hold));
+}
+
+void release_file_holds() { held_files().clear(); }
 }  // namespace qzproc

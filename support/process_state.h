@@ -53,4 +53,10 @@ qz::file_handle take_folder_hold(const std::wstring& folder);
 // Lets go of the folder, just before the run removes it.
 void release_folder(const std::wstring& folder);
 
+// A hold (qz::hold_file) on a file whose signature passed its check, kept for the
+// run so that the file used later is the file checked.
+void keep_file_hold(qz::file_handle hold);
+// Lets go of every kept file hold, before the clean-up deletes the run's files.
+void release_file_holds();
+
 }  // namespace qzproc

@@ -1,8 +1,10 @@
 // The entry point's text rules over settings and arguments: one-shot commands,
-// return-code settings, the removal value, copy names and the `Supported` list.
+// return-code settings, the removal value, copy names, the `Supported` list and
+// the signature check's child command.
 // Line 1 is the text, line 2 a second path.
 #include "entry_rules.h"
 #include "fuzz_input.h"
+#include "net/trust_rules.h"
 
 using namespace entry;
 
@@ -35,5 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c.debug_log = lines[1];
   (void)wait_tail(clone_command_line(c));
   (void)no_wait_tail(text);
+  // The signature check's child command: what is written is read back unchanged.
+  const trust_rules::SignatureCommand g = trust_rules::parse_signature_command(text);
+  if (g.valid) FUZZ_CHECK(!g.file.empty() && !g.certificate.empty());
+  const std::wstring child = trust_rules::signature_command_line(L"C:\\T\\setup.exe", text, lines[1], size & 4);
+  if (!child.empty()) {
+    const trust_rules::SignatureCommand back = trust_rules::parse_signature_command(child.substr(child.find(L" /g ") + 1));
+    FUZZ_CHECK(back.valid && back.file == text && back.certificate == lines[1] && back.silent == bool(size & 4));
+  }
   return 0;
 }

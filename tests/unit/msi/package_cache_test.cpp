@@ -101,8 +101,8 @@ TEST(PackageLocation, GetFileByLocationType) {
       // The test program carries no stream: the member cannot be extracted.
       {L"Type=1\nLocation=app.msi", false, false, 1155, L"temp\\app.msi"},
       {L"Type=1\nLocation=app.msi", true, true, 0, L"temp\\app.msi"},  // already extracted
-      {L"Type=2\nLocation=http://localhost/app.msi", false, false, 1155, nullptr},
-      {L"Type=3\nLocation=http://localhost/app.msi", false, false, 1155, nullptr},
+      // An address without a file name is refused before anything is fetched.
+      {L"Type=2\nLocation=http://localhost/", false, false, 1614, nullptr},
       {L"Type=9\nLocation=app.msi", false, true, 0, nullptr},
   };
   for (const Case& c : cases) {
@@ -113,6 +113,14 @@ TEST(PackageLocation, GetFileByLocationType) {
     EXPECT_EQ(GetFile(run.session(), L"demo.msi", L"", &path, false, &type, true, false), c.ok) << c.section;
     EXPECT_EQ(qzproc::exit_code(), c.exit_code) << c.section;
     EXPECT_EQ(path, c.expected ? run.at(c.expected) : L"unchanged") << c.section;
+  }
+  {
+    // A web installation hands the address on as the package path.
+    CacheRun run(L"webinstall", L"Type=3\nLocation=http://localhost/app.msi");
+    std::wstring path;
+    int type = -1;
+    EXPECT_TRUE(GetFile(run.session(), L"demo.msi", L"", &path, false, &type, true, false));
+    EXPECT_EQ(path, L"http://localhost/app.msi");
   }
   {
     // A run after a restart (/e) takes the package's section from the temporary

@@ -470,6 +470,7 @@ void run_deletion_list() {
 
 void process_deletion_list() {
   qz::LastErrorKeeper keep;
+  qzproc::release_file_holds();  // checked files are held until now
   const std::wstring current = qzproc::temp_folder();
   if (!current.empty()) run_deletion_list();
   std::vector<std::wstring> left;

@@ -141,10 +141,12 @@ int MsiAction::execute() {
 }
 
 int MsiAction::InstallMsi(const std::wstring& package) {
-  // The signer gate.
+  // The signer gate. The launcher's signature is read from the running copy, which
+  // is held for the run, not from the first launcher's file, which may be replaced
+  // while this copy runs (an unsigned one would open the gate).
   std::wstring validate = msi_stream_setting_ini(L"StartUp", L"ValidateSetupAndMSISignatures", 260);
   if (validate.size() == 1 && (validate[0] == L'Y' || validate[0] == L'y') &&
-      !signer_gate_passes(session().launcher_path(), package)) {
+      !signer_gate_passes(qzproc::own_file_name(), package)) {
     QZ_LOG(L"MsiAction: Digital Signing mismatch between Setup.exe and MSI. Terminating the instalaltion...");
     report_error(session().settings(), err::kSignerMismatch);
     return 0;

@@ -10,6 +10,7 @@
 #include "msi_checks.h"
 #include "msi_library.h"
 #include "net/download.h"
+#include "net/download_rules.h"
 #include "net/trust.h"
 #include "package/LaunchSettings.h"
 #include "package/error_display.h"
@@ -146,17 +147,21 @@ bool ExtractSetupMember(Session& session, const std::wstring& member, std::wstri
 bool GetFile(Session& session, const std::wstring& package_name, const std::wstring& override_location,
              std::wstring* package_path, bool use_override, int* location_type, bool verify_downloads,
              bool report_errors) {
+  // An address may carry a password: the log shows it masked.
   QZ_LOG(L"GetFile: file '%s', ini section '%s', full path '%s', location %d", package_name.c_str(),
-         override_location.c_str(), package_path->c_str(), *location_type);
+         download_rules::url_for_log(override_location).c_str(), download_rules::url_for_log(*package_path).c_str(),
+         *location_type);
   std::wstring location;
   if (use_override) {
     location = override_location;
+    // An address given with /UM is fetched like a web download; a path stays one.
+    if (download_rules::is_web_address(location)) *location_type = kLocationWebDownload;
   } else {
     *location_type = msi_package_setting_int(session, package_name, L"Type", kLocationSource);
     location = msi_package_setting(session, package_name, L"Location");
     if (location.empty()) location = package_name;
   }
-  QZ_LOG(L"File to get to '%s'", location.c_str());
+  QZ_LOG(L"File to get to '%s'", download_rules::url_for_log(location).c_str());
   switch (*location_type) {
     case kLocationSource:
       *package_path = rules::source_location_path(session.package_source_folder(), location);
@@ -166,12 +171,18 @@ bool GetFile(Session& session, const std::wstring& package_name, const std::wstr
       QZ_LOG(L"Getting file from setup.exe");
       return ExtractSetupMember(session, location, package_path, report_errors);
     case kLocationWebDownload:
-    case kLocationWebInstall:
+    case kLocationWebInstall: {
       QZ_LOG(*location_type == kLocationWebDownload ? L"Getting file from web download"
                                                     : L"Getting file from web install");
-      return fetch_web_package(
-          session, WebPackageRequest{package_name, location, *location_type, verify_downloads, report_errors},
-          package_path);
+      WebPackageRequest request{package_name, location, *location_type, verify_downloads, report_errors};
+      // In script mode 1 the engine installs from a local copy and is told the address.
+      request.download_web_install = msi_setting_int(L"Startup", L"ScriptDriven", 0) == 1;
+      request.record_file = [](const std::wstring& path) { record_file(path); };
+      if (!fetch_web_package(session, request, package_path)) return false;
+      if (*location_type == kLocationWebInstall && request.download_web_install)
+        session.add_switch(L"/URL", location, true);
+      return true;
+    }
     case kLocationTemp:
       *package_path = rules::join_path(qzproc::temp_folder(), location);
       QZ_LOG(L"Getting file from temp location, '%s'", package_path->c_str());
@@ -205,7 +216,7 @@ bool LocatePackage(Session& session, std::wstring* package_path, int* location_t
       session.close_setup_dialog();
       return false;
     }
-    if (*location_type == kLocationWebDownload && !recheck_downloaded_package(session, name)) {
+    if (*location_type == kLocationWebDownload && !recheck_downloaded_package(session, name, *package_path)) {
       session.close_setup_dialog();
       return false;
     }

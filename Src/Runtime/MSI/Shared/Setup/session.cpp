@@ -6,6 +6,7 @@
 
 #include "SetupPrereqMgr.h"
 #include "cleanup.h"
+#include "net/download_rules.h"
 #include "package/LaunchSettings.h"
 #include "package/error_display.h"
 #include "package/inifilex.h"
@@ -295,7 +296,8 @@ void Session::dump_settings() {
       // A value can be a property list (CmdLine); a key named like a password is
       // as secret as a property of that name.
       const bool secret = secret_mask::is_secret(key, secret_mask::Names{true, {}});
-      QZ_LOG(L"%s=%s", key.c_str(), secret ? L"***" : secret_mask::for_log(value).c_str());
+      // An address (Location, CabN) may carry a password in its user information.
+      QZ_LOG(L"%s=%s", key.c_str(), secret ? L"***" : secret_mask::for_log(download_rules::url_for_log(value)).c_str());
     }
   }
 }
