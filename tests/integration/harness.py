@@ -6,6 +6,7 @@ wineserver are made by the CTest fixture (scripts/wine-prefix.sh)."""
 import contextlib
 import filecmp
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -163,13 +164,75 @@ def read_utf16(path):
     return data.decode('utf-16-le')
 
 
-def wait_until(pred, timeout=20.0, step=0.2):
+def wait_for(cond, timeout=90.0, step=0.1):
+    """Polls COND until it holds; its last answer. The bound is generous (a loaded
+    machine is slow) and only keeps a broken test from hanging."""
     end = time.time() + timeout
     while time.time() < end:
-        if pred():
+        if cond():
             return True
         time.sleep(step)
-    return pred()
+    return cond()
+
+
+class Hold:
+    """A file that keeps the test launchers waiting before their installer step for
+    as long as it exists (QZ_TEST_MSIACTION_HOLD_FILE in `env`). The launcher writes
+    "held" into it when it gets there; the test releases it once it has read what
+    it needs. As a with block the file goes whatever the block does."""
+
+    def __init__(self, folder, name='hold'):
+        self.path = os.path.join(folder, name)
+        self.env = {'QZ_TEST_MSIACTION_HOLD_FILE': winpath(self.path)}
+
+    def __enter__(self):
+        with open(self.path, 'wb'):
+            pass
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
+
+    def reached(self):
+        try:
+            with open(self.path, 'rb') as f:
+                return f.read() == b'held'
+        except OSError:
+            return False
+
+    def wait_reached(self, timeout=90.0):
+        return wait_for(self.reached, timeout)
+
+    def release(self):
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(self.path)
+
+
+_LOGGED_TEMP = re.compile(r'Temporary folder ([A-Za-z]:\\[^\r\n]*)|/tempdisk1folder"([^"]*)"')
+
+
+def logged_temp_folders(log):
+    """The temporary folders (Unix paths) a launcher logged in LOG (the folder it made
+    and the one it gave its copy), for tear-downs of runs that may not have ended by
+    themselves. None when the log is missing."""
+    if not os.path.exists(log):
+        return []
+    found = []
+    for m in _LOGGED_TEMP.finditer(read_utf16(log)):
+        p = unixpath((m.group(1) or m.group(2)).strip().rstrip('\\'))
+        if p not in found:
+            found.append(p)
+    return found
+
+
+def remove_logged_temp_folders(log):
+    """Removes what logged_temp_folders finds below the prefix's temporary folders;
+    folders elsewhere (a test's own scratch) are the test's business."""
+    temps = [os.path.realpath(t) for t in (user_temp(), os.path.join(PREFIX, 'drive_c', 'windows', 'temp'))]
+    for p in logged_temp_folders(log):
+        real = os.path.realpath(p)
+        if any(real.startswith(t + os.sep) for t in temps):
+            shutil.rmtree(real, ignore_errors=True)
 
 
 class WineTest(unittest.TestCase):

@@ -111,9 +111,7 @@ TEST_F(Cleanup, WithoutATemporaryFolderNothingIsTouched) {
   qzproc::set_temp_folder(L"");
   DeleteAction action;
   action.set_pass_interval(10);
-  DWORD t0 = GetTickCount();
   action.run(GetModuleHandleW(nullptr));
-  EXPECT_LT(GetTickCount() - t0, 2000u);
   EXPECT_EQ(action.passes(), 0);
   EXPECT_TRUE(exists(in(L"keep.txt")));
   EXPECT_TRUE(exists(in(L"_QZMSIDEL.INI")));
@@ -139,7 +137,6 @@ TEST_F(Cleanup, HeldFileOutlastsTheTenPassLimit) {
   CloseHandle(h);
   EXPECT_EQ(action.passes(), DeleteAction::kMaxPasses);
   EXPECT_GE(took, 10u * 20u);
-  EXPECT_LT(took, 5000u);
   EXPECT_TRUE(exists(busy));
   EXPECT_FALSE(exists(in(L"free.txt")));
   EXPECT_FALSE(exists(deletion_list_path()));
