@@ -131,9 +131,12 @@ class WindowProbe:
         """Tear-down: cancels every dialog left open, lets the launchers end (killing the
         ones that do not) and removes the temporary folders they logged."""
         def ended():
-            # Again each time: a cancelled dialog may be followed by another.
+            if all(p.poll() is not None for p in procs):
+                return True
+            # Again each time: a cancelled dialog may be followed by another. Only
+            # while one of ours still runs, as it cancels every dialog on the display.
             self.probe('cancelall')
-            return all(p.poll() is not None for p in procs)
+            return False
         harness.wait_for(ended, step=0.5)
         for p in procs:
             if p.poll() is None:
