@@ -145,17 +145,6 @@ def reg_value(key, value, data, kind='REG_SZ'):
             reg_add(key, value, before[1], before[0])
 
 
-def user_temp():
-    """The prefix user's temporary folder (Unix path)."""
-    users = os.path.join(PREFIX, 'drive_c', 'users')
-    for u in sorted(os.listdir(users)):
-        t = os.path.join(users, u, 'AppData', 'Local', 'Temp')
-        if u != 'Public' and os.path.isdir(t):
-            return t
-    t = os.path.join(PREFIX, 'drive_c', 'windows', 'temp')
-    return t
-
-
 def read_utf16(path):
     with open(path, 'rb') as f:
         data = f.read()
@@ -228,7 +217,7 @@ def logged_temp_folders(log):
 def remove_logged_temp_folders(log):
     """Removes what logged_temp_folders finds below the prefix's temporary folders;
     folders elsewhere (a test's own scratch) are the test's business."""
-    temps = [os.path.realpath(t) for t in (user_temp(), os.path.join(PREFIX, 'drive_c', 'windows', 'temp'))]
+    temps = [os.path.realpath(t) for t in (windows_temp(), os.path.join(PREFIX, 'drive_c', 'windows', 'temp'))]
     for p in logged_temp_folders(log):
         real = os.path.realpath(p)
         if any(real.startswith(t + os.sep) for t in temps):
