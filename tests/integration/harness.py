@@ -9,6 +9,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -51,6 +52,28 @@ def unixpath(win_path):
     return p
 
 
+def start_runexit(cmdline, timeout, env=None, cwd=None):
+    """Starts runexit.exe for the exact command line CMDLINE without waiting; returns the
+    process. Its output goes to a file (see run); read it with runexit_code."""
+    e = wine_env(env)
+    e['QZ_RUNEXIT_TIMEOUT_MS'] = str(int(timeout * 1000))
+    e['QZ_RUNEXIT_CMDLINE'] = cmdline
+    out = tempfile.TemporaryFile()
+    p = subprocess.Popen(['wine', os.path.join(BUILD, 'runexit.exe')], env=e, cwd=cwd, stdin=subprocess.DEVNULL,
+                         stdout=out, stderr=subprocess.DEVNULL)
+    p.output_file = out
+    return p
+
+
+def runexit_output(p, timeout):
+    """What a runexit started by start_runexit printed, once it has ended."""
+    p.wait(timeout=timeout)
+    p.output_file.seek(0)
+    text = p.output_file.read().decode('utf-8', 'replace')
+    p.output_file.close()
+    return text
+
+
 class Result:
     def __init__(self, code, stdout, stderr, seconds):
         self.code, self.stdout, self.stderr, self.seconds = code, stdout, stderr, seconds
@@ -74,8 +97,15 @@ def run(program, args='', timeout=60, env=None, cwd=None):
     # wine rebuilds a command line from its argv and would re-quote ours: hand the
     # exact text over in the environment instead.
     e['QZ_RUNEXIT_CMDLINE'] = cmdline
-    p = subprocess.run(['wine', runexit], env=e, cwd=cwd,
-                       capture_output=True, timeout=timeout + 30)
+    with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+        # Files, not pipes: programs the launcher leaves running (the interpreter that
+        # removes its folder runs at idle priority) inherit them and would hold a pipe
+        # open long after runexit has ended.
+        p = subprocess.run(['wine', runexit], env=e, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out_file,
+                           stderr=err_file, timeout=timeout + 30)
+        out_file.seek(0)
+        err_file.seek(0)
+        p.stdout, p.stderr = out_file.read(), err_file.read()
     out = p.stdout.decode('utf-8', 'replace')
     code = None
     for line in out.splitlines():

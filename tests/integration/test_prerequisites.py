@@ -417,11 +417,7 @@ class DialogTest(test_ui.WindowProbe, PrerequisiteTest):
         }
         members = {f'{n}.prqprog.exe': PRQPROG for n in ('Runtime', 'Helper', 'Driver')}
         setup = self.chain(prereqs, members)
-        e = harness.wine_env()
-        e['QZ_RUNEXIT_TIMEOUT_MS'] = '240000'
-        e['QZ_RUNEXIT_CMDLINE'] = f'"{harness.winpath(setup)}" /debuglog"{harness.winpath(self.log)}"'
-        p = subprocess.Popen(['wine', os.path.join(harness.BUILD, 'runexit.exe')], env=e, stdout=subprocess.PIPE,
-                             stderr=subprocess.DEVNULL)
+        p = harness.start_runexit(f'"{harness.winpath(setup)}" /debuglog"{harness.winpath(self.log)}"', 240)
         self.procs.append(p)
 
         dialog = self.window_with('requires the following items', 1006, '1+')
@@ -445,8 +441,7 @@ class DialogTest(test_ui.WindowProbe, PrerequisiteTest):
         self.screenshot(question, 'prerequisites-failure-question')
         self.probe('click', question.hwnd, 7)  # No: setup stops
 
-        out, _ = p.communicate(timeout=240)
-        code = int(re.search(r'exit=(\d+)', out.decode()).group(1))
+        code = int(re.search(r'exit=(\d+)', harness.runexit_output(p, 270)).group(1))
         self.assertEqual(code, 1667)
         self.assertEqual([self.runs(n) for n in ('Runtime', 'Helper', 'Driver')], [1, 1, 1])
         self.assertInstalled(False)

@@ -141,7 +141,7 @@ class WindowProbe:
         for p in procs:
             if p.poll() is None:
                 p.kill()
-            p.communicate(timeout=30)
+            p.wait(timeout=30)
         for log in logs:
             harness.remove_logged_temp_folders(log)
 
@@ -173,12 +173,8 @@ class UiTest(WindowProbe, harness.WineTest):
     def start(self, exe, args='', env=None, timeout=120):
         """Starts the launcher through runexit.exe without waiting for it. It always
         logs (beside itself), so the tear-down finds the folders it made."""
-        e = harness.wine_env(env)
-        e['QZ_RUNEXIT_TIMEOUT_MS'] = str(timeout * 1000)
         args = ' '.join(a for a in ('/debuglog' if '/debuglog' not in args else '', args) if a)
-        e['QZ_RUNEXIT_CMDLINE'] = f'"{harness.winpath(exe)}" {args}'
-        p = subprocess.Popen(['wine', os.path.join(harness.BUILD, 'runexit.exe')], env=e,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        p = harness.start_runexit(f'"{harness.winpath(exe)}" {args}', timeout, env)
         self.procs.append(p)
         return p
 
@@ -187,8 +183,8 @@ class UiTest(WindowProbe, harness.WineTest):
         return dict(self.hold.env, QZ_TEST_MSIACTION_RESULT=result)
 
     def finish(self, p, timeout=150):
-        out, _ = p.communicate(timeout=timeout)
-        m = re.search(r'exit=(\d+)', out.decode('utf-8', 'replace'))
+        out = harness.runexit_output(p, timeout)
+        m = re.search(r'exit=(\d+)', out)
         self.assertIsNotNone(m, out)
         code = int(m.group(1))
         return code - (1 << 32) if code >= 1 << 31 else code
