@@ -15,7 +15,7 @@ set(QZ_TEST_ENV "WINEPREFIX=${QZ_WINEPREFIX};WINEDEBUG=-all;QZ_BUILD_DIR=${CMAKE
 # The prefix is made once per run and its wineserver kept alive, so each process starts fast.
 add_test(NAME wine_prefix_start COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh start ${QZ_WINEPREFIX})
 add_test(NAME wine_prefix_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh stop ${QZ_WINEPREFIX})
-set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
+set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 1200)
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 
 # Helper programs for tests (console programs): one per file in tests/tools.
@@ -69,6 +69,20 @@ if(TEST integration_test_trust)
   endforeach()
   set_tests_properties(integration_test_trust PROPERTIES RESOURCE_LOCK "products_msi;products_prerequisites;products_restart")
 endif()
+# Tests that write or remove the resume state (the restart values under HKLM and
+# HKCU ...\CurrentVersion) never run at the same time; nor do two tests that find
+# windows by their titles on the one display, which would read each other's.
+foreach(t unit_core unit_msi unit_prq integration_test_msi integration_test_restart integration_test_prerequisites
+          integration_test_entry)
+  if(TEST ${t})
+    set_property(TEST ${t} APPEND PROPERTY RESOURCE_LOCK resume_state)
+  endif()
+endforeach()
+foreach(t unit_ui integration_test_ui integration_test_prerequisites)
+  if(TEST ${t})
+    set_property(TEST ${t} APPEND PROPERTY RESOURCE_LOCK display)
+  endif()
+endforeach()
 # It turns on the debug log of every launcher in the shared prefix for a moment.
 if(TEST integration_test_registry_log)
   set_tests_properties(integration_test_registry_log PROPERTIES RUN_SERIAL TRUE)

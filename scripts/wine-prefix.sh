@@ -14,14 +14,15 @@ start)
   # The server and the services Wine starts outlive this script: keep them off its
   # output, or CTest would wait for them to close it.
   wineserver -p </dev/null >/dev/null 2>&1
+  # The limits are generous: a new prefix on a busy machine takes minutes, not seconds.
   if [ ! -f "$prefix/system.reg" ]; then
-    timeout 120 wineboot -i </dev/null >/dev/null 2>&1
+    timeout 600 wineboot -i </dev/null >/dev/null 2>&1
     # Under bare Xvfb windows only get their caption when Wine draws them itself.
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    timeout 60 wine winecfg -v win10 >/dev/null 2>&1 || true
+    timeout 300 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    timeout 300 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    timeout 300 wine winecfg -v win10 >/dev/null 2>&1 || true
   else
-    timeout 60 wineboot </dev/null >/dev/null 2>&1 || true
+    timeout 300 wineboot </dev/null >/dev/null 2>&1 || true
   fi
   ;;
 stop)

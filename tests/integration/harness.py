@@ -6,8 +6,10 @@ wineserver are made by the CTest fixture (scripts/wine-prefix.sh)."""
 import contextlib
 import filecmp
 import os
+import re
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -50,6 +52,28 @@ def unixpath(win_path):
     return p
 
 
+def start_runexit(cmdline, timeout, env=None, cwd=None):
+    """Starts runexit.exe for the exact command line CMDLINE without waiting; returns the
+    process. Its output goes to a file (see run); read it with runexit_code."""
+    e = wine_env(env)
+    e['QZ_RUNEXIT_TIMEOUT_MS'] = str(int(timeout * 1000))
+    e['QZ_RUNEXIT_CMDLINE'] = cmdline
+    out = tempfile.TemporaryFile()
+    p = subprocess.Popen(['wine', os.path.join(BUILD, 'runexit.exe')], env=e, cwd=cwd, stdin=subprocess.DEVNULL,
+                         stdout=out, stderr=subprocess.DEVNULL)
+    p.output_file = out
+    return p
+
+
+def runexit_output(p, timeout):
+    """What a runexit started by start_runexit printed, once it has ended."""
+    p.wait(timeout=timeout)
+    p.output_file.seek(0)
+    text = p.output_file.read().decode('utf-8', 'replace')
+    p.output_file.close()
+    return text
+
+
 class Result:
     def __init__(self, code, stdout, stderr, seconds):
         self.code, self.stdout, self.stderr, self.seconds = code, stdout, stderr, seconds
@@ -73,8 +97,15 @@ def run(program, args='', timeout=60, env=None, cwd=None):
     # wine rebuilds a command line from its argv and would re-quote ours: hand the
     # exact text over in the environment instead.
     e['QZ_RUNEXIT_CMDLINE'] = cmdline
-    p = subprocess.run(['wine', runexit], env=e, cwd=cwd,
-                       capture_output=True, timeout=timeout + 30)
+    with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+        # Files, not pipes: programs the launcher leaves running (the interpreter that
+        # removes its folder runs at idle priority) inherit them and would hold a pipe
+        # open long after runexit has ended.
+        p = subprocess.run(['wine', runexit], env=e, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out_file,
+                           stderr=err_file, timeout=timeout + 30)
+        out_file.seek(0)
+        err_file.seek(0)
+        p.stdout, p.stderr = out_file.read(), err_file.read()
     out = p.stdout.decode('utf-8', 'replace')
     code = None
     for line in out.splitlines():
@@ -144,17 +175,6 @@ def reg_value(key, value, data, kind='REG_SZ'):
             reg_add(key, value, before[1], before[0])
 
 
-def user_temp():
-    """The prefix user's temporary folder (Unix path)."""
-    users = os.path.join(PREFIX, 'drive_c', 'users')
-    for u in sorted(os.listdir(users)):
-        t = os.path.join(users, u, 'AppData', 'Local', 'Temp')
-        if u != 'Public' and os.path.isdir(t):
-            return t
-    t = os.path.join(PREFIX, 'drive_c', 'windows', 'temp')
-    return t
-
-
 def read_utf16(path):
     with open(path, 'rb') as f:
         data = f.read()
@@ -163,13 +183,75 @@ def read_utf16(path):
     return data.decode('utf-16-le')
 
 
-def wait_until(pred, timeout=20.0, step=0.2):
+def wait_for(cond, timeout=90.0, step=0.1):
+    """Polls COND until it holds; its last answer. The bound is generous (a loaded
+    machine is slow) and only keeps a broken test from hanging."""
     end = time.time() + timeout
     while time.time() < end:
-        if pred():
+        if cond():
             return True
         time.sleep(step)
-    return pred()
+    return cond()
+
+
+class Hold:
+    """A file that keeps the test launchers waiting before their installer step for
+    as long as it exists (QZ_TEST_MSIACTION_HOLD_FILE in `env`). The launcher writes
+    "held" into it when it gets there; the test releases it once it has read what
+    it needs. As a with block the file goes whatever the block does."""
+
+    def __init__(self, folder, name='hold'):
+        self.path = os.path.join(folder, name)
+        self.env = {'QZ_TEST_MSIACTION_HOLD_FILE': winpath(self.path)}
+
+    def __enter__(self):
+        with open(self.path, 'wb'):
+            pass
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
+
+    def reached(self):
+        try:
+            with open(self.path, 'rb') as f:
+                return f.read() == b'held'
+        except OSError:
+            return False
+
+    def wait_reached(self, timeout=90.0):
+        return wait_for(self.reached, timeout)
+
+    def release(self):
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(self.path)
+
+
+_LOGGED_TEMP = re.compile(r'Temporary folder ([A-Za-z]:\\[^\r\n]*)|/tempdisk1folder"([^"]*)"')
+
+
+def logged_temp_folders(log):
+    """The temporary folders (Unix paths) a launcher logged in LOG (the folder it made
+    and the one it gave its copy), for tear-downs of runs that may not have ended by
+    themselves. None when the log is missing."""
+    if not os.path.exists(log):
+        return []
+    found = []
+    for m in _LOGGED_TEMP.finditer(read_utf16(log)):
+        p = unixpath((m.group(1) or m.group(2)).strip().rstrip('\\'))
+        if p not in found:
+            found.append(p)
+    return found
+
+
+def remove_logged_temp_folders(log):
+    """Removes what logged_temp_folders finds below the prefix's temporary folders;
+    folders elsewhere (a test's own scratch) are the test's business."""
+    temps = [os.path.realpath(t) for t in (windows_temp(), os.path.join(PREFIX, 'drive_c', 'windows', 'temp'))]
+    for p in logged_temp_folders(log):
+        real = os.path.realpath(p)
+        if any(real.startswith(t + os.sep) for t in temps):
+            shutil.rmtree(real, ignore_errors=True)
 
 
 class WineTest(unittest.TestCase):

@@ -55,7 +55,7 @@ class BuildShape(harness.WineTest):
             for exe in (shipped, test_build):
                 with open(os.path.join(harness.BUILD, exe), 'rb') as f:
                     data = f.read()
-                names[exe] = {n for n in ('QZ_TEST_MSIACTION_RESULT', 'QZ_TEST_MSIACTION_SLEEP_MS',
+                names[exe] = {n for n in ('QZ_TEST_MSIACTION_RESULT', 'QZ_TEST_MSIACTION_HOLD_FILE',
                                           'QZ_TEST_DELETE_PASS_MS', 'QZ_TEST_PAUSE_FILE', 'QZ_TEST_RESTART_FILE')
                               if n.encode('utf-16-le') in data}
             self.assertEqual(names[shipped], set(), shipped)

@@ -5,9 +5,9 @@ folder the launcher did not make keeps whatever the run did not put there.
 
 Setups are packed with mksetup onto the test build of the launcher and carry no
 package: its installer step honours QZ_TEST_MSIACTION_RESULT (result) and
-QZ_TEST_MSIACTION_SLEEP_MS (holds the run open before it); QZ_TEST_DELETE_PASS_MS
-shortens the clean-up's wait after a pass that found something in use (harness
-default 100 ms, '' for the real second)."""
+QZ_TEST_MSIACTION_HOLD_FILE (holds the run before it, harness.Hold); QZ_TEST_DELETE_PASS_MS
+shortens the clean-up's wait between passes (harness default 100 ms, '' for the
+real second)."""
 import os
 import re
 import shutil
@@ -71,32 +71,35 @@ class CleanupTest(harness.WineTest):
 
     def clone_folder(self):
         """The relaunched copy's folder: (Unix path, Windows path as the launcher writes it)."""
-        self.assertTrue(harness.wait_until(lambda: CLONE_FOLDER.search(self.log_text()), 30), self.log_text())
+        self.assertTrue(harness.wait_for(lambda: CLONE_FOLDER.search(self.log_text())), self.log_text())
         win = CLONE_FOLDER.search(self.log_text()).group(1)
         folder = harness.unixpath(win)
         self.leftovers.append(folder)
         return folder, win
 
-    def wait_for_hold(self):
+    def wait_for_hold(self, hold):
         # The run is held just before the installer step, after the extraction.
-        self.assertTrue(harness.wait_until(lambda: 'Reading setup.ini from' in self.log_text(), 40), self.log_text())
+        self.assertTrue(hold.wait_reached(), self.log_text())
 
     def test_clone_folder_while_running_and_after(self):
         exe = self.pack(os.path.join(self.dir, 'setup.exe'))
-        join = self.start_setup(exe, env={'QZ_TEST_MSIACTION_SLEEP_MS': '3000', 'QZ_TEST_DELETE_PASS_MS': ''})
-        try:
-            temp, win = self.clone_folder()
-            self.wait_for_hold()
-            names = {n.lower() for n in os.listdir(temp)}
-            self.assertLessEqual({'setup.exe', 'setup.ini', '0x0409.ini', '0x0407.ini', '_qzmsidel.ini'}, names)
-            listed = list_text(temp).lower()
-            for n in ('setup.exe', 'setup.ini', '0x0409.ini', '0x0407.ini'):
-                self.assertIn(f'{n}={win.lower()}\\{n}', listed)
-            self.assertIn('[created]', listed)
-        finally:
-            r = join()
+        with harness.Hold(self.dir) as hold:
+            join = self.start_setup(exe, env=dict(hold.env, QZ_TEST_DELETE_PASS_MS=''))
+            try:
+                temp, win = self.clone_folder()
+                self.wait_for_hold(hold)
+                names = {n.lower() for n in os.listdir(temp)}
+                self.assertLessEqual({'setup.exe', 'setup.ini', '0x0409.ini', '0x0407.ini', '_qzmsidel.ini'}, names)
+                listed = list_text(temp).lower()
+                for n in ('setup.exe', 'setup.ini', '0x0409.ini', '0x0407.ini'):
+                    self.assertIn(f'{n}={win.lower()}\\{n}', listed)
+                self.assertIn('[created]', listed)
+            finally:
+                hold.release()
+                r = join()
         self.assertEqual(r.code, 0, self.log_text()[-3000:])
-        self.assertTrue(harness.wait_until(lambda: not os.path.exists(temp), 15), ls(temp))
+        # Real pace: about a second per pass, then the interpreter takes the folder.
+        self.assertTrue(harness.wait_for(lambda: not os.path.exists(temp)), ls(temp))
         text = self.log_text()
         self.assertNotIn('still in use', text)  # nothing held: no pass waited for the timer
         self.assertIn('Dumping setup.ini...', text)
@@ -108,15 +111,20 @@ class CleanupTest(harness.WineTest):
 
     def test_held_file_stays_after_the_tenth_pass_the_rest_goes(self):
         exe = self.pack(os.path.join(self.dir, 'setup.exe'))
-        join = self.start_setup(exe, env={'QZ_TEST_MSIACTION_SLEEP_MS': '2000', 'QZ_TEST_DELETE_PASS_MS': '150'})
+        hold = harness.Hold(self.dir).__enter__()
+        # The file stays open until this second file goes.
+        keep = harness.Hold(self.dir, 'keep').__enter__()
+        join = self.start_setup(exe, env=dict(hold.env, QZ_TEST_DELETE_PASS_MS='150'))
         holder = None
         try:
             temp, _ = self.clone_folder()
-            self.wait_for_hold()
+            self.wait_for_hold(hold)
             held = os.path.join(temp, '0x0407.ini')
             holder = subprocess.Popen(['wine', os.path.join(harness.BUILD, 'holdfile.exe'), harness.winpath(held),
-                                       '15000'], env=harness.wine_env(), stdout=subprocess.PIPE)
+                                       '@' + harness.winpath(keep.path)], env=harness.wine_env(),
+                                      stdout=subprocess.PIPE)
             self.assertEqual(holder.stdout.readline().strip(), b'held')
+            hold.release()
             r = join()
             self.assertEqual(r.code, 0)
             # The copy ends after ten passes and hands its folder to the interpreter,
@@ -124,13 +132,14 @@ class CleanupTest(harness.WineTest):
             # nothing from a folder that holds a file in use.
             self.assertIn('Clean-up ends after 10 passes', self.log_text())
             self.assertIn('Started the removal of', self.log_text())
-            harness.wait_until(lambda: 'setup.exe' not in ls(temp), 3)
+            # The interpreter may or may not have taken the launcher's own copy yet.
             self.assertIn(ls(temp), (['0x0407.ini'], ['0x0407.ini', 'setup.exe']))
         finally:
+            hold.release()
+            keep.release()
             join()
             if holder:
-                holder.kill()
-                holder.wait(30)
+                holder.wait(150)
                 holder.stdout.close()
 
     def test_without_a_desktop_everything_goes_without_waiting(self):
@@ -140,7 +149,7 @@ class CleanupTest(harness.WineTest):
         r = self.run_setup(exe, env={'DISPLAY': '', 'QZ_TEST_DELETE_PASS_MS': ''})
         self.assertEqual(r.code, 0, self.log_text()[-3000:])
         temp, _ = self.clone_folder()
-        self.assertTrue(harness.wait_until(lambda: not os.path.exists(temp), 10), ls(temp))
+        self.assertTrue(harness.wait_for(lambda: not os.path.exists(temp)), ls(temp))
         text = self.log_text()
         if 'The clean-up window could not be made' not in text:
             self.skipTest('a window could be made without a display')
@@ -161,7 +170,7 @@ class CleanupTest(harness.WineTest):
                 r = self.run_setup(exe, env=env, tail=args)
                 self.assertEqual(r.code, code, self.log_text()[-2000:])
                 temp, _ = self.clone_folder()
-                self.assertTrue(harness.wait_until(lambda: not os.path.exists(temp), 10), ls(temp))
+                self.assertTrue(harness.wait_for(lambda: not os.path.exists(temp)), ls(temp))
 
     def test_a_given_folder_keeps_the_users_files(self):
         # The copy is told to work in a folder of the user's, and itself lies below
@@ -201,10 +210,11 @@ class CleanupTest(harness.WineTest):
         with open(os.path.join(outside, 'keep.txt'), 'w') as f:
             f.write('mine')
         exe = self.pack(os.path.join(self.dir, 'setup.exe'))
-        join = self.start_setup(exe, env={'QZ_TEST_MSIACTION_SLEEP_MS': '2000'})
+        hold = harness.Hold(self.dir).__enter__()
+        join = self.start_setup(exe, env=hold.env)
         try:
             temp, win = self.clone_folder()
-            self.wait_for_hold()
+            self.wait_for_hold(hold)
             os.symlink(outside, os.path.join(temp, 'link'))
             sub = os.path.join(temp, 'sub')
             os.makedirs(sub)
@@ -213,6 +223,7 @@ class CleanupTest(harness.WineTest):
             with open(os.path.join(temp, '_QZMSIDEL.INI'), 'ab') as f:
                 f.write(f'\r\n[Folders]\r\nsub={win}\\sub\r\n'.encode('utf-16-le'))
         finally:
+            hold.release()
             r = join()
         self.assertEqual(r.code, 0)
         if 'still holds a link' in self.log_text():
@@ -220,7 +231,7 @@ class CleanupTest(harness.WineTest):
             # so the folder is not handed to the interpreter and stays.
             self.assertTrue(os.path.exists(os.path.join(temp, 'setup.exe')))
         else:
-            self.assertTrue(harness.wait_until(lambda: not os.path.exists(temp), 10))
+            self.assertTrue(harness.wait_for(lambda: not os.path.exists(temp)))
         self.assertEqual(os.listdir(outside), ['keep.txt'])
         self.assertFalse(os.path.exists(os.path.join(temp, 'Setup.INI')))
         self.assertFalse(os.path.exists(os.path.join(temp, '_QZMSIDEL.INI')))

@@ -98,7 +98,7 @@ class WebSetupCase(harness.WineTest):
         return {n for n in os.listdir(temp) if n.startswith('{')} if os.path.isdir(temp) else set()
 
     def assertTempFoldersCleanedUp(self, before):
-        ok = harness.wait_until(lambda: not (self.temp_folders() - before), timeout=15)
+        ok = harness.wait_for(lambda: not (self.temp_folders() - before))
         self.assertTrue(ok, f'left behind: {self.temp_folders() - before}')
 
 
@@ -218,7 +218,7 @@ class DownloadUiTest(WebSetupCase):
             nonlocal w
             w = test_ui.Window(self.probe('dump', w.hwnd)[1])
             return amount.fullmatch(w.text(1004)) is not None
-        self.assertTrue(harness.wait_until(showing_amount, timeout=30), w.dump)
+        self.assertTrue(harness.wait_for(showing_amount), w.dump)
         self.assertEqual(w.text(1003), 'Downloading file 2 of 2: data1.cab')
         self.assertTrue(w.text(1005).startswith('Estimated time remaining:  '), w.text(1005))
         self.screenshot(w, 'download_progress')
@@ -235,13 +235,13 @@ class DownloadUiTest(WebSetupCase):
         # While the launcher starts, asking every window for its texts can stall
         # the probe: it looks once the question is logged.
         asked = lambda n: self.log_text().count('DownloadFiles: An error occurred') >= n
-        self.assertTrue(harness.wait_until(lambda: asked(1), timeout=60))
+        self.assertTrue(harness.wait_for(lambda: asked(1)))
         box = self.window('waittext', 'What would you like to do?')
         self.assertEqual(box.text(65535), text)
         self.assertEqual((box.text(4), box.text(2)), ('&Retry', 'Cancel'))
         self.screenshot(box, 'download_retry_cancel')
         self.probe('click', box.hwnd, 4)  # Retry: fetched again from the start
-        self.assertTrue(harness.wait_until(lambda: asked(2), timeout=60))
+        self.assertTrue(harness.wait_for(lambda: asked(2)))
         box = self.window('waittext', 'What would you like to do?')
         self.probe('click', box.hwnd, 2)
         self.assertEqual(self.finish(p), 1614)

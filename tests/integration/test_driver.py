@@ -4,7 +4,7 @@ by mksetup.
 
 The setups are packed onto the test build of the launcher, whose Windows
 Installer step honours two test-only environment variables (test_hooks.h):
-QZ_TEST_MSIACTION_SLEEP_MS keeps a run open, QZ_TEST_MSIACTION_RESULT sets the
+QZ_TEST_MSIACTION_HOLD_FILE keeps a run open (harness.Hold), QZ_TEST_MSIACTION_RESULT sets the
 installation's result."""
 import os
 import re
@@ -50,20 +50,21 @@ class DriverTest(harness.WineTest):
         exe = self.pack(self.startup(WaitInstallation='Y', MultipleExeLaunch='Y', ProductCode=code,
                                      PackageName='product.msi'))
         first = {}
+        hold = harness.Hold(self.dir).__enter__()
         t = threading.Thread(target=lambda: first.setdefault(
-            'r', self.launch(exe, '', 'first.log', env={'QZ_TEST_MSIACTION_SLEEP_MS': '15000'}, timeout=90)))
+            'r', self.launch(exe, '', 'first.log', env=hold.env, timeout=150)))
         t.start()
         try:
-            # The first run holds the mutex once it reads setup.ini.
-            self.assertTrue(harness.wait_until(lambda: 'Reading setup.ini from' in self.log_text('first.log'), 40),
-                            self.log_text('first.log'))
+            # The first run holds the mutex from before the installer step on.
+            self.assertTrue(hold.wait_reached(), self.log_text('first.log'))
             second = self.launch(exe, '', 'second.log')
             self.assertEqual(second.code, 2197)
             self.assertIn('Another instance of the setup is already running, Setup exits returning 2197',
                           self.log_text('second.log'))
             self.assertNotIn('Reading setup.ini from', self.log_text('second.log'))
         finally:
-            t.join(120)
+            hold.release()
+            t.join(180)
         self.assertEqual(first['r'].code, 0)
         # With the first run ended the mutex is free again.
         self.assertEqual(self.launch(exe, '', 'third.log').code, 0)
@@ -73,14 +74,16 @@ class DriverTest(harness.WineTest):
         exe = self.pack(self.startup(WaitInstallation='Y', MultipleExeLaunch='Yes', ProductCode=code,
                                      PackageName='product.msi'))
         first = {}
+        hold = harness.Hold(self.dir).__enter__()
         t = threading.Thread(target=lambda: first.setdefault(
-            'r', self.launch(exe, '', 'first.log', env={'QZ_TEST_MSIACTION_SLEEP_MS': '8000'}, timeout=90)))
+            'r', self.launch(exe, '', 'first.log', env=hold.env, timeout=150)))
         t.start()
         try:
-            self.assertTrue(harness.wait_until(lambda: 'Reading setup.ini from' in self.log_text('first.log'), 40))
+            self.assertTrue(hold.wait_reached(), self.log_text('first.log'))
             self.assertEqual(self.launch(exe, '', 'second.log').code, 0)
         finally:
-            t.join(120)
+            hold.release()
+            t.join(180)
         self.assertEqual(first['r'].code, 0)
 
     def test_missing_package_name_gives_1153(self):

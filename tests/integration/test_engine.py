@@ -161,7 +161,7 @@ class LocationTest(EngineTest):
         self.assertIn('1670: ', self.log_text())
         self.assertEqual(self.calls(), [])
         # Everything the runs extracted went with their folders.
-        ok = harness.wait_until(lambda: not (self.temp_folders() - before), timeout=15)
+        ok = harness.wait_for(lambda: not (self.temp_folders() - before))
         self.assertTrue(ok, f'left behind: {self.temp_folders() - before}')
 
 
@@ -194,7 +194,7 @@ class RestartTest(EngineTest):
 
         subprocess.run(['wine', 'wineboot', '-r'], env=harness.wine_env(self.env('-8,0')), capture_output=True,
                        timeout=120)
-        resumed = harness.wait_until(lambda: self.log_text().count('Setup returning 0') == 1, timeout=60)
+        resumed = harness.wait_for(lambda: self.log_text().count('Setup returning 0') == 1)
         self.assertTrue(resumed, self.log_text()[-3000:])
         first, again = self.calls()
         # The run after the restart hands the engine the package it kept.
@@ -206,7 +206,7 @@ class RestartTest(EngineTest):
         self.assertIsNone(harness.reg_query(RUNONCE, 'QZSetup'))
         with open(self.restarts) as f:
             self.assertEqual(f.read(), 'restart\n')  # the resumed run asked for none
-        ok = harness.wait_until(lambda: not (self.temp_folders() - before), timeout=15)
+        ok = harness.wait_for(lambda: not (self.temp_folders() - before))
         self.assertTrue(ok, f'left behind: {self.temp_folders() - before}')
 
 

@@ -56,7 +56,7 @@ class EntryCase(harness.WineTest):
 
     def wait_for_clone(self, count=1):
         """Waits until COUNT launchers have logged their end (a no-wait parent ends first)."""
-        ok = harness.wait_until(lambda: sum('Setup returning' in l for l in self.log_lines()) >= count, timeout=30)
+        ok = harness.wait_for(lambda: sum('Setup returning' in l for l in self.log_lines()) >= count)
         self.assertTrue(ok, 'the clone never logged its end:\n' + '\n'.join(self.log_lines()))
 
     def clone_command(self, messages):
@@ -205,7 +205,7 @@ class EntryTest(EntryCase):
                         return f.read().decode('utf-16-le') == point
                 except OSError:
                     return False
-            self.assertTrue(harness.wait_until(there, 60), f'never paused at {point}')
+            self.assertTrue(harness.wait_for(there), f'never paused at {point}')
 
         def moved(src, dst):
             harness.wine('cmd', '/c', 'move', harness.winpath(src), harness.winpath(dst))

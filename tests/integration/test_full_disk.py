@@ -28,7 +28,7 @@ class FullDiskTest(harness.WineTest):
     def unmount(self):
         # A Wine process may still hold a file there for a moment: wait for the
         # folder's clean-up, then detach it whatever is left.
-        harness.wait_until(lambda: not os.listdir(self.disk), 20)
+        harness.wait_for(lambda: not os.listdir(self.disk))
         if subprocess.run(['umount', self.disk], capture_output=True, timeout=30).returncode != 0:
             subprocess.run(['umount', '-l', self.disk], capture_output=True, timeout=30)
 
@@ -85,7 +85,7 @@ class FullDiskTest(harness.WineTest):
                 r, log = self.run_setup(setup)
                 self.assertEqual(r.code, 1152, log)  # the parent waited and passes the failure on
                 self.assertIn("Extraction of '0x0409.ini' failed", log)
-                self.assertTrue(harness.wait_until(lambda: not os.listdir(self.disk), 30), os.listdir(self.disk))
+                self.assertTrue(harness.wait_for(lambda: not os.listdir(self.disk)), os.listdir(self.disk))
 
 
 if __name__ == '__main__':

@@ -118,13 +118,15 @@ class MsiTest(harness.WineTest):
         listing = p.stdout.decode('utf-8', 'replace')
         return f'reg query exit {p.returncode}: {listing[:2000]}\n--- log end ---\n{self.log_text()[-4000:]}'
 
-    def temp_folders(self):
-        temp = harness.windows_temp()
-        return {n for n in os.listdir(temp) if n.startswith('{')} if os.path.isdir(temp) else set()
+    def assertTempFoldersCleanedUp(self):
+        """Every temporary folder the launchers of the run logged goes. Only those: the
+        launchers of tests running beside this one make and remove their own."""
+        logged = harness.logged_temp_folders(self.log)
+        self.assertTrue(logged, 'no temporary folder logged')
 
-    def assertTempFoldersCleanedUp(self, before):
-        ok = harness.wait_until(lambda: not (self.temp_folders() - before), timeout=15)
-        self.assertTrue(ok, f'left behind: {self.temp_folders() - before}')
+        def left():
+            return [p for p in logged if os.path.exists(p)]
+        self.assertTrue(harness.wait_for(lambda: not left()), f'left behind: {left()}')
 
 
 class InstallTest(MsiTest):
@@ -313,21 +315,19 @@ class FailureTest(MsiTest):
         expected = run_msiexec(f'"MSIEXEC.EXE" /i "{harness.winpath(os.path.join(self.dir, "direct.msi"))}" /qn')
         self.assertNotEqual(expected, 0)
         setup = self.make_setup('corrupt.msi', 1)
-        before = self.temp_folders()
         r = self.launch(setup, '/v"/qn"')
         self.assertEqual(r.code, expected, r.stdout)
-        self.assertTempFoldersCleanedUp(before)
+        self.assertTempFoldersCleanedUp()
 
     def test_missing_package_is_error_1155(self):
         for package_type in (4, 1):
             with self.subTest(type=package_type):
                 # Type 1: a stream member that is not there.
                 setup = self.make_setup('gone.msi', package_type)
-                before = self.temp_folders()
                 r = self.launch(setup, '/v"/qn"', timeout=120)
                 self.assertEqual(r.code, 1155, r.stdout)
                 self.assertIn('gone.msi not found', self.log_text())
-                self.assertTempFoldersCleanedUp(before)
+                self.assertTempFoldersCleanedUp()
 
     def test_a_restart_request_ends_with_3010_and_no_restart(self):
         setup = self.make_setup('reboot.msi', 1)
@@ -367,12 +367,11 @@ class CacheTest(MsiTest):
         with open(blocked, 'w') as f:
             f.write('a file where the cache folder should be')
         setup = self.make_setup('demo.msi', 1)
-        before = self.temp_folders()
         r = self.launch(setup, f'/b"{harness.winpath(blocked)}" /v"/qn"')
         self.assertEqual(r.code, 1610, r.stdout)
         self.assertIn('Unable to save file: ', self.log_text())
         self.assertFalse(os.path.exists(installed_readme()))
-        self.assertTempFoldersCleanedUp(before)
+        self.assertTempFoldersCleanedUp()
 
 
 if __name__ == '__main__':

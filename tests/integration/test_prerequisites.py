@@ -134,7 +134,6 @@ class InstallTest(PrerequisiteTest):
         members = {'Tool.prqprog.exe': PRQPROG, 'Done.prqprog.exe': PRQPROG}
         harness.reg_add(MARKS, 'Present', 'yes')
         setup = self.chain(prereqs, members)
-        before = self.temp_folders()
         r = self.launch(setup, '')
         self.assertEqual(r.code, 0, r.stdout)
         self.assertInstalled()
@@ -146,7 +145,7 @@ class InstallTest(PrerequisiteTest):
         self.assertLess(log.index('Attempting to execute prerequisite'), log.index('MSIEXEC.EXE'))
         self.assertIn("Skipping prerequisite 'done.prq' because it was installed before the reboot", log)
         self.assertNoResumeState()
-        self.assertTempFoldersCleanedUp(before)
+        self.assertTempFoldersCleanedUp()
 
         # The launcher without prerequisites, packed with the same members.
         test_msi.uninstall_directly()
@@ -170,7 +169,6 @@ class InstallTest(PrerequisiteTest):
             'bad.prq': prq('Bad', 'prqprog.exe', 'mark=Bad', missing_mark('Bad'), files=[('prqprog.exe', url, bad)]),
         }
         setup = self.chain(prereqs)
-        before = self.temp_folders()
         r = self.launch(setup, '')
         self.assertEqual(r.code, 1655, r.stdout)
         self.assertEqual(self.runs('Good'), 1)  # a lowercase CheckSum matches
@@ -178,7 +176,7 @@ class InstallTest(PrerequisiteTest):
         self.assertInstalled(False)
         self.assertIn('Checksum mismatch for', self.log_text())
         self.assertNoResumeState()
-        self.assertTempFoldersCleanedUp(before)
+        self.assertTempFoldersCleanedUp()
 
     def test_msi_prerequisite_installs_in_process_with_its_options(self):
         prereqs = {
@@ -241,7 +239,6 @@ class InstallTest(PrerequisiteTest):
         }
         members = {'Crash.prqprog.exe': PRQPROG, 'Odd.prqprog.exe': PRQPROG}
         setup = self.chain(prereqs, members)
-        before = self.temp_folders()
         r = self.launch(setup, '')
         self.assertEqual(r.code, 0, r.stdout)
         self.assertInstalled()
@@ -250,7 +247,7 @@ class InstallTest(PrerequisiteTest):
         self.assertIn("Extraction of 'missing.prq' failed", log)
         self.assertIn('Return Code from EXE: -559038737', log)
         self.assertNoResumeState()
-        self.assertTempFoldersCleanedUp(before)
+        self.assertTempFoldersCleanedUp()
 
         # An index beyond the list: everything counts as installed before the restart.
         test_msi.uninstall_directly()
@@ -351,7 +348,7 @@ class ElevationTest(PrerequisiteTest):
         # Without a waiting parent nobody restarts the prefix; the clone's log says how it ended.
         r = harness.run(setup, f'/debuglog"{harness.winpath(self.log)}"', timeout=60, env=env)
         self.assertEqual(r.code, 0, r.stdout)
-        self.assertTrue(harness.wait_until(lambda: 'Setup returning 7002' in self.log_text(), timeout=120),
+        self.assertTrue(harness.wait_for(lambda: 'Setup returning 7002' in self.log_text(), timeout=120),
                         self.log_text()[-3000:])
         self.assertIn('The elevated prerequisite pass returned 7003', self.log_text())
         self.assertInstalled(False)
@@ -391,43 +388,23 @@ class DownloadTest(PrerequisiteTest):
 
 
 @unittest.skipUnless(os.environ.get('DISPLAY'), 'needs a display (run under xvfb-run)')
-class DialogTest(PrerequisiteTest):
+class DialogTest(test_ui.WindowProbe, PrerequisiteTest):
     def setUp(self):
         super().setUp()
         os.makedirs(ARTIFACTS, exist_ok=True)
         self.procs = []
 
     def tearDown(self):
-        self.probe('cancelall')
-        for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-                p.wait(timeout=10)
+        self.end_windows(self.procs, [self.log])
         super().tearDown()
-
-    def probe(self, *args):
-        p = subprocess.run(['wine', os.path.join(harness.BUILD, 'uiprobe.exe')] + [str(a) for a in args],
-                           env=harness.wine_env(), capture_output=True, timeout=60)
-        return p.returncode, p.stdout.decode('utf-8', 'replace')
-
-    def window_with(self, text):
-        rc, out = self.probe('waittext', text, 60000)
-        self.assertEqual(rc, 0, f'no window shows {text!r}')
-        return test_ui.Window(out)
 
     def rows(self, window):
         rc, out = self.probe('items', window.hwnd, 1035)
         return re.findall(r'^item row=\d+ text0=(.*) text1=(.*?)\r?$', out, re.M)
 
     def wait_rows(self, window, expected):
-        ok = harness.wait_until(lambda: self.rows(window) == expected, timeout=60)
+        ok = harness.wait_for(lambda: self.rows(window) == expected)
         self.assertTrue(ok, f'{self.rows(window)} != {expected}')
-
-    def shot(self, window, name):
-        bmp = os.path.join(ARTIFACTS, name + '.bmp')
-        self.probe('shot', window.hwnd, harness.winpath(bmp))
-        if os.path.exists(bmp):
-            test_ui.bmp_to_png(bmp, os.path.join(ARTIFACTS, name + '.png'))
 
     def test_dialog_lists_visible_prerequisites_with_their_status(self):
         flag = os.path.join(self.dir, 'go')
@@ -440,45 +417,34 @@ class DialogTest(PrerequisiteTest):
         }
         members = {f'{n}.prqprog.exe': PRQPROG for n in ('Runtime', 'Helper', 'Driver')}
         setup = self.chain(prereqs, members)
-        e = harness.wine_env()
-        e['QZ_RUNEXIT_TIMEOUT_MS'] = '240000'
-        e['QZ_RUNEXIT_CMDLINE'] = f'"{harness.winpath(setup)}" /debuglog"{harness.winpath(self.log)}"'
-        p = subprocess.Popen(['wine', os.path.join(harness.BUILD, 'runexit.exe')], env=e, stdout=subprocess.PIPE,
-                             stderr=subprocess.DEVNULL)
+        p = harness.start_runexit(f'"{harness.winpath(setup)}" /debuglog"{harness.winpath(self.log)}"', 240)
         self.procs.append(p)
 
-        dialog = self.window_with('requires the following items')
+        dialog = self.window_with('requires the following items', 1006, '1+')
         self.assertEqual(dialog.text(1006), f'{PRODUCT} requires the following items to be installed on your '
                                              'computer. Click Install to begin installing these requirements.')
         # The hidden prerequisite is never listed.
         self.wait_rows(dialog, [('Pending', 'runtime'), ('Pending', 'driver')])
         self.assertTrue(dialog.enabled(1))
-        self.shot(dialog, 'prerequisites-list')
+        self.screenshot(dialog, 'prerequisites-list')
 
         self.probe('click', dialog.hwnd, 1)
         self.wait_rows(dialog, [('Installing', 'runtime'), ('Pending', 'driver')])
-        running = self.read(dialog)
-        self.assertEqual(running.text(1003), 'Installing runtime')
-        self.assertFalse(running.enabled(1))
-        self.shot(dialog, 'prerequisites-running')  # the marquee while a program runs
+        running = self.read_when(dialog, lambda now: now.text(1003) == 'Installing runtime' and not now.enabled(1))
+        self.screenshot(running, 'prerequisites-running')  # the marquee while a program runs
 
         with open(flag, 'w'):
             pass
-        question = self.window_with('appears to have failed')
+        question = self.window_with('appears to have failed', 7)
         self.wait_rows(dialog, [('Succeeded', 'runtime'), ('Failed', 'driver')])
-        self.shot(dialog, 'prerequisites-failure')
-        self.shot(question, 'prerequisites-failure-question')
+        self.screenshot(dialog, 'prerequisites-failure')
+        self.screenshot(question, 'prerequisites-failure-question')
         self.probe('click', question.hwnd, 7)  # No: setup stops
 
-        out, _ = p.communicate(timeout=120)
-        code = int(re.search(r'exit=(\d+)', out.decode()).group(1))
+        code = int(re.search(r'exit=(\d+)', harness.runexit_output(p, 270)).group(1))
         self.assertEqual(code, 1667)
         self.assertEqual([self.runs(n) for n in ('Runtime', 'Helper', 'Driver')], [1, 1, 1])
         self.assertInstalled(False)
-
-    def read(self, window):
-        rc, out = self.probe('dump', window.hwnd)
-        return test_ui.Window(out)
 
 
 if __name__ == '__main__':

@@ -52,9 +52,8 @@ class ResumeAfterRestartTest(test_msi.MsiTest):
         with open(os.path.join(temp, 'setup.ini'), encoding='latin-1') as f:
             self.assertIn('Type=4', f.read())
 
-        before = self.temp_folders()
         harness.wine('wineboot', '-r', timeout=120)
-        installed = harness.wait_until(lambda: harness.reg_query(test_msi.PROPS_KEY, 'Prop') == value, timeout=60)
+        installed = harness.wait_for(lambda: harness.reg_query(test_msi.PROPS_KEY, 'Prop') == value)
         self.assertTrue(installed, self.registry_report(test_msi.PROPS_KEY))
         self.assertEqual(harness.reg_query(test_msi.PROPS_KEY, 'AfterReboot'), '1')
         for name in PLACEHOLDERS:
@@ -65,7 +64,7 @@ class ResumeAfterRestartTest(test_msi.MsiTest):
                       self.log_text())
         # The resume started a new parent, which copied the setup into a new folder for
         # its clone: that folder goes too, although the clone then worked in the old one.
-        self.assertTempFoldersCleanedUp(before)
+        self.assertTempFoldersCleanedUp()
 
 
 if __name__ == '__main__':

@@ -51,7 +51,7 @@ class PackagedSettingTest(harness.WineTest):
         self.assertEqual(r.code, 0)  # no wait: the parent ends at once
         self.assertNotIn('/waitingforchildprocess', harness.read_utf16(self.log))
         # Let the clone end before its folder is removed.
-        harness.wait_until(lambda: harness.read_utf16(self.log).count('Setup returning') >= 1, timeout=20)
+        harness.wait_for(lambda: harness.read_utf16(self.log).count('Setup returning') >= 1)
 
     def test_without_a_packed_setup_ini_the_one_beside_counts(self):
         exe = self.pack({'other.txt': 'x'})

@@ -206,7 +206,7 @@ http {{ access_log {self.dir}/access.log; client_body_temp_path {self.dir}/body;
         nginx = subprocess.Popen(['nginx', '-c', conf, '-p', self.dir], stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: (nginx.kill(), nginx.wait(timeout=10)))
-        self.assertTrue(harness.wait_until(lambda: self.connects(port)), 'nginx did not start')
+        self.assertTrue(harness.wait_for(lambda: self.connects(port)), 'nginx did not start')
         url = f'http://127.0.0.1:{port}/big.bin'
         for mode in ('inet', 'copy'):
             with self.subTest(mode=mode):

@@ -1,6 +1,7 @@
 /* holdfile PATH MS: opens PATH for reading without letting anyone delete it
    (share read and write only), prints "held" once it has it, keeps it open MS
-   milliseconds, then exits. Exit code 1 when the file cannot be opened. */
+   milliseconds, then exits. holdfile PATH @FILE: the same, kept open until FILE
+   is removed (at most two minutes). Exit code 1 when PATH cannot be opened. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,7 +16,12 @@ int wmain(int argc, wchar_t **argv) {
   }
   printf("held\n");
   fflush(stdout);
-  Sleep((DWORD)wcstoul(argv[2], NULL, 10));
+  if (argv[2][0] == L'@') {
+    ULONGLONG until = GetTickCount64() + 120000;
+    while (GetFileAttributesW(argv[2] + 1) != INVALID_FILE_ATTRIBUTES && GetTickCount64() < until) Sleep(20);
+  } else {
+    Sleep((DWORD)wcstoul(argv[2], NULL, 10));
+  }
   CloseHandle(h);
   return 0;
 }

@@ -1,23 +1,33 @@
 /* uiprobe COMMAND ...: finds windows of other programs and reads or drives them,
    for the tests that look at the launcher's dialogs. Output is UTF-8, one item a
    line.
-     wait TITLE_PART TIMEOUT_MS  a visible top-level window whose title holds
-                                 TITLE_PART: prints it (see dump); exit 1 if none
+     wait TITLE_PART TIMEOUT_MS [ID...]
+                                 a visible top-level window whose title holds
+                                 TITLE_PART and whose controls ID are ready:
+                                 prints it (see dump); exit 1 if none. An ID is
+                                 ready when a descendant with it exists and holds
+                                 text; "ID+" also needs it enabled, "ID*" only
+                                 needs it to exist
      list                        one "top window=0x.. rect=l,t,r,b class=.. title=.."
                                  line per visible top-level window
      cancelall                   sends Cancel to every visible dialog
      gone HWND TIMEOUT_MS        waits until the window no longer exists
-     waittext TEXT_PART TIMEOUT_MS  a visible top-level window with a descendant
-                                 whose text holds TEXT_PART: prints it (see dump)
+     waittext TEXT_PART TIMEOUT_MS [ID...]
+                                 a visible top-level window with a descendant
+                                 whose text holds TEXT_PART and whose controls
+                                 ID are ready (see wait): prints it (see dump)
      items HWND ID               one "item row=.. text0=.. text1=.." line per row
                                  of the list view ID
      dump HWND                   "window=0x.. title=.. class=.." and one
                                  "child id=.. class=.. visible=.. enabled=.. text=.."
                                  line per descendant
-     type HWND ID TEXT           types TEXT into control ID (as key presses)
-     clear HWND ID               empties control ID (select all, backspace)
-     click HWND ID               presses button ID
-     shot HWND FILE.bmp          the window's pixels from the screen into a bitmap */
+     type HWND ID TEXT           types TEXT into control ID (as key presses),
+                                 returning once the control has handled them
+     clear HWND ID               empties control ID (select all, backspace), the same
+     click HWND ID               presses button ID (posted: returns at once)
+     shot HWND FILE.bmp          the window's pixels, freshly painted, from the
+                                 screen into a bitmap
+   Nothing here waits a fixed time: each waiting command polls for its state. */
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
@@ -70,14 +80,45 @@ static void dump(HWND w) {
   fflush(stdout);
 }
 
-struct find { const wchar_t *part; HWND found; };
+struct find {
+  const wchar_t *part;
+  HWND found;
+  wchar_t **ids; /* the controls that must be ready (see wait) */
+  int id_count;
+};
+
+struct descendant { int id; HWND found; };
+
+static BOOL CALLBACK find_descendant(HWND c, LPARAM lp) {
+  struct descendant *d = (struct descendant *)lp;
+  if (GetDlgCtrlID(c) != d->id) return TRUE;
+  d->found = c;
+  return FALSE;
+}
+
+/* Every listed control of W exists, holds text unless marked "*", and is enabled
+   where marked "+": a window is read only once it shows what the test reads. */
+static int controls_ready(HWND w, wchar_t **ids, int count) {
+  for (int i = 0; i < count; ++i) {
+    wchar_t *end = NULL;
+    struct descendant d = {(int)wcstol(ids[i], &end, 10), NULL};
+    EnumChildWindows(w, find_descendant, (LPARAM)&d);
+    if (!d.found) return 0;
+    if (end && *end == L'*') continue;
+    wchar_t text[16];
+    window_text(d.found, text, 16);
+    if (!text[0]) return 0;
+    if (end && *end == L'+' && !IsWindowEnabled(d.found)) return 0;
+  }
+  return 1;
+}
 
 static BOOL CALLBACK find_top(HWND w, LPARAM lp) {
   struct find *f = (struct find *)lp;
   wchar_t text[1024];
   if (!IsWindowVisible(w)) return TRUE;
   window_text(w, text, 1024);
-  if (wcsstr(text, f->part)) {
+  if (wcsstr(text, f->part) && controls_ready(w, f->ids, f->id_count)) {
     f->found = w;
     return FALSE;
   }
@@ -97,10 +138,10 @@ static BOOL CALLBACK child_has_text(HWND c, LPARAM lp) {
 
 static BOOL CALLBACK find_top_with_text(HWND w, LPARAM lp) {
   struct find *f = (struct find *)lp;
-  struct find inner = {f->part, NULL};
+  struct find inner = {f->part, NULL, NULL, 0};
   if (!IsWindowVisible(w)) return TRUE;
   EnumChildWindows(w, child_has_text, (LPARAM)&inner);
-  if (inner.found) {
+  if (inner.found && controls_ready(w, f->ids, f->id_count)) {
     f->found = w;
     return FALSE;
   }
@@ -157,6 +198,12 @@ static BOOL CALLBACK list_top(HWND w, LPARAM unused) {
   return TRUE;
 }
 
+/* Sends MSG to another process's window and returns once it has been handled. */
+static void send_handled(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+  DWORD_PTR unused = 0;
+  SendMessageTimeoutW(w, msg, wp, lp, SMTO_NORMAL, 10000, &unused);
+}
+
 static BOOL CALLBACK cancel_top(HWND w, LPARAM unused) {
   wchar_t cls[32];
   GetClassNameW(w, cls, 32);
@@ -169,6 +216,8 @@ static HWND parse_hwnd(const wchar_t *s) { return (HWND)(ULONG_PTR)wcstoull(s, N
 static int shot(HWND w, const wchar_t *file) {
   RECT r;
   if (!GetWindowRect(w, &r)) return 1;
+  /* The owner paints the whole window before its pixels are read. */
+  RedrawWindow(w, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   int cx = r.right - r.left, cy = r.bottom - r.top;
   HDC screen = GetDC(NULL);
   HDC mem = CreateCompatibleDC(screen);
@@ -209,7 +258,6 @@ static int shot(HWND w, const wchar_t *file) {
 int wmain(int argc, wchar_t **argv) {
   if (argc == 2 && !wcscmp(argv[1], L"cancelall")) {
     EnumWindows(cancel_top, 0);
-    Sleep(300);
     return 0;
   }
   if (argc == 2 && !wcscmp(argv[1], L"list")) {
@@ -222,12 +270,13 @@ int wmain(int argc, wchar_t **argv) {
     return 2;
   }
   const wchar_t *cmd = argv[1];
-  if (!wcscmp(cmd, L"wait") && argc >= 4) {
+  if ((!wcscmp(cmd, L"wait") || !wcscmp(cmd, L"waittext")) && argc >= 4) {
     DWORD limit = (DWORD)_wtoi(argv[3]), start = GetTickCount();
-    struct find f = {argv[2], NULL};
+    struct find f = {argv[2], NULL, argv + 4, argc - 4};
+    WNDENUMPROC find = !wcscmp(cmd, L"wait") ? find_top : find_top_with_text;
     for (;;) {
       f.found = NULL;
-      EnumWindows(find_top, (LPARAM)&f);
+      EnumWindows(find, (LPARAM)&f);
       if (f.found || GetTickCount() - start > limit) break;
       Sleep(50);
     }
@@ -235,24 +284,6 @@ int wmain(int argc, wchar_t **argv) {
       printf("window=none\n");
       return 1;
     }
-    Sleep(300); /* let it finish painting */
-    dump(f.found);
-    return 0;
-  }
-  if (!wcscmp(cmd, L"waittext") && argc >= 4) {
-    DWORD limit = (DWORD)_wtoi(argv[3]), start = GetTickCount();
-    struct find f = {argv[2], NULL};
-    for (;;) {
-      f.found = NULL;
-      EnumWindows(find_top_with_text, (LPARAM)&f);
-      if (f.found || GetTickCount() - start > limit) break;
-      Sleep(50);
-    }
-    if (!f.found) {
-      printf("window=none\n");
-      return 1;
-    }
-    Sleep(300);
     dump(f.found);
     return 0;
   }
@@ -279,16 +310,15 @@ int wmain(int argc, wchar_t **argv) {
     return 1;
   }
   if (!wcscmp(cmd, L"type") && argc >= 5) {
-    for (const wchar_t *p = argv[4]; *p; ++p) PostMessageW(c, WM_CHAR, *p, 1);
+    for (const wchar_t *p = argv[4]; *p; ++p) send_handled(c, WM_CHAR, *p, 1);
   } else if (!wcscmp(cmd, L"clear")) {
-    SendMessageW(c, EM_SETSEL, 0, -1);
-    PostMessageW(c, WM_CHAR, VK_BACK, 1);
+    send_handled(c, EM_SETSEL, 0, -1);
+    send_handled(c, WM_CHAR, VK_BACK, 1);
   } else if (!wcscmp(cmd, L"click")) {
     PostMessageW(w, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), BN_CLICKED), (LPARAM)c);
   } else {
     return 2;
   }
-  Sleep(300); /* the target handles the posted input */
   printf("ok\n");
   fflush(stdout);
   return 0;

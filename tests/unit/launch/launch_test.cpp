@@ -3,14 +3,11 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
-#include <algorithm>
-#include <cwchar>
 #include <fstream>
 #include <string>
-#include <vector>
 
+#include "../support/wait_for.h"
 #include "packaged_setting.h"
 #include "support/debuglog.h"
 #include "support/process_state.h"
@@ -27,6 +24,43 @@ std::wstring own_folder() {
 std::wstring sleeper(int ms, int code) {
   return L"\"" + own_folder() + L"\\sleeper.exe\" " + std::to_wstring(ms) + L" " + std::to_wstring(code);
 }
+
+// A child that runs until the test lets it go: sleeper.exe holds while its file
+// exists and writes its process id there once it runs.
+class HeldChild {
+ public:
+  explicit HeldChild(const wchar_t* name) {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    file_ = std::wstring(tmp) + L"qzheld_" + name + L"_" + std::to_wstring(GetCurrentProcessId());
+    HANDLE f = CreateFileW(file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(f);
+  }
+  ~HeldChild() {
+    release();
+    if (process_) CloseHandle(process_);
+  }
+  std::wstring command(int code) const {
+    return L"\"" + own_folder() + L"\\sleeper.exe\" @" + file_ + L" " + std::to_wstring(code);
+  }
+  // The child's process once it has written its id; null if it never did.
+  HANDLE started() {
+    if (process_) return process_;
+    unsigned long pid = 0;
+    test_wait::wait_for([&] {
+      std::ifstream f(file_.c_str());
+      return static_cast<bool>(f >> pid);
+    });
+    if (pid) process_ = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    return process_;
+  }
+  void release() { DeleteFileW(file_.c_str()); }
+
+ private:
+  std::wstring file_;
+  HANDLE process_ = nullptr;
+};
 
 void drain_queue() {
   MSG m;
@@ -69,7 +103,9 @@ TEST_F(Launch, CloseQuitOrEndSessionEndsTheWaitEarlyAndStaysQueued) {
     SCOPED_TRACE(r.name);
     drain_queue();
     ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), r.message, 0, 0));
-    EXPECT_EQ(launch_and_wait(sleeper(3000, 5), false), 259);  // still active
+    // The child runs until it is let go, so only an early end of the wait returns.
+    HeldChild child(L"wait");
+    EXPECT_EQ(launch_and_wait(child.command(5), false), 259);  // still active
     EXPECT_EQ(qzproc::exit_code(), 259);
     MSG m;
     ASSERT_TRUE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
@@ -79,9 +115,7 @@ TEST_F(Launch, CloseQuitOrEndSessionEndsTheWaitEarlyAndStaysQueued) {
 
 TEST_F(Launch, OtherMessagesDoNotEndTheWait) {
   ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_USER + 7, 0, 0));
-  DWORD t0 = GetTickCount();
-  EXPECT_EQ(launch_and_wait(sleeper(400, 7), false), 7);
-  EXPECT_GE(GetTickCount() - t0, 350u);
+  EXPECT_EQ(launch_and_wait(sleeper(400, 7), false), 7);  // the child's own code: waited to its end
   MSG m;
   ASSERT_TRUE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 7));
@@ -98,35 +132,15 @@ TEST_F(Launch, ShellWaitDropsInputButKeepsAQuitRequest) {
   EXPECT_FALSE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
 }
 
-// The ids of this process's running children started from `program`'s file.
-std::vector<DWORD> own_children(const wchar_t* program) {
-  std::vector<DWORD> ids;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return ids;
-  PROCESSENTRY32W e{};
-  e.dwSize = sizeof(e);
-  for (BOOL ok = Process32FirstW(snapshot, &e); ok; ok = Process32NextW(snapshot, &e))
-    if (e.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(e.szExeFile, program) == 0)
-      ids.push_back(e.th32ProcessID);
-  CloseHandle(snapshot);
-  return ids;
-}
-
-TEST_F(Launch, NoWaitReturnsWhileTheProgramRuns) {
-  const std::vector<DWORD> before = own_children(L"sleeper.exe");  // left by earlier tests
-  EXPECT_TRUE(launch_no_wait(sleeper(60000, 0), false));
+TEST_F(Launch, NoWaitStartsAndReturnsWhileTheChildRuns) {
+  HeldChild child(L"nowait");
+  EXPECT_TRUE(launch_no_wait(child.command(0), false));
+  HANDLE process = child.started();
+  ASSERT_NE(process, nullptr) << "the child never ran";
+  EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "returned only after the child";
   EXPECT_EQ(qzproc::exit_code(), 1234);
-  HANDLE child = nullptr;
-  for (DWORD id : own_children(L"sleeper.exe"))
-    if (std::find(before.begin(), before.end(), id) == before.end())
-      child = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-  ASSERT_NE(child, nullptr);
-  DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeProcess(child, &code));
-  EXPECT_EQ(code, STILL_ACTIVE);
-  TerminateProcess(child, 0);
-  WaitForSingleObject(child, INFINITE);
-  CloseHandle(child);
+  child.release();
+  EXPECT_EQ(WaitForSingleObject(process, test_wait::kBoundMs), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 TEST_F(Launch, LoggedCommandLinesHideThePassword) {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "wait_for.h"
+
 namespace test_links {
 
 // Runs a host program (Wine runs Unix executables too); true when it ran.
@@ -17,7 +19,7 @@ inline bool run_host(const std::wstring& program, const std::wstring& arguments)
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
     return false;
-  WaitForSingleObject(pi.hProcess, 10000);
+  WaitForSingleObject(pi.hProcess, test_wait::kBoundMs);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return true;
@@ -45,8 +47,7 @@ inline bool make_directory_link(const std::wstring& link, const std::wstring& ta
   std::wstring t = unix_name(target), l = unix_name(link);
   if (t.empty() || l.empty() || !run_host(L"Z:\\bin\\ln", L"-s \"" + t + L"\" \"" + l + L"\"")) return false;
   // A host program's handle may signal before the program has run: wait for its effect.
-  for (int i = 0; i < 100 && !is_link(link); ++i) Sleep(50);
-  return is_link(link);
+  return test_wait::wait_for([&] { return is_link(link); });
 }
 
 // A file link `link` -> `target` (an existing file), made as above; under Wine it
@@ -55,8 +56,7 @@ inline bool make_file_link(const std::wstring& link, const std::wstring& target)
   if (CreateSymbolicLinkW(link.c_str(), target.c_str(), 0) && is_link(link)) return true;
   std::wstring t = unix_name(target), l = unix_name(link);
   if (t.empty() || l.empty() || !run_host(L"Z:\\bin\\ln", L"-s \"" + t + L"\" \"" + l + L"\"")) return false;
-  for (int i = 0; i < 100 && GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
-  return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return test_wait::wait_for([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
 // Removes a link the code under test may have left (Wine cannot remove host links).
@@ -70,7 +70,7 @@ inline void drop_link(const std::wstring& link) {
     return;
   }
   if (!run_host(L"Z:\\bin\\rm", L"-f \"" + name + L"\"")) return;
-  for (int i = 0; i < 100 && is_link(link); ++i) Sleep(50);
+  test_wait::wait_for([&] { return !is_link(link); });
 }
 
 }  // namespace test_links

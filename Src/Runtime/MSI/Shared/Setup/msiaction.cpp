@@ -415,11 +415,14 @@ bool run_msi_action(Session& session, int* restart_pending) {
 // The test launchers can hold the run open before the action or stand in for its
 // result (test_hooks.h); the shipped ones never do.
 int execute_msi_action(Session& session) {
-  unsigned sleep_ms = 0;
-  if (test_hooks::msi_action_sleep_ms(&sleep_ms)) {
+  std::wstring hold;
+  if (test_hooks::msi_action_hold_file(&hold)) {
     // The wait keeps the thread's windows painting and answering, as a running
-    // installation would.
-    qz::pump_wait(sleep_ms, session.get_setup_dialog(), [&session] { return session.setup_cancelled(); });
+    // installation would; a forgotten hold file ends it after two minutes.
+    const auto cancelled = [&session] { return session.setup_cancelled(); };
+    const ULONGLONG until = GetTickCount64() + 120000;
+    while (GetFileAttributesW(hold.c_str()) != INVALID_FILE_ATTRIBUTES && !cancelled() && GetTickCount64() < until)
+      qz::pump_wait(50, session.get_setup_dialog(), cancelled);
     if (session.setup_cancelled()) return 0;
   }
   int result = 0;

@@ -25,10 +25,19 @@ bool read(const wchar_t* name, DWORD capacity, int* value) {
 
 }  // namespace
 
-bool msi_action_sleep_ms(unsigned* ms) {
-  int v = 0;
-  if (!read(L"QZ_TEST_MSIACTION_SLEEP_MS", 64, &v)) return false;
-  *ms = static_cast<unsigned>(v);
+bool msi_action_hold_file(std::wstring* path) {
+  wchar_t buffer[MAX_PATH];
+  DWORD n = GetEnvironmentVariableW(L"QZ_TEST_MSIACTION_HOLD_FILE", buffer, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  *path = buffer;
+  // Tells the test the run has got here: it may now look at what the run has done.
+  HANDLE f = CreateFileW(buffer, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    WriteFile(f, "held", 4, &written, nullptr);
+    CloseHandle(f);
+  }
   return true;
 }
 

@@ -2,7 +2,10 @@
 // shorten the clean-up. The shipped launchers link test_hooks_none.cpp, which
 // answers "not set" to each; the test launchers (setup_t.exe, chainsetup_t.exe)
 // and the unit tests link test_hooks.cpp, which reads them from the environment:
-//   QZ_TEST_MSIACTION_SLEEP_MS  milliseconds to wait before the installer action
+//   QZ_TEST_MSIACTION_HOLD_FILE a file: while it exists, the run waits before the
+//                               installer action (at most two minutes); it writes
+//                               "held" into it when it gets there, and the test
+//                               removes it once it has read what it needs
 //   QZ_TEST_MSIACTION_RESULT    decimal exit code stored instead of running it
 //   QZ_TEST_DELETE_PASS_MS      milliseconds between clean-up passes
 //   QZ_TEST_PAUSE_FILE          a file the launcher writes at its pause points
@@ -18,10 +21,13 @@
 // launcher does, so nothing else reads them.
 #pragma once
 
+#include <string>
+
 namespace test_hooks {
 
 // Each is false when its value is not set (always in the shipped launchers).
-bool msi_action_sleep_ms(unsigned* ms);
+// msi_action_hold_file also marks the file as reached.
+bool msi_action_hold_file(std::wstring* path);
 bool msi_action_result(int* code);
 bool delete_pass_ms(unsigned* ms);
 // Pauses at the named point ("copy": the parent before it copies itself; "run": the

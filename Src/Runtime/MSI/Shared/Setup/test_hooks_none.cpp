@@ -5,7 +5,7 @@
 
 namespace test_hooks {
 
-bool msi_action_sleep_ms(unsigned*) { return false; }
+bool msi_action_hold_file(std::wstring*) { return false; }
 bool msi_action_result(int*) { return false; }
 bool delete_pass_ms(unsigned*) { return false; }
 void pause_point(const wchar_t*) {}
