@@ -39,3 +39,9 @@ add_executable(reboot_driver ${CMAKE_SOURCE_DIR}/tests/drivers/reboot_driver.cpp
 qz_target_defaults(reboot_driver)
 target_link_libraries(reboot_driver PRIVATE qzlauncher_setup psapi)
 target_link_options(reboot_driver PRIVATE -municode -s)
+
+# The instance tests install their own product, but msiexec runs one installation
+# at a time in a prefix: never beside the other installing tests.
+if(TEST integration_test_instances)
+  set_property(TEST integration_test_instances APPEND PROPERTY RESOURCE_LOCK demo_product)
+endif()

@@ -50,4 +50,8 @@ inline constexpr int kEngineNoPrivileges = 1644;      // the rights needed are m
                                                       // prerequisites that need elevation in a run that cannot ask)
 inline constexpr int kBadRemovalValue = -4;           // /removeasmajorupgrade without three or four parts
 
+// ---- multiple instances ------------------------------------------------------
+inline constexpr int kInstanceNotChosen = 1709;       // no usable instance was chosen (undefined or invalid
+                                                      // /instance=, or no dialog could ask)
+
 }  // namespace err

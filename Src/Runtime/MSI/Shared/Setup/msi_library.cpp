@@ -25,6 +25,7 @@ enum Entry {
   kFormatRecord,
   kSetInternalUI,
   kConfigureProduct,
+  kEnumRelatedProducts,
   kEntryCount
 };
 
@@ -34,6 +35,7 @@ const char* const kNames[kEntryCount] = {
     "MsiGetSummaryInformationW", "MsiSummaryInfoGetPropertyW", "MsiGetProductInfoW", "MsiSourceListEnumSourcesW",
     "MsiQueryProductStateW",  "MsiGetLastErrorRecord",     "MsiFormatRecordW",      "MsiSetInternalUI",
     "MsiConfigureProductW",
+    "MsiEnumRelatedProductsW",
 };
 
 struct Slot {
@@ -170,6 +172,12 @@ UINT FormatRecord(MSIHANDLE install, MSIHANDLE record, wchar_t* buffer, DWORD* s
   UINT st = 0;
   auto fn = get<UINT(WINAPI*)(MSIHANDLE, MSIHANDLE, LPWSTR, DWORD*)>(kFormatRecord, &st);
   return fn ? fn(install, record, buffer, size) : st;
+}
+
+UINT EnumRelatedProducts(const wchar_t* upgrade_code, DWORD index, wchar_t* product) {
+  UINT st = 0;
+  auto fn = get<UINT(WINAPI*)(LPCWSTR, DWORD, DWORD, LPWSTR)>(kEnumRelatedProducts, &st);
+  return fn ? fn(upgrade_code, 0, index, product) : st;
 }
 
 namespace {
