@@ -21,6 +21,7 @@ constexpr int kNext = 1036;
 constexpr unsigned kTextNext = 1134;
 constexpr unsigned kTextCancel = 1131;
 constexpr unsigned kColumnTexts[] = {1707, 1715, 1708};
+constexpr int kHeaderPadding = 16;
 
 bool checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
@@ -62,8 +63,16 @@ void CMultiInstanceDlg::fill_list(HWND list) {
     }
     ++row;
   }
-  // Each column as wide as the wider of its header and its cells.
-  for (int c = 0; c < 3; ++c) SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(c), LVSCW_AUTOSIZE_USEHEADER);
+  // Each column as wide as the wider of its header and its cells (the header's own
+  // measure leaves no room for its padding on some systems).
+  for (int c = 0; c < 3; ++c) {
+    const std::wstring header = load_string(settings_, kColumnTexts[c]);
+    int want = static_cast<int>(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(header.c_str()))) +
+               kHeaderPadding;
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(c), LVSCW_AUTOSIZE);
+    int cells = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(c), 0));
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(c), want > cells ? want : cells);
+  }
   if (row > 0) {
     LVITEMW state = {};
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;

@@ -69,11 +69,13 @@ class InstanceTest(harness.WineTest):
     def make_setup(self, mode=''):
         with open(os.path.join(self.dir, 'Setup.INI'), 'w', newline='') as f:
             f.write(settings(mode))
+        with open(os.path.join(self.dir, '0x0409.ini'), 'w', newline='') as f:
+            f.write('[0x0409]\r\n')
         folder = os.path.join(self.dir, 'media')
         os.makedirs(folder, exist_ok=True)
         setup = os.path.join(folder, 'setup.exe')
         subprocess.run([MKSETUP, 'pack', '-l', harness.test_build_of(os.path.join(harness.BUILD, 'setup.exe')), '-o',
-                        setup, os.path.join(self.dir, 'Setup.INI'), package()],
+                        setup, os.path.join(self.dir, 'Setup.INI'), os.path.join(self.dir, '0x0409.ini'), package()],
                        check=True, timeout=60, capture_output=True)
         return setup
 
