@@ -40,9 +40,9 @@ def package():
     return _package
 
 
-def settings(mode=''):
-    """Instance 3 is the installed product, 5 would upgrade it, 7 is free."""
-    return ('[Startup]\r\nProduct=Instances\r\nPackageName=instance.msi\r\nProductCode=' + INSTALLED + '\r\n'
+def settings(mode='', free=True):
+    """Instance 3 is the installed product, 5 would upgrade it, 7 (when free) is free."""
+    text = ('[Startup]\r\nProduct=Instances\r\nPackageName=instance.msi\r\nProductCode=' + INSTALLED + '\r\n'
             'ProductVersion=1.0.0\r\nWaitInstallation=Y\r\nCmdLine=/qn\r\nOnUpgrade=3\r\n' + mode +
             '[instance.msi]\r\nType=1\r\n'
             '[Languages]\r\nDefault=1033\r\nSupported=1033\r\n'
@@ -51,6 +51,7 @@ def settings(mode=''):
             '[InstanceId5]\r\nProductCode=' + RELATED + '\r\nUpgradeCode=' + UPGRADE + '\r\nProductName=Fifth\r\n'
             '[InstanceId7]\r\nProductCode=' + FREE + '\r\nProductName=Seventh\r\nProductVersion=7.0\r\n'
             '[UpgardeTable]\r\ncount=1\r\nkey0=up@1.0.0@2.0.0@@256\r\n')
+    return text if free else text.replace('key2=InstanceId7', 'key2=InstanceId3')
 
 
 class InstanceTest(harness.WineTest):
@@ -66,9 +67,9 @@ class InstanceTest(harness.WineTest):
         super().setUp()
         self.log = os.path.join(self.dir, 'setup.log')
 
-    def make_setup(self, mode=''):
+    def make_setup(self, mode='', free=True):
         with open(os.path.join(self.dir, 'Setup.INI'), 'w', newline='') as f:
-            f.write(settings(mode))
+            f.write(settings(mode, free))
         with open(os.path.join(self.dir, '0x0409.ini'), 'w', newline='') as f:
             f.write('[0x0409]\r\n')
         folder = os.path.join(self.dir, 'media')
@@ -227,6 +228,22 @@ class InstanceDialogTest(InstanceTest):
         self.probe('click', w.hwnd, 2)
         self.assertEqual(self.finish(p), -1)
         self.assertEqual(self.msiexec_lines(), [])
+
+    def test_no_free_instance_leaves_only_the_list(self):
+        setup = self.make_setup(free=False)
+        p = self.start(setup, '')
+        w = self.dialog()
+        self.assertFalse(w.enabled(1010))
+        self.assertTrue(self.checked(w, 1012))
+        self.assertTrue(w.enabled(1013))
+        # The first row (the default instance) starts selected: nothing to apply.
+        self.probe('click', w.hwnd, 1036)
+        self.finish(p)
+        self.assertIn('Instance chosen: -1', self.log_text())
+        lines = self.msiexec_lines()
+        self.assertEqual(len(lines), 1, self.log_text()[-3000:])
+        self.assertNotIn('/n ', lines[0])
+        self.assertNotIn('MSINEWINSTANCE', lines[0])
 
     def test_patch_dialog(self):
         setup = self.make_setup('Mode=5\r\n')
