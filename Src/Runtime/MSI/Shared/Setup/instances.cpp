@@ -20,8 +20,7 @@ namespace {
 
 constexpr size_t kProductTextCapacity = 260;
 
-// The session's table: a run has one session, but the table follows it so that a
-// second session (tests) reads its own settings.
+// The session's table, loaded when the session asks whether instances exist.
 struct SessionTable {
   const Session* owner = nullptr;
   InstanceTable table;
@@ -65,8 +64,8 @@ void find_related_product(const std::vector<UpgradeEntry>& upgrades, InstanceRec
   }
 }
 
-InstanceTable& table_of(Session& session) {
-  if (g_table.owner == &session && g_table.table.instances_loaded) return g_table.table;
+InstanceTable& table_of(Session& session, bool reload = false) {
+  if (!reload && g_table.owner == &session && g_table.table.instances_loaded) return g_table.table;
   g_table.owner = &session;
   g_table.table = InstanceTable();
   OwnCodes own{session.get_value(kValueProductCode), session.get_value(kValueUpgradeCode),
@@ -149,7 +148,8 @@ void take_instance_codes(Session& session, int id) {
 void set_instance_dialog(InstanceDialogUi* ui) { g_dialog = ui; }
 InstanceDialogUi* instance_dialog() { return g_dialog; }
 
-bool detect_instances(Session& session) { return table_of(session).has_instances(); }
+// The run's one load: a later session at the same address never sees this one's table.
+bool detect_instances(Session& session) { return table_of(session, true).has_instances(); }
 
 int choose_instance(Session& session) {
   InstanceTable& table = table_of(session);
