@@ -51,3 +51,9 @@ add_executable(inet_fetch ${CMAKE_SOURCE_DIR}/tests/drivers/inet_fetch.cpp)
 qz_target_defaults(inet_fetch)
 target_link_libraries(inet_fetch PRIVATE qzlauncher_setup)
 target_link_options(inet_fetch PRIVATE -municode -s)
+
+# The instance tests install their own product, but msiexec runs one installation
+# at a time in a prefix: never beside the other installing tests.
+if(TEST integration_test_instances)
+  set_property(TEST integration_test_instances APPEND PROPERTY RESOURCE_LOCK demo_product)
+endif()

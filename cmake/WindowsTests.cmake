@@ -71,14 +71,15 @@ if(TEST integration_test_trust)
 endif()
 # Tests that write or remove the resume state (the restart values under HKLM and
 # HKCU ...\CurrentVersion) never run at the same time; nor do two tests that find
-# windows by their titles on the one display, which would read each other's.
+# windows by their titles on the one display, which would read each other's (and
+# whose tear-downs cancel every dialog still open).
 foreach(t unit_core unit_msi unit_prq integration_test_msi integration_test_restart integration_test_prerequisites
           integration_test_entry)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY RESOURCE_LOCK resume_state)
   endif()
 endforeach()
-foreach(t unit_ui integration_test_ui integration_test_prerequisites)
+foreach(t unit_ui integration_test_ui integration_test_prerequisites integration_test_instances integration_test_download)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY RESOURCE_LOCK display)
   endif()

@@ -20,7 +20,7 @@ targets=("$@")
 
 dict_for() {
   case $1 in
-    fuzz_inifilex|fuzz_iniprofile|fuzz_settings) echo ini ;;
+    fuzz_inifilex|fuzz_iniprofile|fuzz_settings|fuzz_instance_rules) echo ini ;;
     fuzz_paths|fuzz_download_rules) echo paths ;;
     fuzz_ui_texts) echo ui ;;
     fuzz_stream_*) echo stream ;;

@@ -61,4 +61,8 @@ inline constexpr int kTransferMismatch = 13;          // a resumed answer is not
 inline constexpr int kTransferIncomplete = 38;        // the transfer ended before the size the server announced,
                                                       // also after its resumes
 
+// ---- multiple instances ------------------------------------------------------
+inline constexpr int kInstanceNotChosen = 1709;       // no usable instance was chosen (undefined or invalid
+                                                      // /instance=, or no dialog could ask)
+
 }  // namespace err

@@ -3,10 +3,12 @@
 #include <memory>
 
 #include "package/error_display.h"
+#include "instance_dialog.h"
 #include "session.h"
 #include "session_ui.h"
 #include "ui/ErrorDialog.h"
 #include "ui/LanguageDlg.h"
+#include "ui/MultiInstanceDlg.h"
 #include "ui/PasswdDlg.h"
 #include "ui/QzSetupDlg.h"
 #include "ui/setup_window.h"
@@ -34,6 +36,7 @@ void install_launcher_ui() {
   static LauncherUi dialogs;
   set_session_ui(&dialogs);
   set_error_display(&error_dialogs());
+  set_instance_dialog(&instance_dialogs());
 }
 
 }  // namespace ui

@@ -16,8 +16,12 @@
                                  a visible top-level window with a descendant
                                  whose text holds TEXT_PART and whose controls
                                  ID are ready (see wait): prints it (see dump)
-     items HWND ID               one "item row=.. text0=.. text1=.." line per row
-                                 of the list view ID
+     items HWND ID [COLUMNS]     one "item row=.. text0=.. text1=.." line per row
+                                 of the list view ID (COLUMNS cells, default 2)
+     select HWND ID ROW          selects row ROW of the list view ID
+     checked HWND ID             "checked=1" or "checked=0" for button ID
+     press HWND ID               clicks control ID itself (an option button
+                                 checks itself and tells its dialog)
      dump HWND                   "window=0x.. title=.. class=.." and one
                                  "child id=.. class=.. visible=.. enabled=.. text=.."
                                  line per descendant
@@ -150,7 +154,7 @@ static BOOL CALLBACK find_top_with_text(HWND w, LPARAM lp) {
 
 /* A list view's texts live in its own process: the item record and the buffer are
    placed there and read back. */
-static int items(HWND list) {
+static int items(HWND list, int columns) {
   DWORD pid = 0;
   GetWindowThreadProcessId(list, &pid);
   HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
@@ -161,7 +165,7 @@ static int items(HWND list) {
   int rows = (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
   for (int row = 0; row < rows; ++row) {
     printf("item row=%d", row);
-    for (int col = 0; col < 2; ++col) {
+    for (int col = 0; col < columns; ++col) {
       LVITEMW item = {0};
       item.iSubItem = col;
       item.pszText = (wchar_t *)(remote + sizeof(LVITEMW));
@@ -180,6 +184,27 @@ static int items(HWND list) {
   VirtualFreeEx(p, remote, 0, MEM_RELEASE);
   CloseHandle(p);
   return 0;
+}
+
+/* The item state record goes through the list's own process like the texts. */
+static int select_row(HWND list, int row) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!p) return 1;
+  char *remote = VirtualAllocEx(p, NULL, sizeof(LVITEMW), MEM_COMMIT, PAGE_READWRITE);
+  if (!remote) return 1;
+  LVITEMW item = {0};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SIZE_T moved = 0;
+  WriteProcessMemory(p, remote, &item, sizeof item, &moved);
+  LRESULT ok = SendMessageW(list, LVM_SETITEMSTATE, row, (LPARAM)remote);
+  VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+  CloseHandle(p);
+  printf("selected=%d\n", ok ? 1 : 0);
+  fflush(stdout);
+  return ok ? 0 : 1;
 }
 
 static BOOL CALLBACK list_top(HWND w, LPARAM unused) {
@@ -266,7 +291,7 @@ int wmain(int argc, wchar_t **argv) {
     return 0;
   }
   if (argc < 3) {
-    fprintf(stderr, "usage: uiprobe wait|gone|dump|type|clear|click|shot ...\n");
+    fprintf(stderr, "usage: uiprobe wait|gone|dump|items|select|checked|type|clear|click|press|shot ...\n");
     return 2;
   }
   const wchar_t *cmd = argv[1];
@@ -301,7 +326,18 @@ int wmain(int argc, wchar_t **argv) {
   if (!wcscmp(cmd, L"shot") && argc >= 4) return shot(w, argv[3]);
   if (!wcscmp(cmd, L"items") && argc >= 4) {
     HWND list = GetDlgItem(w, _wtoi(argv[3]));
-    return list ? items(list) : 1;
+    return list ? items(list, argc >= 5 ? _wtoi(argv[4]) : 2) : 1;
+  }
+  if (!wcscmp(cmd, L"select") && argc >= 5) {
+    HWND list = GetDlgItem(w, _wtoi(argv[3]));
+    return list ? select_row(list, _wtoi(argv[4])) : 1;
+  }
+  if (!wcscmp(cmd, L"checked") && argc >= 4) {
+    HWND b = GetDlgItem(w, _wtoi(argv[3]));
+    if (!b) return 1;
+    printf("checked=%d\n", SendMessageW(b, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+    fflush(stdout);
+    return 0;
   }
   if (argc < 4) return 2;
   HWND c = GetDlgItem(w, _wtoi(argv[3]));
@@ -314,6 +350,8 @@ int wmain(int argc, wchar_t **argv) {
   } else if (!wcscmp(cmd, L"clear")) {
     send_handled(c, EM_SETSEL, 0, -1);
     send_handled(c, WM_CHAR, VK_BACK, 1);
+  } else if (!wcscmp(cmd, L"press")) {
+    PostMessageW(c, BM_CLICK, 0, 0);
   } else if (!wcscmp(cmd, L"click")) {
     PostMessageW(w, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), BN_CLICKED), (LPARAM)c);
   } else {

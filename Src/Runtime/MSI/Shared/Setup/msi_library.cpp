@@ -26,6 +26,7 @@ enum Entry {
   kSetInternalUI,
   kConfigureProduct,
   kRecordReadStream,
+  kEnumRelatedProducts,
   kEntryCount
 };
 
@@ -35,6 +36,7 @@ const char* const kNames[kEntryCount] = {
     "MsiGetSummaryInformationW", "MsiSummaryInfoGetPropertyW", "MsiGetProductInfoW", "MsiSourceListEnumSourcesW",
     "MsiQueryProductStateW",  "MsiGetLastErrorRecord",     "MsiFormatRecordW",      "MsiSetInternalUI",
     "MsiConfigureProductW",   "MsiRecordReadStream",
+    "MsiEnumRelatedProductsW",
 };
 
 struct Slot {
@@ -177,6 +179,12 @@ UINT FormatRecord(MSIHANDLE install, MSIHANDLE record, wchar_t* buffer, DWORD* s
   UINT st = 0;
   auto fn = get<UINT(WINAPI*)(MSIHANDLE, MSIHANDLE, LPWSTR, DWORD*)>(kFormatRecord, &st);
   return fn ? fn(install, record, buffer, size) : st;
+}
+
+UINT EnumRelatedProducts(const wchar_t* upgrade_code, DWORD index, wchar_t* product) {
+  UINT st = 0;
+  auto fn = get<UINT(WINAPI*)(LPCWSTR, DWORD, DWORD, LPWSTR)>(kEnumRelatedProducts, &st);
+  return fn ? fn(upgrade_code, 0, index, product) : st;
 }
 
 namespace {

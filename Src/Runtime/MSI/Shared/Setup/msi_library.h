@@ -39,6 +39,8 @@ INSTALLUILEVEL SetInternalUI(INSTALLUILEVEL level, HWND* window);
 UINT ConfigureProduct(const wchar_t* product, int install_level, INSTALLSTATE state);
 MSIHANDLE GetLastErrorRecord();
 UINT FormatRecord(MSIHANDLE install, MSIHANDLE record, wchar_t* buffer, DWORD* size);
+// `product` holds 39 characters (a product code and its terminator).
+UINT EnumRelatedProducts(const wchar_t* upgrade_code, DWORD index, wchar_t* product);
 
 // Unloads msi.dll (the script engine loads its own); true when it was loaded and
 // is now released. Later calls bind again.
