@@ -37,6 +37,17 @@ UINT ConfigureProduct(const wchar_t* product, int install_level, INSTALLSTATE st
 MSIHANDLE GetLastErrorRecord();
 UINT FormatRecord(MSIHANDLE install, MSIHANDLE record, wchar_t* buffer, DWORD* size);
 
+// Costing a package for its feature states.
+UINT OpenPackage(const wchar_t* package, MSIHANDLE* install);
+UINT DatabaseApplyTransform(MSIHANDLE db, const wchar_t* transform, int error_conditions);
+UINT DoAction(MSIHANDLE install, const wchar_t* action);
+UINT SetProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* value);
+// 0 when unavailable.
+MSIHANDLE GetActiveDatabase(MSIHANDLE install);
+UINT GetFeatureState(MSIHANDLE install, const wchar_t* feature, INSTALLSTATE* installed, INSTALLSTATE* action);
+// INSTALLSTATE_INVALIDARG when unavailable.
+INSTALLSTATE QueryFeatureState(const wchar_t* product, const wchar_t* feature);
+
 // Unloads msi.dll (the script engine loads its own); true when it was loaded and
 // is now released. Later calls bind again.
 bool Unload();
