@@ -385,7 +385,8 @@ class FeatureTest(PrerequisiteTest):
         self.assertEqual(r.code, 0, r.stdout)
         self.assertEqual(self.features(), ('after', None, '1'), self.log_text()[-3000:])
         self.assertEqual(self.runs('Help'), 1)
-        self.assertEqual(harness.reg_query(MARKS, 'Help'), 'mark=Help product=Brackenwright Features prop=after')
+        self.assertTrue(harness.reg_query(MARKS, 'Help').endswith(
+            r'\Help\prqprog.exe" mark=Help product=Brackenwright Features prop=after'), harness.reg_query(MARKS, 'Help'))
         log = self.log_text()
         self.assertIn("Features do not match for prerequisite 'help.prq'", log)  # not in the pass before
         self.assertIn('Installing silent prerequisites for features: Core,Help', log)
