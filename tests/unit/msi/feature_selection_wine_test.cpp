@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "feature_selection.h"
+#include "launch.h"
 #include "msi_library.h"
 #include "package/LaunchSettings.h"
 #include "prereq_msi.h"
@@ -23,9 +24,12 @@ struct Selection {
   std::wstring formatted;  // [QZPROP] formatted by the costed package, when one opened
 };
 
+const wchar_t kProduct[] = L"{9B4F5D6E-7081-4293-BDAE-2F3A4B5C6D7E}";
+
 Selection select(const wchar_t* package, const std::wstring& properties, const std::wstring& saved = L"") {
   LaunchSettings settings;
   Session session(GetModuleHandleW(nullptr), settings);
+  session.set_value(kValueProductCode, kProduct);
   session.set_value(kValueInstallerCommandLine, properties);
   session.set_value(kValueSavedProperties, saved);
   MSIHANDLE installer = 0;
@@ -75,4 +79,13 @@ TEST(FeatureSelection, CostingLeavesTheUiLevelAsItWas) {
   qzmsi::CloseHandle(installer);
   EXPECT_EQ(OpenPackageForCosting(data(L"no-such.msi"), {}), 0u);
   EXPECT_EQ(qzmsi::SetInternalUI(INSTALLUILEVEL_DEFAULT, nullptr), INSTALLUILEVEL_BASIC);
+}
+
+TEST(FeatureSelection, ReinstallTakesTheInstalledStates) {
+  const std::wstring msiexec = L"\"MSIEXEC.EXE\" ";
+  ASSERT_EQ(launch_and_wait(msiexec + L"/i \"" + data(L"features.msi") + L"\" /qn ADDLOCAL=Core,Docs", false), 0);
+  EXPECT_EQ(select(L"features.msi", L"/qn REINSTALL=Docs,Help").features, L"Docs");
+  EXPECT_EQ(select(L"corrupt.msi", L"/qn REINSTALL=ALL").features, L"");
+  EXPECT_EQ(select(L"features.msi", L"/qn REINSTALL=all").features, L"Core,Docs");
+  EXPECT_EQ(launch_and_wait(msiexec + L"/x " + kProduct + L" /qn", false), 0);
 }
