@@ -5,6 +5,12 @@ set_target_properties(QZExternalUI PROPERTIES PREFIX "" OUTPUT_NAME QZExternalUI
 target_compile_definitions(QZExternalUI PRIVATE UNICODE _UNICODE)
 target_link_options(QZExternalUI PRIVATE -static -s)
 
+# The script engine library: records its calls and answers scripted results.
+add_library(QZSetup SHARED ${CMAKE_SOURCE_DIR}/tests/standins/QZSetup.cpp)
+set_target_properties(QZSetup PROPERTIES PREFIX "" OUTPUT_NAME QZSetup)
+target_compile_definitions(QZSetup PRIVATE UNICODE _UNICODE)
+target_link_options(QZSetup PRIVATE -static -s)
+
 add_library(userexit_action SHARED ${CMAKE_SOURCE_DIR}/tests/standins/userexit_action.cpp)
 set_target_properties(userexit_action PROPERTIES PREFIX "")
 target_link_options(userexit_action PRIVATE -static -s)
@@ -31,7 +37,7 @@ foreach(t unit_msi integration_test_msi integration_test_restart integration_tes
   endif()
 endforeach()
 if(TARGET unit_msi)
-  add_dependencies(unit_msi QZExternalUI userexit_action)
+  add_dependencies(unit_msi QZExternalUI QZSetup userexit_action)
 endif()
 
 # Test driver linked with the launcher library: schedules a resume after restart.
@@ -39,3 +45,9 @@ add_executable(reboot_driver ${CMAKE_SOURCE_DIR}/tests/drivers/reboot_driver.cpp
 qz_target_defaults(reboot_driver)
 target_link_libraries(reboot_driver PRIVATE qzlauncher_setup psapi)
 target_link_options(reboot_driver PRIVATE -municode -s)
+
+# Test driver linked with the launcher library: fetches an address through the transport.
+add_executable(inet_fetch ${CMAKE_SOURCE_DIR}/tests/drivers/inet_fetch.cpp)
+qz_target_defaults(inet_fetch)
+target_link_libraries(inet_fetch PRIVATE qzlauncher_setup)
+target_link_options(inet_fetch PRIVATE -municode -s)

@@ -15,7 +15,8 @@ if [ "${1:-}" = fuzz ]; then
   pkgs=$fuzz_pkgs
 else
   pkgs="$fuzz_pkgs g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-        googletest wine wine64 wixl msitools libmsi-dev libglib2.0-dev pkg-config xvfb xauth osslsigncode python3 nginx nsis"
+        googletest wine wine64 wixl msitools libmsi-dev libglib2.0-dev pkg-config xvfb xauth osslsigncode python3 nginx nsis
+        python3-pyftpdlib openssl"
 fi
 missing=""
 for p in $pkgs; do

@@ -48,6 +48,12 @@ inline constexpr int kEngineFailed = 1628;            // the engine reported a f
 inline constexpr int kEngineBadCommandLine = 1629;    // the engine refused its command line (its answer -4)
 inline constexpr int kEngineNoPrivileges = 1644;      // the rights needed are missing (the engine's answer -7, or
                                                       // prerequisites that need elevation in a run that cannot ask)
-inline constexpr int kBadRemovalValue = -4;           // /removeasmajorupgrade without three or four parts
+inline constexpr int kBadRemovalValue = -4;
+
+// ---- the Internet transport (Win32 numbers, carried as the thread's last error) --
+inline constexpr int kTransferMismatch = 13;          // a resumed answer is not the part asked for (wrong
+                                                      // Content-Range, or another total size)
+inline constexpr int kTransferIncomplete = 38;        // the transfer ended before the size the server announced,
+                                                      // also after its resumes           // /removeasmajorupgrade without three or four parts
 
 }  // namespace err

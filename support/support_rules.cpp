@@ -69,7 +69,7 @@ bool refuses_folder_removal(std::wstring_view path) {
 }
 
 bool is_internet_address(std::wstring_view source) {
-  return istarts_with(source, L"http://") || istarts_with(source, L"https://");
+  return istarts_with(source, L"http://") || istarts_with(source, L"https://") || istarts_with(source, L"ftp://");
 }
 
 std::wstring apply_temp_extension(std::wstring_view path, std::wstring_view extension) {

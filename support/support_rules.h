@@ -29,7 +29,7 @@ std::vector<std::wstring> folder_prefixes(std::wstring_view path);
 // fewer, and a drive root however it is written ("C:\\\", "\\?\C:\").
 bool refuses_folder_removal(std::wstring_view path);
 
-// True for "http://" and "https://" addresses (scheme compared without case).
+// True for "http://", "https://" and "ftp://" addresses (scheme compared without case).
 bool is_internet_address(std::wstring_view source);
 
 // The temporary-name extension rule: a given extension (without its dot) replaces

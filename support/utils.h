@@ -70,7 +70,7 @@ class ScopedCopyProgress {
 };
 // Copies source to target (overwriting) in blocks (0: 32768 bytes), announcing
 // progress to the installed callback. A target left incomplete by a failed or
-// aborted copy is deleted. The source may be an http:// or https:// address.
+// aborted copy is deleted. The source may be an http, https or ftp address.
 bool CopyFileWithProgress(const std::wstring& source, const std::wstring& target, DWORD block_size, bool keep_times);
 
 // A copy source read through something other than the file system.
@@ -85,7 +85,7 @@ class CopySource {
   virtual bool times(FILETIME* creation, FILETIME* access, FILETIME* write) = 0;
 };
 using UrlSourceOpener = std::unique_ptr<CopySource> (*)(const std::wstring& url);
-// The Internet seam of CopyFileWithProgress: opens an http/https address through
+// The Internet seam of CopyFileWithProgress: opens an Internet address through
 // the installed opener. Until the Internet transport installs one, it fails with
 // ERROR_NOT_SUPPORTED.
 std::unique_ptr<CopySource> OpenUrlCopySource(const std::wstring& url);

@@ -56,10 +56,10 @@ class BuildShape(harness.WineTest):
                 with open(os.path.join(harness.BUILD, exe), 'rb') as f:
                     data = f.read()
                 names[exe] = {n for n in ('QZ_TEST_MSIACTION_RESULT', 'QZ_TEST_MSIACTION_SLEEP_MS',
-                                          'QZ_TEST_DELETE_PASS_MS', 'QZ_TEST_PAUSE_FILE')
+                                          'QZ_TEST_DELETE_PASS_MS', 'QZ_TEST_PAUSE_FILE', 'QZ_TEST_RESTART_FILE')
                               if n.encode('utf-16-le') in data}
             self.assertEqual(names[shipped], set(), shipped)
-            self.assertEqual(len(names[test_build]), 4, test_build)
+            self.assertEqual(len(names[test_build]), 5, test_build)
 
     def test_images_carry_no_link_time_or_build_folder(self):
         # Either would make two clean builds of one commit differ (scripts/repro-check.sh).

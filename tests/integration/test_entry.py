@@ -150,6 +150,25 @@ class EntryTest(EntryCase):
                 self.assertEqual(r.code, 1203)
                 self.assertEqual(refused in self.messages(), refuse)
 
+    def test_folder_given_by_e_must_be_a_folder(self):
+        # The run would work in whatever /e names: a file or nothing there is an
+        # invalid command line, never a place to extract into.
+        temp = os.path.join(self.dir, 'given')
+        os.makedirs(temp)
+        plain = os.path.join(self.dir, 'plain.txt')
+        with open(plain, 'w') as f:
+            f.write('not a folder')
+        for name in (plain, os.path.join(self.dir, 'missing')):
+            with self.subTest(name=os.path.basename(name)):
+                if os.path.exists(self.log):
+                    os.remove(self.log)
+                r = self.launch(f'/q"{harness.winpath(self.exe)}" /tempdisk1folder"{harness.winpath(temp)}" '
+                                f'/s /debuglog /e"{harness.winpath(name)}"')
+                self.assertEqual(r.code, 1203)
+                self.assertTrue(any('cannot be used' in m for m in self.messages()), self.messages())
+        with open(plain) as f:
+            self.assertEqual(f.read(), 'not a folder')
+
     def test_setup_without_prerequisites_ends_with_0(self):
         r = self.launch('/runprerequisites"x" /s /debuglog')
         self.assertEqual(r.code, 0)  # the parent waits for a prerequisite pass
@@ -346,17 +365,18 @@ class EntryTest(EntryCase):
         r = self.launch(f'/reboot /cleanuptempfolder"{harness.winpath(foreign)}"')
         self.assertEqual(r.code, 0)
         self.assertEqual(os.listdir(foreign), [])
-        # With data for the script engine, which this build cannot load, it ends at
-        # once, with the bridge's load failure: the resume did not run.
+        # With data for the script engine and no engine library beside the launcher,
+        # it ends at once (silently, as asked) with the bridge's load failure: the
+        # resume did not run.
         engine = folder_with_list('engine')
-        r = self.launch(f'/rebootdata /cleanuptempfolder"{harness.winpath(engine)}"')
+        r = self.launch(f'/rebootdata /s /cleanuptempfolder"{harness.winpath(engine)}"')
         self.assertEqual(r.code, 1670)
         self.assertTrue(os.path.exists(os.path.join(engine, 'a.txt')))
 
     def test_removal_takes_the_engine_library_from_the_stream(self):
-        # With a library the launcher goes on to the script engine, which this build
-        # cannot load: it ends with the bridge's load failure 1670, not 7001 and
-        # never as a success.
+        # With a library the launcher goes on to the script engine; one that cannot
+        # be loaded ends with the bridge's load failure 1670, not 7001 and never as
+        # a success.
         dll = os.path.join(self.dir, 'QZSetup.dll')
         with open(dll, 'wb') as f:
             f.write(b'MZ not really a library')
@@ -367,11 +387,11 @@ class EntryTest(EntryCase):
         os.remove(dll)
         temp = harness.windows_temp()
         before = set(os.listdir(temp))
-        r = harness.run(packed, '/removeasmajorupgrade{11111111-2222-3333-4444-555555555555};1;2 /debuglog')
+        r = harness.run(packed, '/removeasmajorupgrade{11111111-2222-3333-4444-555555555555};1;2 /s /debuglog')
         self.assertEqual(r.code, 1670)
         self.assertEqual([n for n in set(os.listdir(temp)) - before if n.upper().startswith('QZ_')], [])
         text = harness.read_utf16(self.log)
-        self.assertRegex(text, r'library .*\\QZ_[0-9A-Fa-f]+\.tmp not loaded')
+        self.assertRegex(text, r'1670: .*\\QZ_[0-9A-Fa-f]+\.tmp')
 
     def test_removal_value_with_two_parts_gives_minus_4(self):
         r = self.launch('/removeasmajorupgrade{11111111-2222-3333-4444-555555555555};1 /debuglog')

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "ScriptInitProgress.h"
 #include "launch.h"
 #include "msi_checks.h"
 #include "msi_library.h"
@@ -411,8 +412,8 @@ TEST(MsiInstall, NoPackageStartsNothing) {
   }
 }
 
-// This build cannot load the script engine: a script-driven package with the
-// engine library beside the launcher is refused with the library's load failure.
+// A script-driven package with an engine library beside the launcher that cannot
+// be loaded is refused with the library's load failure.
 TEST(MsiInstall, ScriptEngineThatCannotRunIsNoSuccess) {
   uninstall_quietly();
   MsiRun run(L"engine", startup_ini(L"demo.msi", L"ScriptDriven=1"));
@@ -422,6 +423,39 @@ TEST(MsiInstall, ScriptEngineThatCannotRunIsNoSuccess) {
   EXPECT_FALSE(run_msi_action(run.session()));
   EXPECT_EQ(qzproc::exit_code(), 1670);
   EXPECT_FALSE(installed());
+}
+
+// The engine's progress object: its interface id, the status text for an install
+// or a removal, and a cancel at the end.
+TEST(MsiInstall, EngineProgressObject) {
+  MsiRun run(L"progress", startup_ini(L"demo.msi"));
+  HWND status = CreateWindowW(L"STATIC", L"before", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  if (!status) GTEST_SKIP() << "no display for a window";
+  run.session().attach_status_window(nullptr, status);
+  for (bool remove_only : {false, true}) {
+    auto* progress = new CScriptInitProgressHandler(&run.session(), remove_only);
+    void* asked = nullptr;
+    const IID iid = {0xB47B5571, 0x6E39, 0x46D9, {0x80, 0x4A, 0xC8, 0x97, 0x99, 0x1B, 0x4F, 0x3F}};
+    ASSERT_EQ(progress->QueryInterface(iid, &asked), S_OK);
+    EXPECT_EQ(asked, static_cast<ISetupInitializationProgress*>(progress));
+    ASSERT_EQ(progress->QueryInterface(IID_IUnknown, &asked), S_OK);
+    EXPECT_EQ(asked, static_cast<ISetupInitializationProgress*>(progress));
+    EXPECT_EQ(progress->QueryInterface(IID_IDispatch, &asked), E_NOINTERFACE);
+    EXPECT_EQ(asked, nullptr);
+    EXPECT_EQ(progress->begin(), S_OK);
+    wchar_t text[128] = {};
+    GetWindowTextW(status, text, 128);
+    EXPECT_STREQ(text, remove_only ? L"Preparing to Uninstall..." : L"Preparing to Install...");
+    EXPECT_EQ(progress->end(), S_OK);
+    qzproc::set_cancelled(true);
+    EXPECT_EQ(progress->end(), E_ABORT);
+    qzproc::set_cancelled(false);
+    EXPECT_EQ(progress->Release(), 2u);
+    EXPECT_EQ(progress->Release(), 1u);
+    EXPECT_EQ(progress->Release(), 0u);
+  }
+  run.session().attach_status_window(nullptr, nullptr);
+  DestroyWindow(status);
 }
 
 TEST(MsiInstall, TheActionShowsItsStatusText) {

@@ -43,7 +43,8 @@ TEST(FolderRemovalRefusal, RootsInEverySpelling) {
 TEST(InternetAddress, SchemeWithoutCase) {
   EXPECT_TRUE(is_internet_address(L"http://h/x"));
   EXPECT_TRUE(is_internet_address(L"HTTPS://h/x"));
-  EXPECT_FALSE(is_internet_address(L"ftp://h/x"));
+  EXPECT_TRUE(is_internet_address(L"Ftp://h/x"));
+  EXPECT_FALSE(is_internet_address(L"ftp:/h/x"));
   EXPECT_FALSE(is_internet_address(L"C:\\http\\x"));
   EXPECT_FALSE(is_internet_address(L"http:"));
 }

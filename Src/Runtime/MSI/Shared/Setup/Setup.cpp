@@ -132,6 +132,9 @@ class Launcher {
   // A numbered error of the parent, which the setup driver has not run for: /s
   // still means no dialog.
   void report(int code);
+  // /s of the command line for a role the setup driver does not run for (the
+  // engine it reaches may report an error).
+  void read_silent_switches();
   int one_shot(const entry::OneShotCommand& command);
   int resume_after_reboot();
   bool remove_major_upgrade(int* code);
@@ -203,11 +206,15 @@ int Launcher::refuse_redirection(const std::wstring& local) {
   return err::kLibraryRedirection;
 }
 
-void Launcher::report(int code) {
+void Launcher::read_silent_switches() {
   std::wstring text = text_;
   LaunchSettings switches;
   switches.apply_settings_switches(text);
   settings_->silent = settings_->silent || switches.silent;
+}
+
+void Launcher::report(int code) {
+  read_silent_switches();
   report_error(*settings_, code);
 }
 
@@ -239,6 +246,7 @@ void Launcher::startup() {
   qzproc::set_temp_folder(L"");
   qzproc::set_exit_code(0);
 
+  test_hooks::install_restart_stand_in();
   start_debug_log();
   QZ_LOG(L"Brackenwright setup.exe (Unicode) started, cmdline: %s", secret_mask::for_log(text_).c_str());
 }
@@ -278,6 +286,7 @@ int Launcher::one_shot(const entry::OneShotCommand& command) {
 
 int Launcher::resume_after_reboot() {
   QZ_LOG(L"Running after reboot");
+  read_silent_switches();
   if (!reboot_value_.empty()) {
     QzMsiHelper engine(QzMsiHelper::default_location(own_));
     if (!engine.initialise()) return qzproc::exit_code();
@@ -299,6 +308,7 @@ bool Launcher::remove_major_upgrade(int* code) {
   std::wstring value;
   if (!switches_.find(L"removeasmajorupgrade", &value, false, true)) return false;
   QZ_LOG(L"Running as remove major upgrade");
+  read_silent_switches();
   std::vector<std::wstring> parts;
   if (!entry::split_removal_value(value, &parts)) {
     *code = err::kBadRemovalValue;

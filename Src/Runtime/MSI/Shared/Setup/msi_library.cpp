@@ -25,6 +25,7 @@ enum Entry {
   kFormatRecord,
   kSetInternalUI,
   kConfigureProduct,
+  kRecordReadStream,
   kOpenPackage,
   kDatabaseApplyTransform,
   kDoAction,
@@ -40,7 +41,7 @@ const char* const kNames[kEntryCount] = {
     "MsiViewClose",           "MsiRecordGetStringW",       "MsiRecordSetStringW",   "MsiCloseHandle",
     "MsiGetSummaryInformationW", "MsiSummaryInfoGetPropertyW", "MsiGetProductInfoW", "MsiSourceListEnumSourcesW",
     "MsiQueryProductStateW",  "MsiGetLastErrorRecord",     "MsiFormatRecordW",      "MsiSetInternalUI",
-    "MsiConfigureProductW",
+    "MsiConfigureProductW",   "MsiRecordReadStream",
     "MsiOpenPackageW",        "MsiDatabaseApplyTransformW", "MsiDoActionW",        "MsiSetPropertyW",
     "MsiGetActiveDatabase",   "MsiGetFeatureStateW",       "MsiQueryFeatureStateW",
 };
@@ -109,6 +110,12 @@ UINT ViewClose(MSIHANDLE view) {
 UINT RecordGetString(MSIHANDLE record, UINT field, wchar_t* buffer, DWORD* size) {
   UINT st = 0;
   auto fn = get<UINT(WINAPI*)(MSIHANDLE, UINT, LPWSTR, DWORD*)>(kRecordGetString, &st);
+  return fn ? fn(record, field, buffer, size) : st;
+}
+
+UINT RecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* size) {
+  UINT st = 0;
+  auto fn = get<UINT(WINAPI*)(MSIHANDLE, UINT, char*, DWORD*)>(kRecordReadStream, &st);
   return fn ? fn(record, field, buffer, size) : st;
 }
 

@@ -21,6 +21,9 @@ UINT ViewExecute(MSIHANDLE view, MSIHANDLE record);
 UINT ViewFetch(MSIHANDLE view, MSIHANDLE* record);
 UINT ViewClose(MSIHANDLE view);
 UINT RecordGetString(MSIHANDLE record, UINT field, wchar_t* buffer, DWORD* size);
+// Reads the next *size bytes at most of a stream field; *size becomes the count
+// read (0 at the stream's end).
+UINT RecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* size);
 UINT RecordSetString(MSIHANDLE record, UINT field, const wchar_t* value);
 UINT CloseHandle(MSIHANDLE h);
 // The summary-information calls report 127 for any missing part.

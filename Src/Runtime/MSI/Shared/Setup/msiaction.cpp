@@ -6,6 +6,7 @@
 
 #include "QzMsiHelper.h"
 #include "cleanup.h"
+#include "engine_rules.h"
 #include "feature_selection.h"
 #include "launch.h"
 #include "msi_checks.h"
@@ -196,29 +197,12 @@ int MsiAction::InstallMsi(const std::wstring& package) {
     if (!engine.initialise()) return 0;
     int result = engine.run_setup(session(), target);
     qzproc::set_exit_code(result);
-    switch (result) {
-      case 0:
-      case 1641:
-      case 3010:
-      case -3:
-        break;
-      case err::kNoEngineLibrary:
-        report_message(settings, err::kNoEngineLibrary);
-        break;
-      case -8:
-        restart_pending_ = 1;
-        Reboot(list.properties);
-        break;
-      case -7:
-        report_message(settings, err::kEngineNoPrivileges);
-        break;
-      case -4:
-        report_message(settings, err::kEngineBadCommandLine);
-        break;
-      default:
-        report_message(settings, err::kEngineFailed);
-        break;
+    engine_rules::Effect effect = engine_rules::result_effect(result);
+    if (effect.restart) {
+      restart_pending_ = 1;
+      Reboot(list.properties);
     }
+    if (effect.message) report_message(settings, effect.message);
     return 1;
   }
 

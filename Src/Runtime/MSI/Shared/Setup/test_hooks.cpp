@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/number_text.h"
+#include "support/utils.h"
 
 namespace test_hooks {
 namespace {
@@ -59,6 +60,21 @@ bool limited_user() {
   if (!read(L"QZ_TEST_LIMITED_USER", 16, &v)) return false;
   const std::wstring line = GetCommandLineW();
   return line.find(L"/runprerequisites") == std::wstring::npos;
+}
+
+void install_restart_stand_in() {
+  if (!GetEnvironmentVariableW(L"QZ_TEST_RESTART_FILE", nullptr, 0)) return;
+  qz::set_reboot_hook([] {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"QZ_TEST_RESTART_FILE", path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    HANDLE f = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    WriteFile(f, "restart\n", 8, &written, nullptr);
+    CloseHandle(f);
+    return true;
+  });
 }
 
 }  // namespace test_hooks

@@ -8,6 +8,8 @@
 //   QZ_TEST_PAUSE_FILE          a file the launcher writes at its pause points
 //                               (the point's name in it) and that it waits to
 //                               see removed before it goes on
+//   QZ_TEST_RESTART_FILE        a file that a restart the launcher would start
+//                               is recorded in (one line each) instead
 //   QZ_TEST_LIMITED_USER        set: the launcher runs without administrative
 //                               rights, except a copy started for the elevated
 //                               prerequisite pass (/runprerequisites), as if the
@@ -27,5 +29,8 @@ bool delete_pass_ms(unsigned* ms);
 // for at most two minutes. Nothing without the value.
 void pause_point(const wchar_t* point);
 bool limited_user();
+// With QZ_TEST_RESTART_FILE set, makes the process's restart requests append a
+// line to that file and succeed without restarting. Nothing without the value.
+void install_restart_stand_in();
 
 }  // namespace test_hooks

@@ -10,5 +10,6 @@ bool msi_action_result(int*) { return false; }
 bool delete_pass_ms(unsigned*) { return false; }
 void pause_point(const wchar_t*) {}
 bool limited_user() { return false; }
+void install_restart_stand_in() {}
 
 }  // namespace test_hooks
