@@ -52,8 +52,11 @@ qz_target_defaults(inet_fetch)
 target_link_libraries(inet_fetch PRIVATE qzlauncher_setup)
 target_link_options(inet_fetch PRIVATE -municode -s)
 
-# The instance tests install their own product, but msiexec runs one installation
-# at a time in a prefix: never beside the other installing tests.
-if(TEST integration_test_instances)
-  set_property(TEST integration_test_instances APPEND PROPERTY RESOURCE_LOCK demo_product)
-endif()
+# The instance, download and trust tests install products of their own,
+# but msiexec runs one installation at a time in a prefix: never beside the other
+# installing tests.
+foreach(t integration_test_instances integration_test_download integration_test_trust)
+  if(TEST ${t})
+    set_property(TEST ${t} APPEND PROPERTY RESOURCE_LOCK demo_product)
+  endif()
+endforeach()

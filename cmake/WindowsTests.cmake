@@ -74,7 +74,7 @@ endif()
 # windows by their titles on the one display, which would read each other's (and
 # whose tear-downs cancel every dialog still open).
 foreach(t unit_core unit_msi unit_prq integration_test_msi integration_test_restart integration_test_prerequisites
-          integration_test_entry)
+          integration_test_entry integration_test_engine)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY RESOURCE_LOCK resume_state)
   endif()

@@ -24,7 +24,7 @@ dict_for() {
     fuzz_paths|fuzz_download_rules) echo paths ;;
     fuzz_ui_texts) echo ui ;;
     fuzz_stream_*) echo stream ;;
-    fuzz_msi_rules|fuzz_prq_run) echo msi ;;
+    fuzz_msi_rules|fuzz_prq_run|fuzz_feature_rules) echo msi ;;
     fuzz_xml|fuzz_prq) echo xml ;;
     fuzz_language_rules|fuzz_string_table|fuzz_support) echo language ;;
     *) echo switches ;;

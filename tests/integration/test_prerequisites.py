@@ -91,14 +91,15 @@ class PrerequisiteTest(test_msi.MsiTest):
         v = harness.reg_query(MARKS, name + '.runs')
         return int(v, 16) if v else 0
 
-    def chain(self, prereqs, members=None, launcher='chainsetup.exe', wait='Y', name='setup.exe', section=''):
-        """A setup for props.msi listing PREREQS ({.prq name: text, or None for one
-        that is listed but not carried}) in order, with MEMBERS ({member name: source
-        file or bytes}) in its stream."""
-        ini = (f'[Startup]\r\nProduct={PRODUCT}\r\nPackageName=props.msi\r\n'
-               f'ProductCode={test_msi.PROPS_PRODUCT}\r\nPackageCode={self.package_code("props.msi")}\r\n'
+    def chain(self, prereqs, members=None, launcher='chainsetup.exe', wait='Y', name='setup.exe', section='',
+              package='props.msi', product=test_msi.PROPS_PRODUCT):
+        """A setup for PACKAGE (props.msi) listing PREREQS ({.prq name: text, or None
+        for one that is listed but not carried}) in order, with MEMBERS ({member name:
+        source file or bytes}) in its stream."""
+        ini = (f'[Startup]\r\nProduct={PRODUCT}\r\nPackageName={package}\r\n'
+               f'ProductCode={product}\r\nPackageCode={self.package_code(package)}\r\n'
                f'ProductVersion=1.0.0\r\nWaitInstallation={wait}\r\nCmdLine=/qn QZPROP=after\r\n'
-               '[props.msi]\r\nType=1\r\n[QZSetupPrerequisites]\r\n')
+               f'[{package}]\r\nType=1\r\n[QZSetupPrerequisites]\r\n')
         ini += ''.join(f'PreReq{i}={n}\r\n' for i, n in enumerate(prereqs)) + section
         content = {'Setup.INI': ini}
         content.update({n: text for n, text in prereqs.items() if text is not None})
@@ -108,8 +109,8 @@ class PrerequisiteTest(test_msi.MsiTest):
             else:
                 with open(source, 'rb') as f:
                     content[member] = f.read()
-        with open(os.path.join(self.data, 'props.msi'), 'rb') as f:
-            content['props.msi'] = f.read()
+        with open(os.path.join(self.data, package), 'rb') as f:
+            content[package] = f.read()
         out = os.path.join(self.dir, 'media', name)
         p = harness.pack_members(os.path.join(harness.BUILD, launcher), out, content, self.dir)
         self.assertEqual(p.returncode, 0, p.stderr)
@@ -353,6 +354,62 @@ class ElevationTest(PrerequisiteTest):
         self.assertIn('The elevated prerequisite pass returned 7003', self.log_text())
         self.assertInstalled(False)
         self.assertEqual(value(CURRENT, RESUME_VALUE), '0')
+
+
+FEATURES_PRODUCT = '{9B4F5D6E-7081-4293-BDAE-2F3A4B5C6D7E}'
+FEATURES_KEY = r'HKLM\Software\Brackenwright\Features'
+
+
+class FeatureTest(PrerequisiteTest):
+    """features.msi installs Core and Help by default and Docs only when asked for."""
+
+    def tearDown(self):
+        harness.wine('msiexec', '/x', FEATURES_PRODUCT, '/qn', timeout=120)
+        super().tearDown()
+
+    def features(self):
+        return tuple(harness.reg_query(FEATURES_KEY, f) for f in ('Core', 'Docs', 'Help'))
+
+    def test_prerequisite_of_a_feature_runs_before_the_product_only_when_the_feature_is_installed(self):
+        def setup(prereq, name):
+            return self.chain({'help.prq': prereq}, {'Help.prqprog.exe': PRQPROG}, name=name,
+                              section='PreReqFeatures0=Help\r\n', package='features.msi', product=FEATURES_PRODUCT)
+
+        # A silent run with the package's default features: its command line is
+        # formatted by the costed package, which has the run's properties.
+        help_prq = prq('Help', 'prqprog.exe', 'mark=Help product=[ProductName] prop=[QZPROP]', missing_mark('Help'))
+        r = self.launch(setup(help_prq, 'setup.exe'), '')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertEqual(self.features(), ('after', None, '1'), self.log_text()[-3000:])
+        self.assertEqual(self.runs('Help'), 1)
+        self.assertTrue(harness.reg_query(MARKS, 'Help').endswith(
+            r'\Help\prqprog.exe" mark=Help product=Brackenwright Features prop=after'), harness.reg_query(MARKS, 'Help'))
+        log = self.log_text()
+        self.assertIn("Features do not match for prerequisite 'help.prq'", log)  # not in the pass before
+        self.assertIn('Installing silent prerequisites for features: Core,Help', log)
+        self.assertLess(log.index('Attempting to execute prerequisite'), log.index('MSIEXEC.EXE'))
+        self.assertNoResumeState()
+
+        # Help removed: its prerequisite is not needed.
+        harness.wine('msiexec', '/x', FEATURES_PRODUCT, '/qn', timeout=120)
+        harness.reg_delete(MARKS)
+        r = self.launch(setup(help_prq, 'setup.exe'), '/v"/qn ADDLOCAL=ALL REMOVE=Help QZPROP=all"')
+        self.assertEqual(r.code, 0, r.stdout)
+        self.assertEqual(self.features(), ('all', '1', None), self.log_text()[-3000:])
+        self.assertEqual(self.runs('Help'), 0)
+        self.assertIn('Installing silent prerequisites for features: Core,Docs', self.log_text())
+
+        # One that asks for a restart stops setup before the product with 3010, ready
+        # to resume after the restart.
+        harness.wine('msiexec', '/x', FEATURES_PRODUCT, '/qn', timeout=120)
+        restart = prq('Help', 'prqprog.exe', 'mark=Help exit=3010', missing_mark('Never'),
+                      execute='returncodetoreboot="3010"')
+        r = self.launch(setup(restart, 'restart.exe'), '')
+        self.assertEqual(r.code, 3010, r.stdout)
+        self.assertEqual(self.runs('Help'), 1)
+        self.assertEqual(self.features(), (None, None, None))
+        self.assertEqual(value(CURRENT, RESUME_VALUE), '0')
+        self.assertIsNotNone(value(USER_RUNONCE, RUNONCE_VALUE))
 
 
 def internet_transport_built():

@@ -27,3 +27,6 @@ printf 'This is not a Windows Installer database.\n' > "$out/corrupt.msi"
 for p in demo demo2 demo32 props reboot; do
   msiinfo suminfo "$out/$p.msi" | sed -n 's/^Revision number (UUID): //p' | tr -d '\r\n' > "$out/$p.code"
 done
+# features.msi: a product with the features Core, Docs and Help (Docs off by default).
+wixl -a x64 -o "$out/features.msi" features.wxs
+msiinfo suminfo "$out/features.msi" | sed -n 's/^Revision number (UUID): //p' | tr -d '\r\n' > "$out/features.code"

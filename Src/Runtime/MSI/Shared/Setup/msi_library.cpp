@@ -27,6 +27,13 @@ enum Entry {
   kConfigureProduct,
   kRecordReadStream,
   kEnumRelatedProducts,
+  kOpenPackage,
+  kDatabaseApplyTransform,
+  kDoAction,
+  kSetProperty,
+  kGetActiveDatabase,
+  kGetFeatureState,
+  kQueryFeatureState,
   kEntryCount
 };
 
@@ -37,6 +44,8 @@ const char* const kNames[kEntryCount] = {
     "MsiQueryProductStateW",  "MsiGetLastErrorRecord",     "MsiFormatRecordW",      "MsiSetInternalUI",
     "MsiConfigureProductW",   "MsiRecordReadStream",
     "MsiEnumRelatedProductsW",
+    "MsiOpenPackageW",        "MsiDatabaseApplyTransformW", "MsiDoActionW",        "MsiSetPropertyW",
+    "MsiGetActiveDatabase",   "MsiGetFeatureStateW",       "MsiQueryFeatureStateW",
 };
 
 struct Slot {
@@ -185,6 +194,48 @@ UINT EnumRelatedProducts(const wchar_t* upgrade_code, DWORD index, wchar_t* prod
   UINT st = 0;
   auto fn = get<UINT(WINAPI*)(LPCWSTR, DWORD, DWORD, LPWSTR)>(kEnumRelatedProducts, &st);
   return fn ? fn(upgrade_code, 0, index, product) : st;
+}
+
+UINT OpenPackage(const wchar_t* package, MSIHANDLE* install) {
+  UINT st = 0;
+  auto fn = get<UINT(WINAPI*)(LPCWSTR, MSIHANDLE*)>(kOpenPackage, &st);
+  return fn ? fn(package, install) : st;
+}
+
+UINT DatabaseApplyTransform(MSIHANDLE db, const wchar_t* transform, int error_conditions) {
+  UINT st = 0;
+  auto fn = get<UINT(WINAPI*)(MSIHANDLE, LPCWSTR, int)>(kDatabaseApplyTransform, &st);
+  return fn ? fn(db, transform, error_conditions) : st;
+}
+
+UINT DoAction(MSIHANDLE install, const wchar_t* action) {
+  UINT st = 0;
+  auto fn = get<UINT(WINAPI*)(MSIHANDLE, LPCWSTR)>(kDoAction, &st);
+  return fn ? fn(install, action) : st;
+}
+
+UINT SetProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* value) {
+  UINT st = 0;
+  auto fn = get<UINT(WINAPI*)(MSIHANDLE, LPCWSTR, LPCWSTR)>(kSetProperty, &st);
+  return fn ? fn(install, name, value) : st;
+}
+
+MSIHANDLE GetActiveDatabase(MSIHANDLE install) {
+  UINT st = 0;
+  auto fn = get<MSIHANDLE(WINAPI*)(MSIHANDLE)>(kGetActiveDatabase, &st);
+  return fn ? fn(install) : 0;
+}
+
+UINT GetFeatureState(MSIHANDLE install, const wchar_t* feature, INSTALLSTATE* installed, INSTALLSTATE* action) {
+  UINT st = 0;
+  auto fn = get<UINT(WINAPI*)(MSIHANDLE, LPCWSTR, INSTALLSTATE*, INSTALLSTATE*)>(kGetFeatureState, &st);
+  return fn ? fn(install, feature, installed, action) : st;
+}
+
+INSTALLSTATE QueryFeatureState(const wchar_t* product, const wchar_t* feature) {
+  UINT st = 0;
+  auto fn = get<INSTALLSTATE(WINAPI*)(LPCWSTR, LPCWSTR)>(kQueryFeatureState, &st);
+  return fn ? fn(product, feature) : INSTALLSTATE_INVALIDARG;
 }
 
 namespace {

@@ -42,6 +42,17 @@ UINT FormatRecord(MSIHANDLE install, MSIHANDLE record, wchar_t* buffer, DWORD* s
 // `product` holds 39 characters (a product code and its terminator).
 UINT EnumRelatedProducts(const wchar_t* upgrade_code, DWORD index, wchar_t* product);
 
+// Costing a package for its feature states.
+UINT OpenPackage(const wchar_t* package, MSIHANDLE* install);
+UINT DatabaseApplyTransform(MSIHANDLE db, const wchar_t* transform, int error_conditions);
+UINT DoAction(MSIHANDLE install, const wchar_t* action);
+UINT SetProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* value);
+// 0 when unavailable.
+MSIHANDLE GetActiveDatabase(MSIHANDLE install);
+UINT GetFeatureState(MSIHANDLE install, const wchar_t* feature, INSTALLSTATE* installed, INSTALLSTATE* action);
+// INSTALLSTATE_INVALIDARG when unavailable.
+INSTALLSTATE QueryFeatureState(const wchar_t* product, const wchar_t* feature);
+
 // Unloads msi.dll (the script engine loads its own); true when it was loaded and
 // is now released. Later calls bind again.
 bool Unload();
