@@ -137,7 +137,6 @@ class SignerGateTest(test_msi.MsiTest):
         for package_signer, launcher_signer, code, line in rows:
             with self.subTest(package=package_signer, launcher=launcher_signer):
                 setup = self.gated_setup(f'{package_signer} by {launcher_signer}', package_signer, launcher_signer)
-                before = self.temp_folders()
                 r = self.launch(setup, '/v"/qn QZPROP=gated"')
                 log = self.log_text()
                 self.assertEqual(r.code, code, log[-3000:])
@@ -147,7 +146,7 @@ class SignerGateTest(test_msi.MsiTest):
                 if code:
                     self.assertIn('Digital Signing mismatch between Setup.exe and MSI', log)
                 # Nothing of the run is left, the package held since its check included.
-                self.assertTempFoldersCleanedUp(before)
+                self.assertTempFoldersCleanedUp()
                 test_msi.uninstall_directly()
 
 
