@@ -412,19 +412,14 @@ class FeatureTest(PrerequisiteTest):
         self.assertIsNotNone(value(USER_RUNONCE, RUNONCE_VALUE))
 
 
-def internet_transport_built():
-    with open(os.path.join(harness.SRC, 'CMakeLists.txt')) as f:
-        return 'net/internet_provisional.cpp' not in f.read()
-
-
-@unittest.skipUnless(internet_transport_built(), 'the Internet transport is not built yet')
 class DownloadTest(PrerequisiteTest):
     def test_stream_and_http_prerequisites_both_run(self):
         served = os.path.join(self.dir, 'served')
         os.makedirs(served)
         shutil.copy(PRQPROG, os.path.join(served, 'prqprog.exe'))
-        server = subprocess.Popen(['/usr/bin/python3', '-m', 'http.server', '0', '--bind', '127.0.0.1'], cwd=served,
-                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        # Unbuffered: the port line must reach the pipe before the server waits.
+        server = subprocess.Popen(['/usr/bin/python3', '-u', '-m', 'http.server', '0', '--bind', '127.0.0.1'],
+                                  cwd=served, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         try:
             line = server.stdout.readline().decode()
             port = re.search(r'port (\d+)', line).group(1)
