@@ -15,6 +15,7 @@
 #include "support/dynload.h"
 #include "support/error_codes.h"
 #include "support/process_state.h"
+#include "support/utils.h"
 
 static const wchar_t kLogSource[] = L"net\\download";
 
@@ -57,24 +58,12 @@ bool wininet_version(uint32_t version[4]) {
     UINT n = GetSystemDirectoryW(system, MAX_PATH);
     if (n > 0 && n < MAX_PATH) {
       std::wstring path = join(system, L"wininet.dll");
-      using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
-      using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
-      using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-      auto size_fn = qz::bound<SizeFn>(qz::bind_system_export(L"version.dll", "GetFileVersionInfoSizeW"));
-      auto info_fn = qz::bound<InfoFn>(qz::bind_system_export(L"version.dll", "GetFileVersionInfoW"));
-      auto query_fn = qz::bound<QueryFn>(qz::bind_system_export(L"version.dll", "VerQueryValueW"));
-      DWORD ignored = 0;
-      DWORD size = size_fn && info_fn && query_fn ? size_fn(path.c_str(), &ignored) : 0;
-      std::vector<unsigned char> data(size);
-      VS_FIXEDFILEINFO* fixed = nullptr;
-      UINT length = 0;
-      if (size && info_fn(path.c_str(), 0, size, data.data()) &&
-          query_fn(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed &&
-          length >= sizeof(VS_FIXEDFILEINFO)) {
-        cached[0] = HIWORD(fixed->dwFileVersionMS);
-        cached[1] = LOWORD(fixed->dwFileVersionMS);
-        cached[2] = HIWORD(fixed->dwFileVersionLS);
-        cached[3] = LOWORD(fixed->dwFileVersionLS);
+      DWORD ms = 0, ls = 0;
+      if (qz::FileVersion(path, &ms, &ls)) {
+        cached[0] = HIWORD(ms);
+        cached[1] = LOWORD(ms);
+        cached[2] = HIWORD(ls);
+        cached[3] = LOWORD(ls);
         known = 1;
       }
     }

@@ -127,4 +127,27 @@ bool IsElevatedAdministrator() {
   return member != FALSE;
 }
 
+bool FileVersion(const std::wstring& path, DWORD* ms, DWORD* ls) {
+  using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+  static const auto size_fn = bound<SizeFn>(bind_system_export(L"version.dll", "GetFileVersionInfoSizeW"));
+  static const auto info_fn = bound<InfoFn>(bind_system_export(L"version.dll", "GetFileVersionInfoW"));
+  static const auto query_fn = bound<QueryFn>(bind_system_export(L"version.dll", "VerQueryValueW"));
+  if (!size_fn || !info_fn || !query_fn) return false;
+  DWORD ignored = 0;
+  DWORD size = size_fn(path.c_str(), &ignored);
+  if (size == 0) return false;
+  std::vector<unsigned char> data(size);
+  if (!info_fn(path.c_str(), 0, size, data.data())) return false;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!query_fn(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
+      length < sizeof(VS_FIXEDFILEINFO))
+    return false;
+  *ms = fixed->dwFileVersionMS;
+  *ls = fixed->dwFileVersionLS;
+  return true;
+}
+
 }  // namespace qz

@@ -120,6 +120,9 @@ LSTATUS RegQueryString(HKEY root, const std::wstring& key, const std::wstring& v
 LANGID SystemDefaultUILanguage();
 // Major version of the running system (not the manifest-dependent one); 0 when unknown.
 DWORD OsMajorVersion();
+// A file's fixed file version (most and least significant halves); false when the
+// file has no readable version resource.
+bool FileVersion(const std::wstring& path, DWORD* ms, DWORD* ls);
 bool IsX64();
 bool IsItanium();
 bool IsArm32();

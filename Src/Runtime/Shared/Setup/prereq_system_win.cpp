@@ -214,24 +214,9 @@ class WindowsSystem final : public PrereqSystem {
   void delete_file(const std::wstring& path) override { DeleteFileW(path.c_str()); }
 
   PackedVersion file_version(const std::wstring& path) override {
-    using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
-    using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
-    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-    static const auto size_fn = qz::bound<SizeFn>(qz::bind_system_export(L"version.dll", "GetFileVersionInfoSizeW"));
-    static const auto info_fn = qz::bound<InfoFn>(qz::bind_system_export(L"version.dll", "GetFileVersionInfoW"));
-    static const auto query_fn = qz::bound<QueryFn>(qz::bind_system_export(L"version.dll", "VerQueryValueW"));
-    if (!size_fn || !info_fn || !query_fn) return {};
-    DWORD ignored = 0;
-    DWORD size = size_fn(path.c_str(), &ignored);
-    if (size == 0) return {};
-    std::vector<unsigned char> data(size);
-    if (!info_fn(path.c_str(), 0, size, data.data())) return {};
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    if (!query_fn(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
-        length < sizeof(VS_FIXEDFILEINFO))
-      return {};
-    return {fixed->dwFileVersionMS, fixed->dwFileVersionLS};
+    DWORD ms = 0, ls = 0;
+    if (!qz::FileVersion(path, &ms, &ls)) return {};
+    return {ms, ls};
   }
 
   bool redirection_off() override { return qz::Wow64FsRedirection(true); }

@@ -19,6 +19,7 @@
 #include "support/handles.h"
 #include "support/process_state.h"
 #include "support/support_rules.h"
+#include "support/utils.h"
 
 static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\msi_checks";
 
@@ -83,26 +84,10 @@ std::wstring msi_message_text(Session& session, unsigned id, const std::wstring&
 }
 
 std::wstring module_file_version(const wchar_t* module) {
-  using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
-  using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
-  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-  auto size_fn = qz::bound<SizeFn>(qz::bind_system_export(L"version.dll", "GetFileVersionInfoSizeW"));
-  auto info_fn = qz::bound<InfoFn>(qz::bind_system_export(L"version.dll", "GetFileVersionInfoW"));
-  auto query_fn = qz::bound<QueryFn>(qz::bind_system_export(L"version.dll", "VerQueryValueW"));
-  if (!size_fn || !info_fn || !query_fn) return std::wstring();
-  DWORD ignored = 0;
-  DWORD size = size_fn(module, &ignored);
-  if (size == 0) return std::wstring();
-  std::vector<unsigned char> data(size);
-  if (!info_fn(module, 0, size, data.data())) return std::wstring();
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  if (!query_fn(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
-      length < sizeof(VS_FIXEDFILEINFO))
-    return std::wstring();
+  DWORD ms = 0, ls = 0;
+  if (!qz::FileVersion(module, &ms, &ls)) return std::wstring();
   wchar_t text[64];
-  swprintf(text, 64, L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-           HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+  swprintf(text, 64, L"%u.%u.%u.%u", HIWORD(ms), LOWORD(ms), HIWORD(ls), LOWORD(ls));
   return text;
 }
 
