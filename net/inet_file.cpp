@@ -289,9 +289,7 @@ bool inet_file::open(const std::wstring& url, const std::wstring& headers, DWORD
     return false;
   }
   a->InternetSetStatusCallbackW(session_.handle(), &wininet_async_handle::status_callback);
-  // What is fetched goes to the caller's own file: a second copy in the user's
-  // Internet cache would cost a write of every byte and the disk space of it.
-  flags_ = flags | INTERNET_FLAG_NO_CACHE_WRITE;
+  flags_ = flags;
   stats_.clear();
   if (!connection_) {
     connection_ = new wininet_async_handle;
