@@ -27,87 +27,6 @@ HRESULT last_error_status() {
   return HRESULT_FROM_WIN32(e ? e : ERROR_GEN_FAILURE);
 }
 
-// Writes one block on its own thread while the transfer reads the next: the two
-// costs then overlap instead of adding up. Waits use a slim lock and a condition
-// variable, which stay inside the process; an event per block would cost system
-// round trips worth as much as the write. Without its thread it writes at once.
-class BlockWriter {
- public:
-  explicit BlockWriter(HANDLE out) : out_(out) {
-    thread_ = CreateThread(nullptr, 0, &BlockWriter::thread_main, this, 0, nullptr);
-  }
-  ~BlockWriter() {
-    if (!thread_) return;
-    AcquireSRWLockExclusive(&lock_);
-    quit_ = true;
-    LeaveAndWake();
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-  }
-  // Starts writing `n` bytes of `data`, which stay untouched until result().
-  void submit(const BYTE* data, DWORD n) {
-    if (!thread_) {
-      write(data, n);
-      return;
-    }
-    AcquireSRWLockExclusive(&lock_);
-    data_ = data;
-    length_ = n;
-    job_ = true;
-    LeaveAndWake();
-  }
-  // Waits for the submitted write: true when every byte was stored; else the
-  // thread's last error is the write's.
-  bool result(DWORD* written) {
-    if (thread_) {
-      AcquireSRWLockExclusive(&lock_);
-      while (job_) SleepConditionVariableSRW(&cv_, &lock_, INFINITE, 0);
-      ReleaseSRWLockExclusive(&lock_);
-    }
-    *written = written_;
-    SetLastError(error_);
-    return ok_;
-  }
-
- private:
-  void LeaveAndWake() {
-    ReleaseSRWLockExclusive(&lock_);
-    WakeAllConditionVariable(&cv_);
-  }
-  void write(const BYTE* data, DWORD n) {
-    written_ = 0;
-    ok_ = WriteFile(out_, data, n, &written_, nullptr) && written_ == n;
-    error_ = ok_ ? 0 : GetLastError();
-  }
-  static DWORD WINAPI thread_main(void* p) {
-    auto* self = static_cast<BlockWriter*>(p);
-    AcquireSRWLockExclusive(&self->lock_);
-    for (;;) {
-      while (!self->job_ && !self->quit_) SleepConditionVariableSRW(&self->cv_, &self->lock_, INFINITE, 0);
-      if (!self->job_) break;
-      const BYTE* data = self->data_;
-      DWORD n = self->length_;
-      ReleaseSRWLockExclusive(&self->lock_);
-      self->write(data, n);
-      AcquireSRWLockExclusive(&self->lock_);
-      self->job_ = false;
-      WakeAllConditionVariable(&self->cv_);
-    }
-    ReleaseSRWLockExclusive(&self->lock_);
-    return 0;
-  }
-
-  HANDLE out_;
-  HANDLE thread_ = nullptr;
-  SRWLOCK lock_ = SRWLOCK_INIT;
-  CONDITION_VARIABLE cv_ = CONDITION_VARIABLE_INIT;
-  const BYTE* data_ = nullptr;
-  DWORD length_ = 0;
-  bool job_ = false, quit_ = false;
-  bool ok_ = true;
-  DWORD written_ = 0, error_ = 0;
-};
-
 }  // namespace
 
 // The URL, the handler and, while it runs, the Internet file. The abort comes
@@ -203,56 +122,35 @@ HRESULT DownloadTransfer::run() {
     return st;
   }
 
-  // Two blocks: one is written while the next is read. Each block's write is
-  // judged, and its progress reported, once the next block has been read.
-  std::unique_ptr<BYTE[]> buffers(new BYTE[2 * kBlock]);
+  std::unique_ptr<BYTE[]> buffer(new BYTE[kBlock]);
   HRESULT status = S_OK;
   bool stopped = false, read_failed = false;
-  {
-    BlockWriter writer(out);
-    struct Block {
-      DWORD got = 0;
-      bool writing = false;
-    } prev;
-    bool have_prev = false;
-    // The write of the block before: false when the loop ends there.
-    auto settle = [&](const Block& b) {
-      if (b.writing) {
-        DWORD written = 0;
-        if (!writer.result(&written)) {
-          status = p.status = written ? HRESULT_FROM_WIN32(ERROR_DISK_FULL) : last_error_status();
-          if (handler_.error(p) != 1) {
-            stopped = true;
-            return false;
-          }
-          return true;
+  for (;;) {
+    DWORD got = 0;
+    if (!file->read(buffer.get(), kBlock, &got)) {
+      // A failed read ends the data; whether the file is whole is judged below.
+      read_failed = true;
+      QZ_LOG(L"Reading %s failed after %llu bytes, error %u", download_rules::url_for_log(url_).c_str(),
+             static_cast<unsigned long long>(p.done + got), GetLastError());
+    }
+    if (got > 0) {
+      DWORD written = 0;
+      if (!WriteFile(out, buffer.get(), got, &written, nullptr) || written != got) {
+        status = p.status = written ? HRESULT_FROM_WIN32(ERROR_DISK_FULL) : last_error_status();
+        if (handler_.error(p) != 1) {
+          stopped = true;
+          break;
         }
-      }
-      p.done += b.got;
-      if (handler_.progress(p) != 1) {
-        stopped = true;
-        return false;
-      }
-      return true;
-    };
-    for (int cur = 0;; cur ^= 1) {
-      BYTE* buffer = buffers.get() + cur * kBlock;
-      DWORD got = 0;
-      if (!file->read(buffer, kBlock, &got)) {
-        // A failed read ends the data; whether the file is whole is judged below.
-        read_failed = true;
-        QZ_LOG(L"Reading %s failed after %llu bytes, error %u", download_rules::url_for_log(url_).c_str(),
-               static_cast<unsigned long long>(p.done + prev.got + got), GetLastError());
-      }
-      if (have_prev && !settle(prev)) break;
-      if (got > 0) writer.submit(buffer, got);
-      prev = Block{got, got > 0};
-      have_prev = true;
-      if (got == 0 || read_failed) {
-        settle(prev);
-        break;
+        if (read_failed) break;
+        continue;
       }
     }
+    p.done += got;
+    if (handler_.progress(p) != 1) {
+      stopped = true;
+      break;
+    }
+    if (got == 0 || read_failed) break;
   }
   // What an earlier file of that name held past the new data goes.
   if (!SetEndOfFile(out) && status == S_OK && !stopped) status = last_error_status();
