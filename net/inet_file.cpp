@@ -329,6 +329,7 @@ bool inet_file::send_request(bool resend) {
   }
   // A request already open is used as it is: nothing to dial for.
   if (handle_ && !resend) return true;
+  read_event_clear_ = false;
   DWORD state = 0;
   if (!a->InternetGetConnectedState(&state, 0) && (state & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_CONFIGURED))) {
     if (!a->InternetAutodial(autodial_, owner_)) {
@@ -464,6 +465,7 @@ DWORD inet_file::on_error() {
 bool inet_file::check_response() { return true; }
 
 void inet_file::close_request() {
+  read_event_clear_ = false;
   // The request's handle holds WinINet's reference; closing it lets that go.
   close_handle();
 }
@@ -483,16 +485,23 @@ bool inet_file::read_pieces(BYTE* buffer, DWORD length, DWORD* got) {
     LARGE_INTEGER t0{}, t1{};
     if (counter_) QueryPerformanceCounter(&t0);
     else t0.QuadPart = static_cast<LONGLONG>(GetTickCount64());
-    ResetEvent(complete_);
+    // Resetting the event costs a round trip to the system on every piece; it is
+    // only needed when an earlier call may have left a completion behind.
+    if (!read_event_clear_) ResetEvent(complete_);
+    read_event_clear_ = false;
     last_error_ = 0;
     read_count_ = 0;
     pending_count_ = &read_count_;
-    if (!a->InternetReadFile(handle_, buffer + *got, piece, &read_count_) &&
-        !wait_for_completion(timeout_, complete_, false)) {
+    const bool at_once = a->InternetReadFile(handle_, buffer + *got, piece, &read_count_) != FALSE;
+    const bool pended = !at_once && GetLastError() == ERROR_IO_PENDING;
+    if (!at_once && !wait_for_completion(timeout_, complete_, false)) {
       pending_count_ = nullptr;
       return false;
     }
     pending_count_ = nullptr;
+    // A read done at once reports no completion, and the wait for a pending one
+    // took its signal (the event resets itself): the event is clear for the next piece.
+    read_event_clear_ = at_once || pended;
     DWORD n = read_count_;
     if (counter_) QueryPerformanceCounter(&t1);
     else t1.QuadPart = static_cast<LONGLONG>(GetTickCount64());

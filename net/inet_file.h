@@ -158,6 +158,7 @@ class inet_file : public wininet_async_handle {
   uint64_t skip_ = 0;
   volatile bool aborted_ = false;
   DWORD read_count_ = 0;  // WinINet writes a pending read's count here
+  bool read_event_clear_ = false;  // no completion can be waiting on the event
   int resumes_ = 0;       // resumes of this transfer so far
 
   inet_session session_;

@@ -193,6 +193,7 @@ void TransferStats::add(uint64_t bytes, uint64_t ms, uint64_t now_ms) {
   bytes_ += bytes;
   ms_ += ms;
   total_ms_ += ms;
+  ++pieces_;
   const uint64_t elapsed = now_ms - window_start_;
   // The next window counts from the middle of the current one, so that it
   // already has a measure when it takes over.
@@ -213,7 +214,7 @@ uint64_t TransferStats::rate() const { return ms_ ? bytes_ * 1000 / ms_ : 0; }
 size_t TransferStats::piece(size_t left) const {
   if (left == 0) return 0;
   uint64_t size = kFirstPiece;
-  if (total_ms_ > 10000 && bytes_ > 0) {
+  if ((total_ms_ > 10000 || pieces_ >= kWarmPieces) && bytes_ > 0) {
     uint64_t r = rate();
     size = r > std::numeric_limits<uint64_t>::max() / 15 ? std::numeric_limits<uint64_t>::max() : r * 15;
   }

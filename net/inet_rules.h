@@ -94,14 +94,18 @@ class TransferStats {
   void add(uint64_t bytes, uint64_t ms, uint64_t now_ms);
   // Bytes per second in the current window; 0 before anything was measured.
   uint64_t rate() const;
-  // The next piece: kFirstPiece until more than 10 s and some bytes were measured,
-  // then 15 × the rate; never more than `left`, never 0 when `left` is not.
+  // The next piece: kFirstPiece until more than 10 s (or kWarmPieces pieces) and
+  // some bytes were measured, then 15 × the rate; never more than `left`, never 0
+  // when `left` is not. On a link slower than kWarmPieces first pieces in 10 s the
+  // time decides; a faster one would otherwise spend thousands of tiny reads first.
   size_t piece(size_t left) const;
+  static constexpr uint64_t kWarmPieces = 64;
 
  private:
   uint64_t bytes_ = 0, ms_ = 0;            // current window
   uint64_t next_bytes_ = 0, next_ms_ = 0;  // the next window, counting from the current one's middle
   uint64_t total_ms_ = 0;
+  uint64_t pieces_ = 0;
   uint64_t window_start_ = 0;
   bool started_ = false;
 };

@@ -122,6 +122,18 @@ TEST(InetRules, PieceSizeFollowsTheMeasuredRate) {
   EXPECT_GE(s.piece(1), 1u);
 }
 
+TEST(InetRules, FastLinkLeavesTheFirstPieceSoon) {
+  // Pieces that come back at once (0 ms counts as 5) end the first-piece phase
+  // after kWarmPieces of them, long before 10 s of measured time.
+  TransferStats s;
+  for (uint64_t i = 1; i < TransferStats::kWarmPieces; ++i) s.add(TransferStats::kFirstPiece, 0, i);
+  EXPECT_EQ(s.piece(65536), TransferStats::kFirstPiece);
+  s.add(TransferStats::kFirstPiece, 0, 100);
+  EXPECT_EQ(s.rate(), 300000u);
+  EXPECT_EQ(s.piece(65536), 65536u);
+  EXPECT_EQ(s.piece(1u << 30), 4500000u);
+}
+
 TEST(InetRules, DialogOnlyForWhatItOffers) {
   EXPECT_TRUE(dialog_error(12045));                    // unknown certificate authority
   EXPECT_TRUE(dialog_error(http_status_error(407)));   // proxy password
