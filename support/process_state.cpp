@@ -1,5 +1,6 @@
 #include "support/process_state.h"
 
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -12,7 +13,8 @@ static const wchar_t kLogSource[] = L"Src\\Runtime\\MSI\\Shared\\Setup\\process_
 
 namespace {
 int g_exit_code = 0;
-bool g_cancelled = false;
+// Read by worker threads (a download) while the window thread sets it.
+std::atomic<bool> g_cancelled{false};
 HINSTANCE g_module = nullptr;
 std::wstring g_temp_folder;
 qz::file_handle g_own_image;
@@ -37,8 +39,8 @@ std::wstring without_backslash(const std::wstring& folder) {
 namespace qzproc {
 int exit_code() { return g_exit_code; }
 void set_exit_code(int code) { g_exit_code = code; }
-bool cancelled() { return g_cancelled; }
-void set_cancelled(bool on) { g_cancelled = on; }
+bool cancelled() { return g_cancelled.load(); }
+void set_cancelled(bool on) { g_cancelled.store(on); }
 HINSTANCE module() { return g_module; }
 void set_module(HINSTANCE module) { g_module = module; }
 const std::wstring& temp_folder() { return g_temp_folder; }
