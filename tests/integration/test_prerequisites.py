@@ -444,9 +444,13 @@ class DialogTest(test_ui.WindowProbe, PrerequisiteTest):
     def setUp(self):
         super().setUp()
         os.makedirs(ARTIFACTS, exist_ok=True)
-        self.procs = []
+        self.procs, self.servers = [], []
 
     def tearDown(self):
+        # First the servers: a launcher stuck on a held download gets its end of data.
+        for server in self.servers:
+            server.kill()
+            server.wait(timeout=10)
         self.end_windows(self.procs, [self.log])
         super().tearDown()
 
@@ -458,16 +462,42 @@ class DialogTest(test_ui.WindowProbe, PrerequisiteTest):
         ok = harness.wait_for(lambda: self.rows(window) == expected)
         self.assertTrue(ok, f'{self.rows(window)} != {expected}')
 
+    def serve_held(self, name, data, release):
+        """Serves DATA as NAME from a server that stops in its middle until RELEASE exists; its URL."""
+        served = os.path.join(self.dir, 'served')
+        os.makedirs(served)
+        with open(os.path.join(served, name), 'wb') as f:
+            f.write(data)
+        server = subprocess.Popen(['/usr/bin/python3', '-u', os.path.join(os.path.dirname(__file__), 'webserver.py'),
+                                   '--root', served, '--log', os.path.join(self.dir, 'server.log'), '--limit', '300',
+                                   '--hold', '/' + name, '--release', release], stdout=subprocess.PIPE)
+        self.servers.append(server)
+        line = server.stdout.readline().decode()
+        self.assertTrue(line.startswith('port='), line)
+        return f'http://127.0.0.1:{line.strip()[5:]}/{name}'
+
     def test_dialog_lists_visible_prerequisites_with_their_status(self):
-        flag = os.path.join(self.dir, 'go')
+        flag, release, held = (os.path.join(self.dir, n) for n in ('go', 'release', 'held'))
+        # Padding after the image runs as well and gives the download several blocks.
+        with open(PRQPROG, 'rb') as f:
+            fetched = f.read() + bytes(4 << 20)
+        url = self.serve_held('prqprog.exe', fetched, release)
         prereqs = {
             # Hidden program window: the screenshots show the dialog alone.
             'runtime.prq': prq('Runtime', 'prqprog.exe', f'mark=Runtime wait={harness.winpath(flag)}',
                                missing_mark('Runtime'), execute='forcesilent="1"'),
             'helper.prq': prq('Helper', 'prqprog.exe', 'mark=Helper', missing_mark('Helper'), behavior='Hidden="1"'),
+            'fetched.prq': prq('Fetched', 'prqprog.exe', 'mark=Fetched', missing_mark('Fetched'),
+                               files=[('prqprog.exe', url, hashlib.md5(fetched).hexdigest())],
+                               execute='forcesilent="1"'),
+            # The installer runs prqprog in its middle, waiting for HELD.
+            'package.prq': prq('Package', 'prq.msi', f'/qn PRQPROP=held PRQHOLD=&quot;{harness.winpath(PRQPROG)}&quot; '
+                               f'PRQHOLDARGS=&quot;mark=Held wait={harness.winpath(held)}&quot;',
+                               behavior='MsiProgress="1"'),
             'driver.prq': prq('Driver', 'prqprog.exe', 'mark=Driver', missing_mark('Never')),
         }
         members = {f'{n}.prqprog.exe': PRQPROG for n in ('Runtime', 'Helper', 'Driver')}
+        members['Package.prq.msi'] = os.path.join(self.data, 'prq.msi')
         setup = self.chain(prereqs, members)
         p = harness.start_runexit(f'"{harness.winpath(setup)}" /debuglog"{harness.winpath(self.log)}"', 240)
         self.procs.append(p)
@@ -476,26 +506,49 @@ class DialogTest(test_ui.WindowProbe, PrerequisiteTest):
         self.assertEqual(dialog.text(1006), f'{PRODUCT} requires the following items to be installed on your '
                                              'computer. Click Install to begin installing these requirements.')
         # The hidden prerequisite is never listed.
-        self.wait_rows(dialog, [('Pending', 'runtime'), ('Pending', 'driver')])
+        self.wait_rows(dialog, [('Pending', 'runtime'), ('Pending', 'fetched'), ('Pending', 'package'),
+                                ('Pending', 'driver')])
         self.assertTrue(dialog.enabled(1))
         self.screenshot(dialog, 'prerequisites-list')
 
         self.probe('click', dialog.hwnd, 1)
-        self.wait_rows(dialog, [('Installing', 'runtime'), ('Pending', 'driver')])
+        self.wait_rows(dialog, [('Installing', 'runtime'), ('Pending', 'fetched'), ('Pending', 'package'),
+                                ('Pending', 'driver')])
         running = self.read_when(dialog, lambda now: now.text(1003) == 'Installing runtime' and not now.enabled(1))
         self.screenshot(running, 'prerequisites-running')  # the marquee while a program runs
 
+        # The download stands in its middle until released: bar and transfer texts show it.
         with open(flag, 'w'):
             pass
+        self.wait_rows(dialog, [('Succeeded', 'runtime'), ('Downloading', 'fetched'), ('Pending', 'package'),
+                                ('Pending', 'driver')])
+        loading = self.read_when(dialog, lambda now: now.text(1003) == 'Downloading: prqprog.exe' and
+                                 now.children[301]['visible'] and 0 < now.children[301]['pos'] < 100 and
+                                 now.children[1004]['visible'] and now.text(1004) != '')
+        self.screenshot(loading, 'prerequisites-download')
+        with open(release, 'w'):
+            pass
+
+        # The installer's own progress: its action texts replace the dialog's.
+        self.wait_rows(dialog, [('Succeeded', 'runtime'), ('Succeeded', 'fetched'), ('Installing', 'package'),
+                                ('Pending', 'driver')])
+        installing = self.read_when(dialog, lambda now: self.runs('Held') == 1 and
+                                    now.text(1003) == 'Holding the installation' and now.children[301]['visible'])
+        self.screenshot(installing, 'prerequisites-installer-progress')
+        with open(held, 'w'):
+            pass
+
         question = self.window_with('appears to have failed', 7)
-        self.wait_rows(dialog, [('Succeeded', 'runtime'), ('Failed', 'driver')])
+        self.wait_rows(dialog, [('Succeeded', 'runtime'), ('Succeeded', 'fetched'), ('Succeeded', 'package'),
+                                ('Failed', 'driver')])
         self.screenshot(dialog, 'prerequisites-failure')
         self.screenshot(question, 'prerequisites-failure-question')
         self.probe('click', question.hwnd, 7)  # No: setup stops
 
         code = int(re.search(r'exit=(\d+)', harness.runexit_output(p, 270)).group(1))
         self.assertEqual(code, 1667)
-        self.assertEqual([self.runs(n) for n in ('Runtime', 'Helper', 'Driver')], [1, 1, 1])
+        self.assertEqual([self.runs(n) for n in ('Runtime', 'Helper', 'Fetched', 'Held', 'Driver')], [1, 1, 1, 1, 1])
+        self.assertEqual(harness.reg_query(PRQ_KEY, 'Installed'), 'held')
         self.assertInstalled(False)
 
 

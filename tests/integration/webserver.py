@@ -8,6 +8,7 @@ Faults (each by path, given more than once for several paths):
                     length and stops in the middle (Range requests are served whole)
   --nolength PATH   PATH is sent without Content-Length, the connection closed at its end
   --slow PATH       PATH is sent in 32 KiB pieces, one every 50 ms
+  --hold PATH       PATH is sent up to its middle, the rest once the file --release names exists
 Files that do not exist answer 404."""
 import argparse
 import http.server
@@ -26,6 +27,8 @@ def main():
     ap.add_argument('--cut', action='append', default=[])
     ap.add_argument('--nolength', action='append', default=[])
     ap.add_argument('--slow', action='append', default=[])
+    ap.add_argument('--hold', action='append', default=[])
+    ap.add_argument('--release')
     args = ap.parse_args()
     lock = threading.Lock()
 
@@ -72,6 +75,12 @@ def main():
                 self.wfile.flush()
                 self.close_connection = True
                 return
+            if path in args.hold and not start:
+                self.wfile.write(body[:len(body) // 2])
+                self.wfile.flush()
+                while not os.path.exists(args.release):
+                    time.sleep(0.05)
+                body = body[len(body) // 2:]
             if path in args.slow:
                 for i in range(0, len(body), 32768):
                     self.wfile.write(body[i:i + 32768])

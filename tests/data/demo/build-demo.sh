@@ -3,7 +3,7 @@
 # (x64, 2.0.0, same product), demo32.msi (x86), corrupt.msi (not a database),
 # props.msi (records QZPROP, QZCMD, AFTERREBOOT, SETUPEXEDIR and the secret QZSECRET
 # and DBPASSWORD in the registry), reboot.msi (the same product asking for a restart),
-# prq.msi (a prerequisite package recording PRQPROP), and text files with each
+# prq.msi (a prerequisite package recording PRQPROP, able to hold its installation), and text files with each
 # package's package code. Given the user-exit custom-action library as a second argument,
 # also cancel.msi (an installation that ends as cancelled by the user, 1602).
 set -eu
@@ -18,6 +18,8 @@ wixl -a x86 -D Version=1.0.0 -D ProductCode="$pc" -o "$out/demo32.msi" demo.wxs
 wixl -a x64 -D Reboot=no -o "$out/props.msi" props.wxs
 wixl -a x64 -D Reboot=yes -o "$out/reboot.msi" props.wxs
 wixl -a x64 -o "$out/prq.msi" prq.wxs
+# wixl writes no action texts: the one of the hold, shown by an installer progress display.
+msibuild "$out/prq.msi" -i ActionText.idt
 if [ $# -ge 2 ]; then
   # wixl takes a source file by a relative name only.
   cp "$2" "$out/userexit_action.dll"
