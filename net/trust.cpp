@@ -7,11 +7,10 @@
 #include <cstring>
 #include <vector>
 
-#include "Src/Runtime/MSI/Shared/Setup/entry_rules.h"
-#include "Src/Runtime/MSI/Shared/Setup/launch.h"
 #include "net/trust_rules.h"
 #include "package/LaunchSettings.h"
 #include "package/error_display.h"
+#include "package/stream_format.h"
 #include "support/debuglog.h"
 #include "support/dynload.h"
 #include "support/error_codes.h"
@@ -247,6 +246,8 @@ void report_failure(CSetupPrereqMgrCallback& session, const std::wstring& file, 
 }
 
 // The check in a child launcher, the file held here from before the child starts.
+WaitingLauncher g_waiting_launcher = nullptr;
+
 int child_verdict(const std::wstring& file, const std::wstring& certificate_path, bool silent) {
   qz::file_handle hold = qz::hold_file(file);
   if (!hold) {
@@ -259,7 +260,7 @@ int child_verdict(const std::wstring& file, const std::wstring& certificate_path
     QZ_LOG(L"%s cannot be named to a checking launcher (a slash or outer blank in a path)", file.c_str());
     return err::kNotTrusted;
   }
-  const int verdict = launch_and_wait(command, true);
+  const int verdict = g_waiting_launcher ? g_waiting_launcher(command, true) : static_cast<int>(0xCCCCCCCCu);
   QZ_LOG(L"The checking launcher's verdict for %s: %d", file.c_str(), verdict);
   if (verdict == 0) qzproc::keep_file_hold(std::move(hold));
   return verdict;
@@ -349,7 +350,7 @@ bool lookup_cert_key(CSetupPrereqMgrCallback& session, const std::wstring& secti
   const std::wstring name = session.get_setting(section, L"CertKey", L"");
   if (name.empty()) return true;
   // The name is joined to the temporary folder: it must stay inside it.
-  if (!entry::is_plain_file_name(name) || !session.stream_contains(name) || qzproc::temp_folder().empty()) {
+  if (!qzstream::is_safe_member_name(name) || !session.stream_contains(name) || qzproc::temp_folder().empty()) {
     QZ_LOG(L"The certificate '%s' of [%s] is not a member of the setup", name.c_str(), section.c_str());
     report_error(session.get_launch_settings(), err::kExtractionFailed, name);
     return false;
@@ -389,3 +390,5 @@ bool recheck_downloaded_package(CSetupPrereqMgrCallback& session, const std::wst
   if (certificate.empty()) return true;
   return check_downloaded_file(session, package_path, certificate, true);
 }
+
+void set_waiting_launcher(WaitingLauncher launcher) { g_waiting_launcher = launcher; }

@@ -57,6 +57,13 @@ bool lookup_cert_key(CSetupPrereqMgrCallback& session, const std::wstring& secti
 bool check_downloaded_file(CSetupPrereqMgrCallback& session, const std::wstring& file,
                            const std::wstring& certificate_path, bool in_child_process);
 
+// The launcher's starter of a program it waits for (its exit code; 0xCCCCCCCC when
+// it could not start). The core hands it over at start: the checks sit below the
+// core and run a checking copy of the launcher through it. Without one, a check in
+// a child fails closed.
+using WaitingLauncher = int (*)(const std::wstring& command_line, bool show);
+void set_waiting_launcher(WaitingLauncher launcher);
+
 // The /g child mode: `command` is the whole one-shot text ("/g <file> /g
 // <certificate>", optionally ending in /s or -s). The verdict, which the launcher
 // exits with; a text without a file or a certificate is a 1621.

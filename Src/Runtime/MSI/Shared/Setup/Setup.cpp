@@ -167,6 +167,7 @@ int Launcher::run() {
   const DWORD hold_error = held ? 0 : GetLastError();
   const std::wstring local = qzproc::own_file_name() + L".local";
   if (qz::PathExists(local)) return refuse_redirection(local);
+  set_waiting_launcher([](const std::wstring& command_line, bool show) { return launch_and_wait(command_line, show); });
   startup();
   if (!held) QZ_LOG(L"The launcher's own file cannot be held open (error %u); it is read by its name", hold_error);
   // The system folder is looked up only for the one command that starts msiexec.
