@@ -1,13 +1,12 @@
-/* holdfile PATH MS: opens PATH for reading without letting anyone delete it
-   (share read and write only), prints "held" once it has it, keeps it open MS
-   milliseconds, then exits. holdfile PATH @FILE: the same, kept open until FILE
-   is removed (at most two minutes). Exit code 1 when PATH cannot be opened. */
+/* holdfile PATH @FILE: opens PATH for reading without letting anyone delete it
+   (share read and write only), prints "held" once it has it, keeps it open until
+   FILE is removed (at most two minutes), then exits. Exit code 1 when PATH cannot
+   be opened. */
 #include <windows.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 int wmain(int argc, wchar_t **argv) {
-  if (argc < 3) return 2;
+  if (argc < 3 || argv[2][0] != L'@') return 2;
   HANDLE h = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
   if (h == INVALID_HANDLE_VALUE) {
     printf("error %lu\n", GetLastError());
@@ -16,12 +15,8 @@ int wmain(int argc, wchar_t **argv) {
   }
   printf("held\n");
   fflush(stdout);
-  if (argv[2][0] == L'@') {
-    ULONGLONG until = GetTickCount64() + 120000;
-    while (GetFileAttributesW(argv[2] + 1) != INVALID_FILE_ATTRIBUTES && GetTickCount64() < until) Sleep(20);
-  } else {
-    Sleep((DWORD)wcstoul(argv[2], NULL, 10));
-  }
+  ULONGLONG until = GetTickCount64() + 120000;
+  while (GetFileAttributesW(argv[2] + 1) != INVALID_FILE_ATTRIBUTES && GetTickCount64() < until) Sleep(20);
   CloseHandle(h);
   return 0;
 }
