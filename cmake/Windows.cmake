@@ -9,8 +9,11 @@ add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE
                     $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>)
 set(QZ_WARN -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
 set(QZ_DEFS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-# No comctl32: the common controls are bound on first use (support/dynload.h).
-set(QZ_SYSLIBS z shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 version)
+# No comctl32: the common controls are bound on first use (support/dynload.h); the
+# window system's libraries are delay-loaded (cmake/DelayLibs.cmake), and a GUID
+# comes from rpcrt4, which does not start it.
+include(${CMAKE_SOURCE_DIR}/cmake/DelayLibs.cmake)
+set(QZ_SYSLIBS z ${QZ_DELAY_LIBS} shlwapi oleaut32 uuid advapi32 rpcrt4 comdlg32 version)
 
 # The test-only values (test_hooks.h) are read by test programs alone: the library
 # carries the silent twin, test_hooks_none.cpp, and test programs link the reading

@@ -3,8 +3,8 @@
 
 A launcher must be a 64-bit (PE32+, x86-64) GUI program whose file ends where its
 PE image ends (its data stream is appended there and found there), that imports
-only known system libraries (which the loader takes from the system folder before
-the launcher's first instruction, whatever lies beside it or in a ".local" folder;
+(directly or delay-loaded) only known system libraries (which the loader takes
+from the system folder, whatever lies beside it or in a ".local" folder;
 everything else is bound on first use), and that carries its manifest
 (administrator level, common controls 6, DPI awareness, the supportedOS ids Vista
 to 10), a version resource and an icon.
@@ -26,7 +26,7 @@ RUNTIME_DLLS = ('libgcc_s', 'libstdc++', 'libwinpthread', 'zlib', 'libz')
 # The only imports allowed: known DLLs of every supported system (the
 # KnownDLLs list), never searched for beside the program nor redirected.
 ALLOWED_IMPORTS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'shell32.dll', 'ole32.dll',
-                   'oleaut32.dll', 'comdlg32.dll', 'shlwapi.dll', 'msvcrt.dll'}
+                   'oleaut32.dll', 'comdlg32.dll', 'shlwapi.dll', 'msvcrt.dll', 'rpcrt4.dll'}
 SUPPORTED_OS = {
     '{e2011457-1546-43c5-a5fe-008deee3d3f0}',  # Vista
     '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',  # 7
@@ -113,6 +113,26 @@ class Image:
                 return names
             names.append(self.c_string(name_rva))
             at += 20
+
+    def delay_imports(self):
+        """The libraries of the delay-load descriptors (RVA-based, 32 bytes each).
+        The toolchain's delay-import libraries leave the header's delay-import
+        directory empty, so the descriptors are found by their shape: attribute 1,
+        a name, a module handle slot, an address and a name table, the three
+        trailing fields zero, and a name that is a ".dll" file name."""
+        names = []
+        for _, _, _, raw_size, raw_ptr in self.sections:
+            for at in range(raw_ptr, raw_ptr + raw_size - 31, 4):
+                attrs, name_rva, hmod, iat, table, bound, unload, stamp = struct.unpack_from('<8I', self.data, at)
+                if attrs != 1 or not (name_rva and hmod and iat and table) or bound or unload or stamp:
+                    continue
+                try:
+                    name = self.c_string(name_rva)
+                except (BadImage, ValueError):
+                    continue
+                if name.lower().endswith('.dll') and name.isprintable() and len(name) < 64:
+                    names.append(name)
+        return names
 
     def resources(self):
         """{type: {id or name: [data bytes, one per language]}} from the resource tree."""
@@ -231,6 +251,11 @@ def check(path):
             elif low not in ALLOWED_IMPORTS:
                 problems.append(f'imports {dll}: only known system libraries may be imported, '
                                 'anything else must be bound when first used')
+        # Delay-loaded libraries are searched for by name when first called:
+        # the same known system libraries only.
+        for dll in image.delay_imports():
+            if dll.lower() not in ALLOWED_IMPORTS:
+                problems.append(f'delay-loads {dll}: only known system libraries may be delay-loaded')
         tree = image.resources()
         manifests = tree.get(RT_MANIFEST, {}).get(1)
         if not manifests:

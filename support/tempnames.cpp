@@ -1,8 +1,9 @@
 // Temporary names, secure temporary folders and GUID text.
-#include <objbase.h>
+#include <windows.h>
+#include <rpc.h>
 #include <sddl.h>
 
-#include <cwctype>
+#include <cwchar>
 
 #include "support/handles.h"
 #include "support/hold.h"
@@ -34,15 +35,16 @@ std::wstring guid_name(bool short_name) {
 
 }  // namespace
 
+// From rpcrt4 rather than ole32, which would start the window system: a first
+// launcher names its folder before it starts its clone, and needs nothing more.
 std::wstring GuidText() {
-  GUID guid;
-  if (FAILED(CoCreateGuid(&guid))) return std::wstring();
+  UUID guid;
+  if (UuidCreate(&guid) != RPC_S_OK) return std::wstring();
   wchar_t text[40];
-  int n = StringFromGUID2(guid, text, 40);
-  if (n <= 1) return std::wstring();
-  std::wstring out(text, static_cast<size_t>(n - 1));
-  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towupper(c));
-  return out;
+  int n = std::swprintf(text, 40, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                        static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
+                        guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  return n == 38 ? std::wstring(text, 38) : std::wstring();
 }
 
 std::wstring TemporaryName(int kind, const std::wstring& folder, const std::wstring& extension, bool short_name) {

@@ -31,7 +31,8 @@ class BuildShape(harness.WineTest):
             ('asks for no elevation', good.replace(b'level="requireAdministrator"', b'level="highestAvailable"    '),
              'not requireAdministrator'),
             ('imports zlib', good.replace(b'msvcrt.dll\0', b'zlib1.dll\0\0'), 'runtime library zlib1.dll'),
-            ('imports VERSION.dll', good.replace(b'SHELL32.dll\0', b'VERSION.dll\0'), 'bound when first used'),
+            ('imports MPR.dll', good.replace(b'RPCRT4.dll\0', b'MPR.dll\0\0\0\0'), 'bound when first used'),
+            ('delay-loads version.dll', good.replace(b'shell32.dll\0', b'version.dll\0'), 'delay-loads version.dll'),
             # Not a known system library: a planted copy beside the launcher would load first.
             ('imports COMCTL32.dll', good.replace(b'ADVAPI32.dll\0', b'COMCTL32.dll\0'), 'only known system'),
             ('no Windows 10', good.replace(b'8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a', b'0' * 36), 'supportedOS'),

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 using namespace entry;
 
 TEST(EntryRules, OneShotCommandsBySecondCharacter) {
@@ -34,6 +39,40 @@ TEST(EntryRules, OneShotCommandsBySecondCharacter) {
   EXPECT_TRUE(names_first_launcher(L"-QC:\\a"));
   EXPECT_FALSE(names_first_launcher(L" /q"));
   EXPECT_FALSE(names_first_launcher(L"/"));
+}
+
+// A first launcher reads argument 0 itself (the shell would start the window
+// system): it must agree with the shell's splitter wherever that one is at hand.
+TEST(EntryRules, LeadingArgumentIsTheShellsArgumentZero) {
+  struct Row {
+    const wchar_t* line;
+    const wchar_t* program;
+    bool more;
+  };
+  const Row rows[] = {
+      {L"setup.exe", L"setup.exe", false},
+      {L"setup.exe   \t", L"setup.exe", false},
+      {L"C:\\a\\setup.exe\t/q", L"C:\\a\\setup.exe", true},
+      {L"\"C:\\Program Files\\a\\setup.exe\" /s /v\"/qn\"", L"C:\\Program Files\\a\\setup.exe", true},
+      {L"\"C:\\a b\\setup.exe\"", L"C:\\a b\\setup.exe", false},
+      {L"\"C:\\a\"b /x", L"C:\\a", true},  // what follows the closing quote is argument 1
+      {L"\"C:\\no end", L"C:\\no end", false},
+      {L"a\\\"b c", L"a\\\"b", true},  // no escapes in argument 0
+      {L"\"\" /x", L"", true},
+  };
+  for (const Row& r : rows) {
+    LeadingArgument a = leading_argument(r.line);
+    EXPECT_EQ(a.program, r.program) << r.line;
+    EXPECT_EQ(a.more, r.more) << r.line;
+#ifdef _WIN32
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(r.line, &argc);
+    ASSERT_NE(argv, nullptr);
+    EXPECT_EQ(a.program, argv[0]) << r.line;
+    EXPECT_EQ(a.more, argc >= 2) << r.line;
+    LocalFree(argv);
+#endif
+  }
 }
 
 TEST(EntryRules, CloneCommandLineHasTheFixedFormAndOrder) {

@@ -58,25 +58,47 @@ class ComScope {
   ~ComScope() {
     if (ok_) CoUninitialize();
   }
-  void init() { ok_ = SUCCEEDED(CoInitialize(nullptr)); }
+  // Once, with the process-wide security, before the first use of COM.
+  void init() {
+    if (tried_) return;
+    tried_ = true;
+    ok_ = SUCCEEDED(CoInitialize(nullptr));
+    if (qz::OsMajorVersion() >= 6) set_process_com_security();
+  }
 
  private:
+  bool tried_ = false;
   bool ok_ = false;
 };
 
+// The argument vector, split by the shell (shell32, which starts the window system)
+// only when something asks for more than argument 0.
 class Argv {
  public:
-  Argv() : argv_(CommandLineToArgvW(GetCommandLineW(), &argc_)) {
-    if (!argv_) argc_ = 0;
-  }
+  Argv() = default;
+  Argv(const Argv&) = delete;
+  Argv& operator=(const Argv&) = delete;
   ~Argv() {
     if (argv_) LocalFree(argv_);
   }
-  int count() const { return argc_; }
-  wchar_t** get() const { return argv_; }
-  std::wstring operator[](int i) const { return i < argc_ ? std::wstring(argv_[i]) : std::wstring(); }
+  int count() {
+    split();
+    return argc_;
+  }
+  wchar_t** get() {
+    split();
+    return argv_;
+  }
+  std::wstring operator[](int i) { return i < count() ? std::wstring(argv_[i]) : std::wstring(); }
 
  private:
+  void split() {
+    if (split_) return;
+    split_ = true;
+    argv_ = CommandLineToArgvW(GetCommandLineW(), &argc_);
+    if (!argv_) argc_ = 0;
+  }
+  bool split_ = false;
   int argc_ = 0;
   wchar_t** argv_ = nullptr;
 };
@@ -147,6 +169,7 @@ class Launcher {
   ComScope com_;  // declared first: uninitialised after everything below is released
   SwitchList switches_;
   Argv argv_;
+  entry::LeadingArgument leading_;  // argument 0, read without the shell
   std::unique_ptr<LaunchSettings> settings_;
   PublishedFolder published_;
   std::wstring own_;
@@ -173,7 +196,12 @@ int Launcher::run() {
   // The system folder is looked up only for the one command that starts msiexec.
   const bool percent = text_.size() >= 2 && text_[1] == L'%';
   entry::OneShotCommand command =
-      entry::one_shot_command(text_, argv_.count() >= 2, percent ? msiexec_path() : std::wstring());
+      entry::one_shot_command(text_, leading_.more, percent ? msiexec_path() : std::wstring());
+  // A first launcher loads nothing of the window system (COM, the shell) before its
+  // clone runs: the clone's start waits for nothing but the copy. Every other role
+  // starts COM here, as before.
+  const bool may_relaunch = clone_path_.empty() || (has_prerequisites_ && !eprq_);
+  if (!may_relaunch || command.kind != entry::OneShot::kNone || has_reboot_) com_.init();
   if (command.kind != entry::OneShot::kNone) return one_shot(command);
   if (has_reboot_) return resume_after_reboot();
   if (!run_from_temp_ || switches_.find(L"Q")) {
@@ -222,7 +250,8 @@ void Launcher::report(int code) {
 void Launcher::startup() {
   switches_.set_text(text_);
   run_from_temp_ = switches_.find(L"runfromtemp", nullptr, true, true);
-  if (argv_.count() >= 2 && entry::names_first_launcher(text_)) {
+  leading_ = entry::leading_argument(GetCommandLineW());
+  if (leading_.more && entry::names_first_launcher(text_)) {
     std::wstring a1 = argv_[1];
     clone_path_ = a1.size() > 2 ? a1.substr(2) : std::wstring();
   }
@@ -233,8 +262,6 @@ void Launcher::startup() {
   if (has_prerequisites_) eprq_ = switches_.find(L"eprq", nullptr, false, true);
   has_reboot_ = switches_.find(L"reboot", &reboot_value_);
 
-  com_.init();
-  if (qz::OsMajorVersion() >= 6) set_process_com_security();
   qz::install_internet_transport();
 
   qzproc::set_module(module_);
@@ -274,7 +301,7 @@ int Launcher::one_shot(const entry::OneShotCommand& command) {
       return r == err::kNotStarted ? err::kNotStarted : 0;  // a program that never ran is no success
     }
     case entry::OneShot::kRestart: {
-      std::wstring line = entry::program_token(argv_[0]) + command.text;
+      std::wstring line = entry::program_token(leading_.program.empty() ? own_ : leading_.program) + command.text;
       return launch_no_wait(line, true) ? 0 : err::kNotStarted;
     }
     case entry::OneShot::kSignature:
@@ -309,6 +336,7 @@ bool Launcher::remove_major_upgrade(int* code) {
   std::wstring value;
   if (!switches_.find(L"removeasmajorupgrade", &value, false, true)) return false;
   QZ_LOG(L"Running as remove major upgrade");
+  com_.init();
   read_silent_switches();
   std::vector<std::wstring> parts;
   if (!entry::split_removal_value(value, &parts)) {
@@ -412,7 +440,7 @@ void Launcher::choose_temp_folder(bool parent) {
 }
 
 bool Launcher::relaunch(int* code) {
-  const std::wstring argv0 = argv_.count() > 0 ? argv_[0] : own_;
+  const std::wstring argv0 = leading_.program.empty() ? own_ : leading_.program;
   const std::wstring name = entry::copy_name(argv0);
   zpath source = zpath(argv0).folder();
   if (source.empty() || !qz::PathExists(source, qz::kPathFolder)) source = zpath(own_).folder();
@@ -480,6 +508,7 @@ bool Launcher::relaunch(int* code) {
 }
 
 int Launcher::in_process() {
+  com_.init();
   test_hooks::pause_point(L"run");
   std::wstring unc;
   if (switches_.find(L"unc", &unc, false, true)) settings_->unc_path = unquote_text(unc);

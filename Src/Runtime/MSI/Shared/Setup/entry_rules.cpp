@@ -51,6 +51,23 @@ bool names_first_launcher(const std::wstring& text) {
   return text.size() >= 2 && is_switch_char(text[0]) && (text[1] == L'Q' || text[1] == L'q');
 }
 
+LeadingArgument leading_argument(const std::wstring& command_line) {
+  LeadingArgument out;
+  size_t i = 0;
+  const size_t n = command_line.size();
+  if (n && command_line[0] == L'"') {
+    size_t close = command_line.find(L'"', 1);
+    out.program = command_line.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    i = close == std::wstring::npos ? n : close + 1;
+  } else {
+    i = command_line.find_first_of(L" \t");
+    if (i == std::wstring::npos) i = n;
+    out.program = command_line.substr(0, i);
+  }
+  out.more = command_line.find_first_not_of(L" \t", i) != std::wstring::npos;
+  return out;
+}
+
 std::wstring program_token(const std::wstring& path) {
   if (path.find_first_of(L" \t") == std::wstring::npos) return path;
   return L"\"" + path + L"\"";

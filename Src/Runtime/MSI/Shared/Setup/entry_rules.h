@@ -22,6 +22,15 @@ OneShotCommand one_shot_command(const std::wstring& text, bool has_arguments, co
 // True when text begins with a switch character followed by Q (either case).
 bool names_first_launcher(const std::wstring& text);
 
+// Argument 0 of a process command line as the shell's splitter reads it (up to the
+// next quote when it begins with one, else up to the first blank or tab), and
+// whether any argument follows it.
+struct LeadingArgument {
+  std::wstring program;
+  bool more = false;
+};
+LeadingArgument leading_argument(const std::wstring& command_line);
+
 // A program path as the first token of a command line: quoted when it holds a blank.
 std::wstring program_token(const std::wstring& path);
 

@@ -164,12 +164,19 @@ int launch_and_wait(const std::wstring& command_line, bool show, HandedOver* han
   QZ_LOG(L"Attempting to launch: %s", secret_mask::for_log(command_line).c_str());
   ProcessHandles p;
   if (!create(command_line, show, false, hand_over, p)) return kNotStarted;
-  for (;;) {
-    DWORD r = MsgWaitForMultipleObjects(1, &p.pi.hProcess, FALSE, INFINITE, QS_ALLINPUT);
-    if (r != WAIT_OBJECT_0 + 1) break;  // the program ended, or the wait failed
-    // Look without removing: the messages stay queued for the launcher's own loop.
-    MSG msg;
-    if (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) && is_wait_breaker(msg.message)) break;
+  // A process that has not loaded the window system has no message queue, so no
+  // input can arrive: it waits plainly rather than load it now (a first launcher
+  // would do so beside its clone's start, which needs the same system services).
+  if (!GetModuleHandleW(L"user32.dll")) {
+    WaitForSingleObject(p.pi.hProcess, INFINITE);
+  } else {
+    for (;;) {
+      DWORD r = MsgWaitForMultipleObjects(1, &p.pi.hProcess, FALSE, INFINITE, QS_ALLINPUT);
+      if (r != WAIT_OBJECT_0 + 1) break;  // the program ended, or the wait failed
+      // Look without removing: the messages stay queued for the launcher's own loop.
+      MSG msg;
+      if (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) && is_wait_breaker(msg.message)) break;
+    }
   }
   DWORD code = 0;
   if (!GetExitCodeProcess(p.pi.hProcess, &code)) code = STILL_ACTIVE;
