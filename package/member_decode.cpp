@@ -17,7 +17,8 @@ DecodeResult copy_member(const MemberCoding& c, const ScrambleKey& key, const Me
                          const MemberWrite& write, const MemberProgress& progress) {
   DecodeResult r;
   const bool blocks = (c.flags & kFlagScrambleBlocks) != 0;
-  uint8_t buf[kCopyChunk];
+  std::vector<uint8_t> chunk(kCopyChunk);
+  uint8_t* const buf = chunk.data();
   uint32_t total = 0;
   while (total < c.stored_size) {
     const size_t want = std::min<uint32_t>(kCopyChunk, c.stored_size - total);

@@ -21,8 +21,11 @@ constexpr char kLegacySignature[] = "Brackenwright";  // always type 1
 constexpr uint32_t kFlagScrambleWhole = 2;
 constexpr uint32_t kFlagScrambleBlocks = 4;           // takes precedence over 2
 constexpr size_t kScrambleBlock = 1024;
-constexpr size_t kCopyChunk = 1024;                   // uncompressed members
-constexpr size_t kZlibChunk = 16384;                  // compressed members, in and out
+constexpr size_t kExpandedKey = 4096;
+// Read (and inflated) in pieces this large: each read and write is a system call,
+// which costs far more under some systems than the bytes it moves.
+constexpr size_t kCopyChunk = 256 << 10;              // uncompressed members
+constexpr size_t kZlibChunk = 256 << 10;              // compressed members, in and out
 constexpr uint32_t kKeyMask = 0x0B52C6E4;
 constexpr size_t kType1NameField = 260;
 // Error numbers the reader reports (Win32 values).
@@ -136,6 +139,9 @@ class ScrambleKey {
 
  private:
   std::vector<uint8_t> key_;
+  // The key repeated to at least kExpandedKey + its own length: a run of bytes
+  // starting at any key position has its key bytes side by side.
+  std::vector<uint8_t> expanded_;
 };
 
 // UTF-16LE bytes <-> wide text (wchar_t may be 16 or 32 bits). Unpaired surrogates
