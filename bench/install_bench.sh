@@ -8,8 +8,9 @@
 #   install-vs-nsis ratio=<ours/peer> ours=<s> peer=<s>        until the product is registered
 #   install-vs-nsis-exit ratio=<ours/peer> ours=<s> peer=<s>   until the setup has ended
 # The first is the time from starting the setup to the product being installed (its
-# uninstall key appears, watched by regwait.exe); the second also holds what each
-# does after the installation (ours: the clean-up passes of its temporary folder).
+# uninstall key appears, watched by regwait.exe); the second, until the setup's
+# process has ended, also holds what each does after the installation (ours: the
+# clean-up passes of its temporary folder, and the first launcher's end).
 # Each figure is the best of RUNS runs (default 3).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -73,9 +74,16 @@ time_run() {  # EXE ARGS -> "<seconds to registered> <seconds to exit>"
       && date +%s.%N > "$work/registered_at" ) &
   watcher=$!
   sleep 1
+  local exe; exe=$(winepath -w "$1")
   t0=$(date +%s.%N)
-  out=$(QZ_RUNEXIT_CMDLINE="\"$(winepath -w "$1")\"${2:+ $2}" QZ_RUNEXIT_TIMEOUT_MS=600000 timeout 700 wine "$runexit" </dev/null 2>/dev/null | tr -d '\r')
+  # Into a file, not a pipe: under Wine every process inherits the terminal's
+  # descriptors, so a pipe also waits for what a setup leaves running after it has
+  # ended (ours: the interpreter that removes its temporary folder), which is not
+  # what a deployment tool waits for.
+  QZ_RUNEXIT_CMDLINE="\"$exe\"${2:+ $2}" QZ_RUNEXIT_TIMEOUT_MS=600000 timeout 700 wine "$runexit" \
+    </dev/null >"$work/runexit.out" 2>/dev/null || true
   t1=$(date +%s.%N)
+  out=$(tr -d '\r' <"$work/runexit.out")
   wait "$watcher" || true
   case "$out" in *exit=0*) ;; *) echo "$1 failed: $out" >&2; exit 1;; esac
   installed && [ -s "$work/registered_at" ] || { echo "$1 did not install the product" >&2; exit 1; }
