@@ -51,12 +51,11 @@ class Cleanup : public ::testing::Test {
 int Cleanup::n_ = 0;
 
 TEST_F(Cleanup, RecordsAreUnicodeOnePerKeyAndKeysFitTheList) {
-  record_file(in(L"setup.exe"));
+  record_files({in(L"setup.exe"), in(L"QZSetup.dll")});
   record_file(in(L"Setup.INI"));
   record_file_as(in(L"other\\Setup.INI"), L"Setup.INI");  // same key: replaces
   record_folder(in(L"{F1}\\"));
-  record_file(in(L"a=b.txt"));  // "=" cannot stand in a key
-  record_file(in(L"a_b.txt"));
+  record_files({in(L"a=b.txt"), in(L"a_b.txt")});  // "=" cannot stand in a key
   made();
   EXPECT_EQ(deletion_list_path(), in(L"_QZMSIDEL.INI"));
   std::ifstream f(deletion_list_path().c_str(), std::ios::binary);
@@ -65,6 +64,7 @@ TEST_F(Cleanup, RecordsAreUnicodeOnePerKeyAndKeysFitTheList) {
   EXPECT_EQ(static_cast<unsigned char>(head[0]), 0xFF);
   EXPECT_EQ(static_cast<unsigned char>(head[1]), 0xFE);
   EXPECT_EQ(listed(L"Files", L"setup.exe"), in(L"setup.exe"));
+  EXPECT_EQ(listed(L"Files", L"QZSetup.dll"), in(L"QZSetup.dll"));
   EXPECT_EQ(listed(L"Files", L"Setup.INI"), in(L"other\\Setup.INI"));
   EXPECT_EQ(listed(L"Folders", L"{F1}"), in(L"{F1}\\"));
   EXPECT_EQ(listed(L"Files", L"a|b.txt"), in(L"a=b.txt"));

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "cleanup_rules.h"
 #include "folder_names.h"
@@ -140,19 +142,32 @@ bool delete_list(const std::wstring& list_path) {
   return delete_file(list_path);
 }
 
-void record(const wchar_t* section, const std::wstring& wanted_key, const std::wstring& path) {
+// Each save is flushed (the list must survive a crash of the machine): entries
+// written together cost one save.
+void record_all(const wchar_t* section, const std::vector<std::pair<std::wstring, std::wstring>>& entries) {
   qz::LastErrorKeeper keep;
   std::wstring list_path = deletion_list_path();
-  std::wstring key = cleanup_rules::list_key(wanted_key);
-  if (list_path.empty() || key.empty()) return;
+  if (list_path.empty() || entries.empty()) return;
   qz::IniProfile list(list_path);
   if (qz::PathExists(list_path, qz::kPathFile) && !list.load()) {
     // Writing now would drop every entry the unreadable list holds.
-    QZ_LOG(L"The deletion list %s cannot be read; %s not recorded", list_path.c_str(), path.c_str());
+    for (const auto& [wanted_key, path] : entries)
+      QZ_LOG(L"The deletion list %s cannot be read; %s not recorded", list_path.c_str(), path.c_str());
     return;
   }
-  if (!list.write_string(section, key.c_str(), path.c_str()) || !save_list(list, list_path))
-    QZ_LOG(L"Could not record %s in the deletion list", path.c_str());
+  bool written = true, any = false;
+  for (const auto& [wanted_key, path] : entries) {
+    std::wstring key = cleanup_rules::list_key(wanted_key);
+    if (key.empty()) continue;
+    any = true;
+    written = list.write_string(section, key.c_str(), path.c_str()) && written;
+  }
+  if (any && (!written || !save_list(list, list_path)))
+    for (const auto& [wanted_key, path] : entries) QZ_LOG(L"Could not record %s in the deletion list", path.c_str());
+}
+
+void record(const wchar_t* section, const std::wstring& wanted_key, const std::wstring& path) {
+  record_all(section, {{wanted_key, path}});
 }
 
 std::wstring last_component(const std::wstring& path) {
@@ -277,6 +292,12 @@ std::wstring deletion_list_path() {
 }
 
 void record_file(const std::wstring& path) { record(kFiles, zpath(path).leaf(), path); }
+
+void record_files(const std::vector<std::wstring>& paths) {
+  std::vector<std::pair<std::wstring, std::wstring>> entries;
+  for (const std::wstring& path : paths) entries.emplace_back(zpath(path).leaf(), path);
+  record_all(kFiles, entries);
+}
 
 void record_file_as(const std::wstring& path, const std::wstring& key) { record(kFiles, key, path); }
 

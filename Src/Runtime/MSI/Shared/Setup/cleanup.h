@@ -19,6 +19,8 @@
 
 // [Files] <last component of path> = path
 void record_file(const std::wstring& path);
+// The same for several files, in one write of the list.
+void record_files(const std::vector<std::wstring>& paths);
 // [Files] key = path
 void record_file_as(const std::wstring& path, const std::wstring& key);
 // [Folders] <last component of path> = path

@@ -50,17 +50,17 @@ void copy_optional(const zpath& source, const zpath& temp, const std::wstring& n
 qz::file_handle copy_companion_files(HANDLE launcher, const std::wstring& source_folder,
                                      const std::wstring& temp_folder, const std::wstring& copy_name) {
   zpath source(source_folder), temp(temp_folder);
+  // These three are recorded whether or not they can be copied: before the copies,
+  // so none exists unrecorded, and in one save of the list.
+  const std::wstring kOptional[] = {L"Setup.INI", L"QZSetup.dll"};
+  record_files({temp.join(copy_name), temp.join(kOptional[0]), temp.join(kOptional[1])});
   // The launcher is copied from the file that was started, held since then; by its
   // name only where that could not be held.
   qz::file_handle copy = launcher ? copy_into_new(launcher, temp.join(copy_name)) : copy_into(source, temp, copy_name);
   if (!copy)
     QZ_LOG(L"Copying %s into %s failed, error %u", copy_name.c_str(), temp.c_str(), static_cast<unsigned>(GetLastError()));
-  record_file(temp.join(copy_name));
   // Setup.INI and QZSetup.dll beside the launcher are optional.
-  for (const std::wstring& name : {std::wstring(L"Setup.INI"), std::wstring(L"QZSetup.dll")}) {
-    copy_into(source, temp, name);
-    record_file(temp.join(name));
-  }
+  for (const std::wstring& name : kOptional) copy_into(source, temp, name);
   std::wstring skin = read_packaged_setting(L"Startup", L"Skin", 260);
   copy_optional(source, temp, skin.empty() ? std::wstring(L"setup.qzn") : skin);
   for (const entry::LanguageFile& f : entry::language_files(read_packaged_setting(L"Languages", L"Supported", 1024))) {
