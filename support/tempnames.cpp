@@ -39,7 +39,9 @@ std::wstring guid_name(bool short_name) {
 // launcher names its folder before it starts its clone, and needs nothing more.
 std::wstring GuidText() {
   UUID guid;
-  if (UuidCreate(&guid) != RPC_S_OK) return std::wstring();
+  // Unique on this machine is all a name needs.
+  const RPC_STATUS made = UuidCreate(&guid);
+  if (made != RPC_S_OK && made != RPC_S_UUID_LOCAL_ONLY) return std::wstring();
   wchar_t text[40];
   int n = std::swprintf(text, 40, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                         static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],

@@ -200,8 +200,8 @@ int Launcher::run() {
   // A first launcher loads nothing of the window system (COM, the shell) before its
   // clone runs: the clone's start waits for nothing but the copy. Every other role
   // starts COM here, as before.
-  const bool may_relaunch = clone_path_.empty() || (has_prerequisites_ && !eprq_);
-  if (!may_relaunch || command.kind != entry::OneShot::kNone || has_reboot_) com_.init();
+  const bool parent = clone_path_.empty() || (has_prerequisites_ && !eprq_);
+  if (!parent || command.kind != entry::OneShot::kNone || has_reboot_) com_.init();
   if (command.kind != entry::OneShot::kNone) return one_shot(command);
   if (has_reboot_) return resume_after_reboot();
   if (!run_from_temp_ || switches_.find(L"Q")) {
@@ -212,7 +212,6 @@ int Launcher::run() {
     report(err::kSettingsUnreadable);
     return qzproc::exit_code();
   }
-  bool parent = clone_path_.empty() || (has_prerequisites_ && !eprq_);
   choose_temp_folder(parent);
   if (parent) {
     int code = 0;
