@@ -155,15 +155,14 @@ void record_all(const wchar_t* section, const std::vector<std::pair<std::wstring
       QZ_LOG(L"The deletion list %s cannot be read; %s not recorded", list_path.c_str(), path.c_str());
     return;
   }
-  bool written = true, any = false;
+  std::vector<std::wstring> written, unrecorded;
   for (const auto& [wanted_key, path] : entries) {
     std::wstring key = cleanup_rules::list_key(wanted_key);
     if (key.empty()) continue;
-    any = true;
-    written = list.write_string(section, key.c_str(), path.c_str()) && written;
+    (list.write_string(section, key.c_str(), path.c_str()) ? written : unrecorded).push_back(path);
   }
-  if (any && (!written || !save_list(list, list_path)))
-    for (const auto& [wanted_key, path] : entries) QZ_LOG(L"Could not record %s in the deletion list", path.c_str());
+  if (!written.empty() && !save_list(list, list_path)) unrecorded.insert(unrecorded.end(), written.begin(), written.end());
+  for (const std::wstring& path : unrecorded) QZ_LOG(L"Could not record %s in the deletion list", path.c_str());
 }
 
 void record(const wchar_t* section, const std::wstring& wanted_key, const std::wstring& path) {
