@@ -16,7 +16,10 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 mib=${MIB:-200}
 runs=${RUNS:-3}
-product='{8A3E4C5D-6F70-4182-AC9D-1E2F3A4B5C6D}'
+# Codes of its own (bench/payload.wxs): the prefix is the tests' one, and a bench
+# product left installed under one of their codes (a stopped run, say) made their
+# own installations of that code answer otherwise.
+product='{B3E1C7A2-5D94-4F08-9A6B-2C7E81D40F35}'
 command -v makensis >/dev/null || { echo "makensis is missing (Debian package nsis)" >&2; exit 1; }
 cmake --build "$root/build/native" -j2 --target mksetup zbench >/dev/null
 cmake --build "$root/build/win" -j2 --target setup runexit >/dev/null
@@ -24,7 +27,9 @@ work="$root/build/bench-install"
 rm -rf "$work"; mkdir -p "$work"
 export WINEPREFIX=${WINEPREFIX:-$root/build/win/wineprefix} WINEDEBUG=-all
 "$root/scripts/wine-prefix.sh" start "$WINEPREFIX"
-trap '"$root/scripts/wine-prefix.sh" stop "$WINEPREFIX"' EXIT
+# Stopped or not, the run leaves no product installed.
+remove() { wine msiexec /x "$product" /qn >/dev/null 2>&1 || true; }
+trap 'remove; "$root/scripts/wine-prefix.sh" stop "$WINEPREFIX"' EXIT
 runexit=$root/build/win/runexit.exe
 regwait=$work/regwait.exe
 x86_64-w64-mingw32-gcc -municode -O2 -s -o "$regwait" "$root/bench/regwait.c"
@@ -63,7 +68,6 @@ NSI
 }
 
 installed() { wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product" >/dev/null 2>&1; }
-remove() { wine msiexec /x "$product" /qn >/dev/null 2>&1 || true; }
 
 time_run() {  # EXE ARGS -> "<seconds to registered> <seconds to exit>"
   remove
