@@ -1,9 +1,9 @@
 #!/bin/bash
 # Stream benchmark (not a test): a 256 MiB compressible member, compressed and
 # block-scrambled, extracted through the launcher's STREAM::extract under Wine against
-# plain native zlib inflate of the same data (its output flushed to disk too, as the
-# launcher flushes every member it inflates); and packing with mksetup against plain
-# zlib deflate at the same level. Prints
+# plain native zlib inflate of the same data (neither flushes its output to disk: the
+# launcher leaves the members it writes to the system's cache); and packing with
+# mksetup against plain zlib deflate at the same level. Prints
 #   stream-extract ratio=<ours/native throughput> ours=<MB/s> native=<MB/s> peak_above_start=<MiB>
 #   stream-pack ratio=<ours/native throughput> ours=<MB/s> native=<MB/s>
 set -eu
