@@ -21,7 +21,7 @@ constexpr char kLegacySignature[] = "Brackenwright";  // always type 1
 constexpr uint32_t kFlagScrambleWhole = 2;
 constexpr uint32_t kFlagScrambleBlocks = 4;           // takes precedence over 2
 constexpr size_t kScrambleBlock = 1024;
-constexpr size_t kExpandedKey = 4096;
+constexpr size_t kExpandedKey = 4096;                 // least run of key bytes side by side (ScrambleKey)
 // Read (and inflated) in pieces this large: each read and write is a system call,
 // which costs far more under some systems than the bytes it moves.
 constexpr size_t kCopyChunk = 256 << 10;              // uncompressed members
