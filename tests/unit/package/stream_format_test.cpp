@@ -83,6 +83,14 @@ TEST(StreamTransform, KnownBytesAndInverse) {
   EXPECT_NE(copy, all);
   k.descramble(copy.data(), copy.size(), 3);
   EXPECT_EQ(copy, all);
+  // A run far longer than the laid-out key, from an odd position, is the
+  // byte-by-byte rule (the round trip above would not see a wrong key position).
+  Bytes run(10000);
+  for (size_t i = 0; i < run.size(); ++i) run[i] = static_cast<uint8_t>(i * 31 + 5);
+  Bytes one_by_one = run;
+  k.descramble(run.data(), run.size(), 3);
+  for (size_t i = 0; i < one_by_one.size(); ++i) k.descramble(&one_by_one[i], 1, 3 + i);
+  EXPECT_EQ(run, one_by_one);
 }
 
 TEST(StreamTransform, BlockRuleRestartsKeyAtEach1024Boundary) {
