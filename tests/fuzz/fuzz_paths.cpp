@@ -92,11 +92,11 @@ void check_cached_name(const std::wstring& folder, const std::wstring& package) 
 
 void check_cache(const std::wstring& folder, const std::wstring& entry, const std::wstring& cache_folder,
                  const std::wstring& code) {
-  // A cabinet's name is a plain file name: joined to the cache folder it names a
-  // file directly inside it.
+  // A cabinet's name is a plain file name, as its fetch named it: joined to the
+  // cache folder it names a file directly inside it.
   const std::wstring name = cabinet_file_name(entry);
   if (!name.empty()) {
-    FUZZ_CHECK(name.find_first_of(L"\\/") == std::wstring::npos);
+    FUZZ_CHECK(name.find_first_of(L"\\/?#") == std::wstring::npos);
     const std::wstring target = join_path(folder, name);
     FUZZ_CHECK(leaf_of(target) == name);
     if (lies_within(folder, folder)) FUZZ_CHECK(lies_below(target, folder));

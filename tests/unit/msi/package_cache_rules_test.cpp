@@ -65,6 +65,10 @@ TEST(PackageCachePlan, CabinetNames) {
       {L"data3.cab", L"data3.cab"},
       {L"ftp://h/dir\\sub/x.cab", L"x.cab"},
       {L"http://h/a\\b.cab", L"b.cab"},  // a backslash after the last slash still separates
+      // The fetch leaves out the query and fragment (a slash in the query is no folder).
+      {L"http://h/media/data1.cab?token=a/b.cab", L"data1.cab"},
+      {L"http://h/data1.cab#part", L"data1.cab"},
+      {L"http://h/media/?x=1", L""},
       // Names that would move the temporary folder itself or its parent.
       {L"http://example.com/media/", L""},
       {L"media\\", L""},

@@ -55,6 +55,9 @@ std::wstring shell_cache_folder(std::wstring_view root, std::wstring_view cache_
 }
 
 std::wstring cabinet_file_name(std::wstring_view entry) {
+  // The fetch named the file without the address's query or fragment
+  // ("data1.cab?token=a/b"): so does the move, or it would miss the file.
+  entry = entry.substr(0, entry.find_first_of(L"?#"));
   size_t at = entry.rfind(L'/');
   if (at == std::wstring_view::npos) at = entry.rfind(L'\\');
   std::wstring_view name = at == std::wstring_view::npos ? entry : entry.substr(at + 1);

@@ -35,8 +35,8 @@ std::wstring source_location_path(std::wstring_view source_folder, std::wstring_
 std::wstring shell_cache_folder(std::wstring_view root, std::wstring_view cache_folder,
                                 std::wstring_view package_code);
 
-// The file a `CabN` entry names: the part after the last '/', else after the last
-// '\'. Empty when the entry names no file of its own (it ends in a separator, or
+// The file a `CabN` entry names: without a query or fragment, the part after the
+// last '/', else after the last '\' (the name its fetch gave it). Empty when the entry names no file of its own (it ends in a separator, or
 // the last part is dots and blanks only): moving that name would move a folder.
 std::wstring cabinet_file_name(std::wstring_view entry);
 
