@@ -73,6 +73,13 @@ def run_text(text):
 
 
 class PrerequisiteTest(test_msi.MsiTest):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        # prq.msi's product code is cancel.msi's too: a product left by a stopped run
+        # would change what the prerequisite pass finds.
+        harness.wine('msiexec', '/x', PRQ_PRODUCT, '/qn', timeout=120)
+
     def setUp(self):
         super().setUp()
         self.clean_registry()

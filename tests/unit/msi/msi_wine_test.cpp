@@ -23,6 +23,8 @@
 namespace {
 
 const wchar_t kProduct[] = L"{6E1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}";
+// cancel.msi's product (shared with the prerequisite tests' prq.msi).
+const wchar_t kCancelProduct[] = L"{8A3E4C5D-6F70-4182-AC9D-1E2F3A4B5C6D}";
 
 std::wstring full(const std::wstring& relative) {
   wchar_t buffer[1024];
@@ -275,6 +277,11 @@ TEST(MsiInstall, CancelledInstallationWithARestartDueAsksAtTheEnd) {
     EXPECT_EQ(qzproc::exit_code(), 1602);
     EXPECT_EQ(run.session().reboot_needed(), due);
   }
+  // Wine registers the product although its installation was cancelled; a removal
+  // (cancelled as well) takes the registration away, or the prerequisite tests would
+  // find prq.msi's product installed.
+  launch_and_wait(std::wstring(L"\"MSIEXEC.EXE\" /x ") + kCancelProduct + L" /qn", false);
+  EXPECT_FALSE(product_installed(kCancelProduct));
 }
 
 TEST(MsiInstall, MissingPackageInTheTemporaryFolder) {
