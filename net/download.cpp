@@ -101,7 +101,8 @@ class DisplayOn {
 
 bool DownloadFiles(CSetupPrereqMgrCallback& session, std::vector<DownloadEntry>& entries, bool verify,
                    bool targets_given, bool report_errors,
-                   const std::function<void(const std::wstring&)>& record_file) {
+                   const std::function<void(const std::wstring&)>& record_file,
+                   const std::function<bool(const std::wstring&)>& reserved_name) {
   const LaunchSettings& settings = session.get_launch_settings();
   uint32_t version[4] = {};
   if (!wininet_version(version) || download_rules::wininet_too_old(version)) {
@@ -117,7 +118,7 @@ bool DownloadFiles(CSetupPrereqMgrCallback& session, std::vector<DownloadEntry>&
     QZ_LOG(L"DownloadFiles: downloading %s", shown_url.c_str());
     if (!targets_given) {
       std::wstring name = download_rules::target_name(entry.source);
-      if (name.empty() || qzproc::temp_folder().empty()) {
+      if (name.empty() || qzproc::temp_folder().empty() || (reserved_name && reserved_name(name))) {
         QZ_LOG(L"The address %s names no file that can be written", shown_url.c_str());
         fail_with(session, err::kDownloadFailed, {shown_url}, report_errors);
         return false;
@@ -193,7 +194,8 @@ bool fetch_web_package(CSetupPrereqMgrCallback& session, const WebPackageRequest
       return false;
     }
   }
-  if (!DownloadFiles(session, entries, request.verify, false, request.report_errors, request.record_file))
+  if (!DownloadFiles(session, entries, request.verify, false, request.report_errors, request.record_file,
+                     request.reserved_name))
     return false;
   *package_path = entries[0].target;
   return true;

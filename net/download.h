@@ -18,6 +18,9 @@ struct WebPackageRequest {
   bool download_web_install = false;  // type 3 in script mode 1: the package is fetched too
   // Records a fetched file for the clean-up at the end of the run.
   std::function<void(const std::wstring&)> record_file;
+  // True for a name the launcher keeps for a file of its own in the temporary
+  // folder (its deletion list, its copy): a fetch never takes it.
+  std::function<bool(const std::wstring&)> reserved_name;
 };
 
 // Downloads the package (type 2, cabinets too) or hands its URL on (type 3:
@@ -34,7 +37,8 @@ struct DownloadEntry {
 
 // Fetches the entries one after the other, each into its target (with
 // `targets_given` false: the temporary folder joined with the source's last
-// segment, refused with 1614 when that names no plain file). A failed transfer
+// segment, refused with 1614 when that names no plain file or one for which
+// `reserved_name` holds). A failed transfer
 // is offered again (Retry/Cancel, Cancel without a user interface) from its
 // beginning. Every fetched file is recorded with `record_file`; with `verify`
 // each is checked against its section's CertKey. False with the result code set:
@@ -42,4 +46,5 @@ struct DownloadEntry {
 // or the verdict of the check.
 bool DownloadFiles(CSetupPrereqMgrCallback& session, std::vector<DownloadEntry>& entries, bool verify,
                    bool targets_given, bool report_errors,
-                   const std::function<void(const std::wstring&)>& record_file);
+                   const std::function<void(const std::wstring&)>& record_file,
+                   const std::function<bool(const std::wstring&)>& reserved_name = {});

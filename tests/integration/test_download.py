@@ -132,6 +132,10 @@ class DownloadTest(WebSetupCase):
              'The server gives no size for'),
             ('device name', (), 'Location={base}/dl/NUL\r\n', 1614, 'names no file that can be written'),
             ('folder only', (), 'Location={base}/dl/..\r\n', 1614, 'names no file that can be written'),
+            # Names the launcher keeps for its own files in the temporary folder.
+            ('deletion list', (), 'Location={base}/web.msi\r\nCab0={base}/dl/_qzmsidel.ini\r\n', 1614,
+             'The address {base}/dl/_qzmsidel.ini names no file that can be written'),
+            ('launcher copy', (), 'Location={base}/dl/SETUP.EXE\r\n', 1614, 'names no file that can be written'),
             ('no room', (), 'Location={base}/web.msi\r\nCab0={base}/data1.cab\r\nCabsSize=4294967295;0\r\n', 1201,
              '1201: Setup needs 18014398505287680 KB free disk space in C:.'),
         ]

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cleanup.h"
+#include "folder_names.h"
 #include "msi_checks.h"
 #include "msi_library.h"
 #include "net/download.h"
@@ -178,6 +179,9 @@ bool GetFile(Session& session, const std::wstring& package_name, const std::wstr
       // In script mode 1 the engine installs from a local copy and is told the address.
       request.download_web_install = msi_setting_int(L"Startup", L"ScriptDriven", 0) == 1;
       request.record_file = [](const std::wstring& path) { record_file(path); };
+      request.reserved_name = [](const std::wstring& name) {
+        return folder_names::is_reserved_member_name(name, rules::leaf_of(qzproc::own_file_name()));
+      };
       if (!fetch_web_package(session, request, package_path)) return false;
       if (*location_type == kLocationWebInstall && request.download_web_install)
         session.add_switch(L"/URL", location, true);
