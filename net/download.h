@@ -38,12 +38,11 @@ struct DownloadEntry {
 // Fetches the entries one after the other, each into its target (with
 // `targets_given` false: the temporary folder joined with the source's last
 // segment, refused with 1614 when that names no plain file or one for which
-// `reserved_name` holds). A failed transfer
-// is offered again (Retry/Cancel, Cancel without a user interface) from its
-// beginning. Every fetched file is recorded with `record_file`; with `verify`
-// each is checked against its section's CertKey. False with the result code set:
-// 1643 old WinInet, 1614 a file that could not be fetched, -1 the user cancelled,
-// or the verdict of the check.
+// `reserved_name` holds). A failed transfer is offered again (Retry/Cancel,
+// Cancel without a user interface) from its beginning. Every fetched file is
+// recorded with `record_file`; with `verify` each is checked against its
+// section's CertKey. False with the result code set: 1643 old WinInet, 1614 a file
+// that could not be fetched, -1 the user cancelled, or the verdict of the check.
 bool DownloadFiles(CSetupPrereqMgrCallback& session, std::vector<DownloadEntry>& entries, bool verify,
                    bool targets_given, bool report_errors,
                    const std::function<void(const std::wstring&)>& record_file,

@@ -36,8 +36,9 @@ std::wstring shell_cache_folder(std::wstring_view root, std::wstring_view cache_
                                 std::wstring_view package_code);
 
 // The file a `CabN` entry names: without a query or fragment, the part after the
-// last '/', else after the last '\' (the name its fetch gave it). Empty when the entry names no file of its own (it ends in a separator, or
-// the last part is dots and blanks only): moving that name would move a folder.
+// last '/', else after the last '\' (the name its fetch gave it). Empty when the
+// entry names no file of its own (it ends in a separator, or the last part is dots
+// and blanks only): moving that name would move a folder.
 std::wstring cabinet_file_name(std::wstring_view entry);
 
 // The name of the package's cached copy: the package name's last part, so a name
